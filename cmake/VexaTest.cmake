@@ -1,0 +1,32 @@
+# vexa_add_test(<name> <sources>...): a GoogleTest program registered with
+# CTest. Natively it runs under ASan/UBSan; in the Windows tree CTest runs it
+# under Wine (CMAKE_CROSSCOMPILING_EMULATOR). Windows-only test programs link
+# vexa_win as well.
+function(vexa_add_test name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE vexa_core gtest_main gmock)
+  if(WIN32)
+    target_link_libraries(${name} PRIVATE vexa_win)
+  endif()
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+  # Under Wine the Linux root is drive Z:.
+  if(WIN32)
+    set(prefix "Z:")
+  else()
+    set(prefix "")
+  endif()
+  target_compile_definitions(${name} PRIVATE VEXA_TEST_DATA_DIR="${prefix}${CMAKE_SOURCE_DIR}/tests/data"
+                                             VEXA_BUILD_DIR="${prefix}${CMAKE_BINARY_DIR}")
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+endfunction()
+
+# Includes every sub-folder of the current folder that has a CMakeLists.txt.
+function(vexa_add_subfolders)
+  file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

@@ -1,0 +1,48 @@
+#include "app/Log.h"
+
+#include "app/platform/LogFile.h"
+
+namespace {
+constexpr size_t kAnsiBufferBytes = 262144;
+}
+
+Log::Log(const wchar_t* fileName) : path_(logfile::tempFolder() + (fileName ? fileName : L"")) {}
+
+Log::Log(ExplicitPath, std::wstring path) : path_(std::move(path)) {}
+
+Log Log::atPath(const std::wstring& path) { return Log(ExplicitPath{}, path); }
+
+Log::Log(Log&& other) noexcept : path_(std::move(other.path_)), tag_(std::move(other.tag_)) {}
+
+std::wstring Log::formatLine(const Stamp& s, const wchar_t* level, const wchar_t* tag,
+                             const wchar_t* message) {
+  std::wstring lvl = level ? level : L"";
+  std::wstring msg = message ? message : L"";
+  std::wstring line = L"[" + std::to_wstring(s.year) + L"_" + std::to_wstring(s.month) + L"_" +
+                      std::to_wstring(s.day) + L" " + std::to_wstring(s.hour) + L":" +
+                      std::to_wstring(s.minute) + L":" + std::to_wstring(s.second) + L":" +
+                      std::to_wstring(s.millisecond) + L"] " + lvl + L" : [" + tag + L"] : " + msg +
+                      L"\r\n";
+  // The formatting buffer holds level + message + 1024 characters (with its
+  // terminator); a longer line is cut there.
+  size_t capacity = lvl.size() + msg.size() + 1024;
+  if (line.size() > capacity - 1) line.resize(capacity - 1);
+  return line;
+}
+
+const wchar_t* Log::write(const wchar_t* level, const wchar_t* message) {
+  if (!message) return message;
+  std::lock_guard<std::mutex> guard(lock_);
+  std::wstring line = formatLine(logfile::utcNow(), level, tag_.c_str(), message);
+  logfile::append(path_, logfile::toAnsi(line, kAnsiBufferBytes));
+  return message;
+}
+
+void Log::writeLastError() {
+  int code = logfile::lastErrorCode();
+  std::wstring text = L"LastErrorCode #" + std::to_wstring(code);
+  std::wstring systemText = logfile::systemErrorText(code);
+  if (!systemText.empty()) text += L", ErrorText: " + systemText;
+  if (text.size() > 255) text.resize(255);
+  write(L"ERROR", text.c_str());
+}
