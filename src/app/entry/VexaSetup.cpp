@@ -1,10 +1,121 @@
-// Entry point of VexaSetup.exe (being filled in: start-up roads follow).
+// Entry point of VexaSetup.exe: opens the log, parses the command line,
+// keeps to a single instance and takes exactly one road: refuse, write the
+// version file, hand over to an elevated copy, start the installed product,
+// or run the installation (silently or as the wizard).
 #include <windows.h>
+#include <objbase.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
 
 #include "app/Log.h"
+#include "app/StringTable.h"
+#include "app/win32/CommandLine.h"
+#include "app/win32/Elevation.h"
+#include "app/win32/ModulePaths.h"
+#include "app/win32/Resources.h"
+#include "app/win32/SingleInstance.h"
+#include "app/win32/SystemInfo.h"
+#include "app/entry/InstallRoads.h"
+#include "context/win32/VexaInstallContext.h"
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  Log log(L"VexaInstall.log");
+namespace {
+
+constexpr int kExitAnotherInstaller = 10;
+constexpr DWORD kPrepareWaitMs = 5000;
+
+StringTable loadStringTable() {
+  int language = sysinfo::userDefaultLanguage();
+  const void* data = nullptr;
+  size_t size = 0;
+  if (!resources::load(StringTable::resourceIdForLanguage(language), L"i18n", data, size)) return StringTable();
+  return StringTable::build(static_cast<const char*>(data), size, language);
+}
+
+// The version file: the program's short path + ".ver", written from its
+// start in the ANSI code page. A file that cannot be opened is skipped.
+void writeVersionFile(const std::wstring& version) {
+  std::wstring path = win::moduleShortPath();
+  if (path.empty()) path = win::moduleLongPath();
+  path += L".ver";
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  char ansi[256] = {};
+  int n = WideCharToMultiByte(CP_ACP, 0, version.c_str(), static_cast<int>(version.size()), ansi, sizeof(ansi),
+                              nullptr, nullptr);
+  DWORD written = 0;
+  if (n > 0) WriteFile(file, ansi, static_cast<DWORD>(n), &written, nullptr);
+  CloseHandle(file);
+}
+
+void waitPrepared(HANDLE prepared) {
+  if (prepared) WaitForSingleObject(prepared, kPrepareWaitMs);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR rawCommandLine, int) {
+  const std::wstring commandLine = rawCommandLine ? rawCommandLine : L"";
+  OptionTable entryOptions = commandline::parse(commandLine);
+
+  static Log log(L"VexaInstall.log");
   log.info(L"---START---");
-  return 0;
+  std::wstring args = L"ARGS:" + entryOptions.joined();
+  if (args.size() > 1024) args.resize(1024);
+  log.info(args);
+
+  SingleInstance instance(L"vexaFull", &log);
+  static StringTable strings = loadStringTable();
+
+  if (!instance.create()) {
+    MessageBoxW(nullptr, strings.lookup(L"INSTALLER_RUNNING_ALREADY").c_str(), nullptr, MB_ICONERROR);
+    return kExitAnotherInstaller;
+  }
+
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  std::srand(static_cast<unsigned>(std::time(nullptr)));
+
+  // Lives until the process ends: threads started below keep using it.
+  auto* context = new VexaInstallContext(commandLine, &log);
+  log.info(context->versionText());
+  const bool silent = context->hasOption(L"/silent");
+
+  if (context->hasOption(L"/version")) {
+    writeVersionFile(context->versionText());
+    CoUninitialize();
+    instance.release();
+    return 0;
+  }
+
+  if (!context->isInstalled() && !entryOptions.hasOption(L"/secondInstance")) {
+    instance.release();
+    elevation::relaunchElevated(&log, commandLine + L" /secondInstance");
+    CoUninitialize();
+    return 0;
+  }
+
+  HANDLE prepared = context->prepare();
+
+  if (context->isInstalled()) {
+    waitPrepared(prepared);
+    context->installMode = InstallContext::kAlreadyInstalled;
+    roads::reportRestart(*context);
+    context->runProduct();
+    CoUninitialize();
+    instance.release();
+    return 0;
+  }
+
+  if (silent) {
+    roads::runSilentInstall(*context, strings);
+  } else {
+    roads::runWizardInstall(*context, strings);
+  }
+
+  waitPrepared(prepared);
+  context->runDeferredCommands();
+  CoUninitialize();
+  instance.release();
+  return context->exitCode;
 }

@@ -1,0 +1,16 @@
+#pragma once
+// Texts the install context derives from its inputs.
+#include <string>
+
+namespace contexttext {
+
+// prefix + build date + "_" + build time, every blank and colon after the
+// first character replaced by "_": ("vw", "Oct  1 2020", "11:45:38") gives
+// "vwOct__1_2020_11_45_38".
+std::wstring versionText(const std::wstring& prefix, const char* buildDate, const char* buildTime);
+
+// The text between the last pair of square brackets of a setup file's path
+// ending in ".exe"; empty when the name has none.
+std::wstring installKeyFromFileName(const std::wstring& modulePath);
+
+}  // namespace contexttext

@@ -1,0 +1,152 @@
+#include "context/win32/InstallContext.h"
+
+#include "BuildConfig.h"
+#include "app/Log.h"
+#include "app/Text.h"
+#include "app/win32/CommandLine.h"
+#include "app/win32/Files.h"
+#include "app/win32/ModulePaths.h"
+#include "app/win32/Registry.h"
+#include "app/win32/ShellFolders.h"
+#include "context/ContextText.h"
+
+namespace {
+constexpr size_t kIdField = 64;         // PID, CID, SID, download date
+constexpr size_t kModeExtensionMax = 2047;
+}  // namespace
+
+InstallContext::InstallContext(const std::wstring& commandLine, const std::wstring& productName, Log* log)
+    : log_(log),
+      productName_(productName.substr(0, 63)),
+      identity_(log),
+      tail_(std::wstring(VEXA_STAT_ROOT)),
+      stopwatch_([] { return static_cast<uint32_t>(GetTickCount()); }) {
+  options_ = commandline::parse(commandLine);
+  std::wstring args = options_.joined();
+  if (args.size() > kModeExtensionMax) args.resize(kModeExtensionMax);
+  modeExtension = L"args[" + args + L"]";
+  statUrl = std::wstring(VEXA_STAT_ROOT) + L"/installer2.html";
+  installId = files::newGuidText();
+  applyPidOption();
+}
+
+InstallContext::~InstallContext() = default;
+
+void InstallContext::applyPidOption() {
+  auto value = options_.optionValue(L"/pid");
+  if (!value) return;
+  if (log_) log_->info(L"Replace PID from commandline old=" + pid + L", new=" + *value);
+  pid = text::fitOrEmpty(*value, kIdField);
+}
+
+std::wstring InstallContext::registeredFolder() const {
+  std::wstring exec = registry::readText(HKEY_CURRENT_USER, productKey(), L"exec", 260);
+  if (exec.empty()) return exec;
+  size_t pos = exec.find_last_of(L"\\/");
+  return pos == std::wstring::npos ? std::wstring() : exec.substr(0, pos);
+}
+
+void InstallContext::readInstallFolder() {
+  std::wstring exec = registry::readText(HKEY_CURRENT_USER, productKey(), L"exec", 260);
+  if (!exec.empty()) {
+    size_t pos = exec.find_last_of(L'\\');
+    installFolder_ = pos == std::wstring::npos ? exec : exec.substr(0, pos);
+    return;
+  }
+  setInstallFolder(shellfolders::programFiles() + L"\\" + productName_);
+}
+
+void InstallContext::setInstallFolder(const std::wstring& folder) {
+  std::wstring f = folder;
+  if (!f.empty() && f.back() == L'\\') f.pop_back();
+  installFolder_ = text::fitOrEmpty(f, 260);
+  shortInstallFolder_.clear();
+  registry::writeText(HKEY_CURRENT_USER, productKey(), L"exec", installFolder_ + L"\\" + productName_ + L".exe");
+}
+
+const std::wstring& InstallContext::shortInstallFolder() {
+  if (shortInstallFolder_.empty()) {
+    if (installFolder_.empty()) readInstallFolder();
+    shortInstallFolder_ = win::shortPathOf(installFolder_);
+    if (shortInstallFolder_.empty()) shortInstallFolder_ = installFolder_;
+  }
+  return shortInstallFolder_;
+}
+
+std::wstring InstallContext::workFolderPath() { return shellfolders::roamingAppData() + L"\\" + productName_; }
+
+void InstallContext::addProductStatParams(std::map<std::wstring, std::wstring>&, bool) {}
+
+void InstallContext::onTail(const std::map<std::wstring, std::wstring>&) {}
+
+HANDLE InstallContext::prepare() {
+  readInstallFolder();
+  installMode = isInstalled() ? kReinstall : kFreshInstall;
+  workFolder_ = workFolderPath();
+  if (files::exists(workFolder_) && !files::isFolder(workFolder_)) DeleteFileW(workFolder_.c_str());
+  files::createFolderTree(workFolder_);
+  return nullptr;
+}
+
+std::wstring InstallContext::tailImage() { return tail_.image(); }
+
+const std::wstring& InstallContext::versionText() {
+  if (versionText_.empty()) versionText_ = contexttext::versionText(versionPrefix(), __DATE__, __TIME__);
+  return versionText_;
+}
+
+std::wstring InstallContext::installKey() {
+  auto value = options_.optionValue(L"/installKey");
+  if (value) {
+    if (log_) log_->info(L"installKey from commangLine=" + *value);
+    return *value;
+  }
+  std::wstring path = win::moduleLongPath();
+  if (log_) log_->info(L"Extract install id from file name:" + path);
+  std::wstring key = contexttext::installKeyFromFileName(path);
+  if (log_) log_->info(L"installKey from fileName=" + key);
+  return key;
+}
+
+bool InstallContext::noteMissingFile(const std::wstring& path) {
+  if (files::isFile(path)) return true;
+  errors_ += L"fne_" + path + L";";
+  return false;
+}
+
+bool InstallContext::noteMissingFolder(const std::wstring& path) {
+  if (files::isFolder(path)) return true;
+  errors_ += L"dne_" + path + L";";
+  return false;
+}
+
+void InstallContext::applySettings() {
+  const std::wstring key = productKey();
+  registry::writeText(HKEY_CURRENT_USER, key, L"PID", pid);
+  registry::writeText(HKEY_CURRENT_USER, key, L"CID", cid);
+  registry::writeText(HKEY_CURRENT_USER, key, L"SID", sid);
+  std::wstring guid;
+  if (!identity_.sUserId().empty() && identity_.state() == UserIdentity::kSettled) {
+    guid = identity_.sUserId();
+  } else if (!identity_.iUserId().empty()) {
+    guid = identity_.iUserId();
+  } else {
+    guid = files::newGuidText();
+  }
+  registry::writeText(HKEY_CURRENT_USER, key, L"GUID", guid);
+  registry::writeText(HKEY_CURRENT_USER, key, L"userAgent", userAgent);
+}
+
+void InstallContext::addIdentityParams(std::map<std::wstring, std::wstring>& params) {
+  params[L"statUrl"] = statUrl;
+  params[L"i_user_id"] = identity_.iUserId();
+  params[L"s_user_id"] = identity_.sUserId();
+  params[L"installId"] = installId;
+  params[L"pid"] = pid;
+}
+
+void InstallContext::runDeferredCommands() {
+  // Commands are added by the scenario and the wizard; until they exist the
+  // list stays empty.
+  (void)deferred_;
+}

@@ -1,0 +1,138 @@
+#pragma once
+// The one object every part of the installer consults: what is installed,
+// where, for whom, and how the installation went.
+//
+// Threading: created and mostly read on the main thread. The scenario's
+// worker thread and the statistics thread read and write fields too; no lock
+// guards them, by construction of the flow one thread writes a field at a
+// time. The stopwatch has its own lock.
+#include <windows.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/OptionTable.h"
+#include "context/Stopwatch.h"
+#include "context/TailData.h"
+#include "context/win32/UserIdentity.h"
+
+class Log;
+class StringTable;
+class Command;
+class CommandSender;
+class IPinstallContainer;
+
+class InstallContext {
+ public:
+  enum InstallMode { kFreshInstall = 0, kReinstall = 1, kAlreadyInstalled = 2 };
+
+  InstallContext(const std::wstring& commandLine, const std::wstring& productName, Log* log);
+  virtual ~InstallContext();
+  InstallContext(const InstallContext&) = delete;
+  InstallContext& operator=(const InstallContext&) = delete;
+
+  // Virtual operations, in slot order.
+  virtual void readInstallFolder();                                                       // 0
+  virtual std::wstring workFolderPath();                                                  // 1
+  virtual void addProductStatParams(std::map<std::wstring, std::wstring>& params, bool atEnd);  // 2
+  virtual void onTail(const std::map<std::wstring, std::wstring>& installerAttributes);   // 3
+  virtual HANDLE prepare();                                                               // 4
+  virtual std::wstring tailImage();                                                       // 5
+  virtual int appId() { return 0; }                                                       // 6
+  virtual int number() { return 200; }                                                    // 7
+  virtual bool keepInitXml() { return false; }                                            // 8
+  virtual bool usesPinstallMax() { return false; }                                        // 9
+  virtual bool isInstalled() = 0;                                                         // 10
+  virtual bool succeeded() = 0;                                                           // 11
+  virtual std::wstring versionPrefix() = 0;                                               // 12
+  virtual std::wstring windowTitle(size_t capacity, const StringTable& strings) = 0;      // 13
+  virtual void runProduct() = 0;                                                          // 14
+  virtual void applySettings();                                                           // 15
+  virtual std::wstring productPageUrl(size_t capacity) = 0;                               // 16
+  virtual void createShortcuts() = 0;                                                     // 17
+  virtual bool closeRunningProduct() { return true; }                                     // 18
+  virtual void addIdentityParams(std::map<std::wstring, std::wstring>& params);           // 19
+
+  // Options of the command line.
+  bool hasOption(const std::wstring& option) const { return options_.hasOption(option); }
+  std::optional<std::wstring> optionValue(const std::wstring& option) const { return options_.optionValue(option); }
+
+  // Stores the folder (trailing backslash removed) and writes "exec".
+  void setInstallFolder(const std::wstring& folder);
+  const std::wstring& installFolder() const { return installFolder_; }
+  // The 8.3 form, computed once; the long form where the system has none.
+  const std::wstring& shortInstallFolder();
+  const std::wstring& workFolder() const { return workFolder_; }
+
+  const std::wstring& versionText();
+  // "/installKey" over the bracketed part of the program's file name.
+  std::wstring installKey();
+  // Copies a "/pid" value over the partner id (logged).
+  void applyPidOption();
+
+  // Note a missing file or folder in the error text ("fne_"/"dne_").
+  bool noteMissingFile(const std::wstring& path);
+  bool noteMissingFolder(const std::wstring& path);
+  void appendError(const std::wstring& token) { errors_ += token; }
+  void appendJavaTrace(const std::wstring& token) { javaInstall_ += token; }
+
+  // Executes every deferred command with a 256-character result and the log.
+  void runDeferredCommands();
+  void addDeferredCommand(Command* command) { deferred_.push_back(command); }
+
+  // Fields other parts read and set.
+  bool runAfterInstall = true;
+  bool loadWithWindows = true;
+  bool associateTorrentFile = true;
+  bool exceptFirewall = true;
+  bool extraSwitch1 = true;
+  bool extraSwitch2 = true;
+  int installMode = kFreshInstall;
+  int exitCode = -1;
+  int moveCheckFlags = 0;
+  std::wstring statUrl;
+  std::wstring pid, cid, sid;
+  std::wstring downloadDate;
+  std::wstring userAgent, supportText, lastPage;
+  std::wstring modeExtension;
+  std::wstring errors_;
+  std::wstring javaInstall_;
+  std::wstring installId;
+  std::wstringstream scratch;
+
+  Log* log() const { return log_; }
+  const std::wstring& productName() const { return productName_; }
+  UserIdentity& identity() { return identity_; }
+  TailData& tail() { return tail_; }
+  Stopwatch& stopwatch() { return stopwatch_; }
+  CommandSender* commandSender() const { return sender_; }
+  void setCommandSender(CommandSender* sender) { sender_ = sender; }
+  IPinstallContainer* offers() const { return offers_; }
+  void setOffers(IPinstallContainer* offers) { offers_ = offers; }
+  const OptionTable& options() const { return options_; }
+
+  // The registry key of the product under HKEY_CURRENT_USER.
+  std::wstring productKey() const { return L"Software\\" + productName_; }
+  // The folder of the registered "exec" program; empty when unregistered.
+  std::wstring registeredFolder() const;
+
+ protected:
+  Log* log_;
+  std::wstring productName_;
+  std::wstring installFolder_;
+  std::wstring shortInstallFolder_;
+  std::wstring workFolder_;
+  std::wstring versionText_;
+
+ private:
+  UserIdentity identity_;
+  OptionTable options_;
+  TailData tail_;
+  Stopwatch stopwatch_;
+  CommandSender* sender_ = nullptr;
+  IPinstallContainer* offers_ = nullptr;
+  std::vector<Command*> deferred_;
+};

@@ -1,0 +1,133 @@
+#include "context/win32/VexaInstallContext.h"
+
+#include "BuildConfig.h"
+#include "app/Log.h"
+#include "app/StringTable.h"
+#include "app/Text.h"
+#include "app/win32/Files.h"
+#include "app/win32/Processes.h"
+#include "app/win32/Registry.h"
+#include "app/win32/ShellFolders.h"
+
+VexaInstallContext::VexaInstallContext(const std::wstring& commandLine, Log* log)
+    : InstallContext(commandLine, L"Vexa", log) {
+  removeLeftoverProductFile();
+}
+
+void VexaInstallContext::removeLeftoverProductFile() {
+  // An empty file named like the data folder keeps the folder from being
+  // created; older versions could leave one behind.
+  std::wstring path = shellfolders::roamingAppData() + L"\\Vexa";
+  if (log_) log_->info(L"Try delete file 'Vexa' from " + path);
+  if (!files::isFile(path)) return;
+  if (log_) log_->info(L"File found");
+  if (files::fileSize(path) != 0) {
+    if (log_) log_->info(L"File is NOT empty");
+    return;
+  }
+  if (log_) log_->info(L"File is empty");
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (DeleteFileW(path.c_str())) {
+    if (log_) log_->info(L"File is deleted");
+  } else if (log_) {
+    log_->info(L"Can't delete, last error is " + std::to_wstring(GetLastError()));
+  }
+}
+
+bool VexaInstallContext::productFilesPresent(const std::wstring& folder) {
+  return files::isFile(folder + L"\\Vexa.exe") && files::isFile(folder + L"\\Vexa.jar") &&
+         files::isFile(folder + L"\\vreg.dll");
+}
+
+bool VexaInstallContext::isInstalled() {
+  std::wstring exec = registry::readText(HKEY_CURRENT_USER, productKey(), L"exec", 260);
+  if (exec.empty()) return false;
+  return productFilesPresent(text::folderPart(exec));
+}
+
+void VexaInstallContext::addProductStatParams(std::map<std::wstring, std::wstring>&, bool atEnd) {
+  if (!atEnd || succeeded()) return;
+  std::wstring listing = L"PFL:";
+  for (const auto& name : files::listFolder(shortInstallFolder())) listing += name + L";";
+  errors_ += listing + L"PFL_end;";
+}
+
+void VexaInstallContext::onTail(const std::map<std::wstring, std::wstring>& attributes) {
+  auto take = [&](const wchar_t* name, std::wstring& field) {
+    auto it = attributes.find(name);
+    field = it == attributes.end() ? std::wstring() : text::fitOrEmpty(it->second, 1024);
+    if (log_) log_->info(std::wstring(name) + L" from tail = " + field);
+  };
+  take(L"packedJreEbzUrl", packedJreEbzUrl);
+  take(L"vexa7zUrl", vexa7zUrl);
+  take(L"appdata7zUrl", appdata7zUrl);
+}
+
+HANDLE VexaInstallContext::prepare() {
+  HANDLE handle = InstallContext::prepare();
+  setUpDownloadFolder();
+  return handle;
+}
+
+void VexaInstallContext::setUpDownloadFolder() {
+  std::wstring stored = registry::readText(HKEY_CURRENT_USER, productKey(), L"DownloadsDir");
+  if (!stored.empty()) {
+    downloadFolder_ = stored;
+    return;
+  }
+  std::wstring root;
+  uint64_t freeMiB = 0;
+  std::wstring base;
+  if (shellfolders::largestFixedDrive(root, freeMiB)) {
+    std::wstring docs = shellfolders::documents();
+    base = (!docs.empty() && towupper(docs[0]) == towupper(root[0])) ? docs : root;
+  }
+  if (base.empty() || (base.back() != L'\\' && base.back() != L'/')) base += L"\\";
+  storeDownloadFolder(base + L"Vexa Downloads");
+}
+
+void VexaInstallContext::storeDownloadFolder(const std::wstring& folder) {
+  downloadFolder_ = folder;
+  registry::writeText(HKEY_CURRENT_USER, productKey(), L"DownloadsDir", folder);
+}
+
+std::wstring VexaInstallContext::windowTitle(size_t capacity, const StringTable& strings) {
+  std::wstring format = strings.lookup(L"INSTALLING");
+  std::wstring title;
+  size_t pos = format.find(L"%s");
+  title = pos == std::wstring::npos ? format : format.substr(0, pos) + productName_ + format.substr(pos + 2);
+  if (capacity && title.size() > capacity - 1) title.resize(capacity - 1);
+  return title;
+}
+
+void VexaInstallContext::runProduct() {
+  const std::wstring& folder = shortInstallFolder();
+  processes::executeAndWait(false, log_, folder + L"\\Vexa.exe /copydll");
+  processes::executeNoWait(log_, folder + L"\\Vexa.exe", L"--readInitFile");
+}
+
+void VexaInstallContext::applySettings() {
+  InstallContext::applySettings();
+  // Start-up entry, file types and firewall come with system registration.
+}
+
+std::wstring VexaInstallContext::productPageUrl(size_t capacity) {
+  std::wstring url = std::wstring(VEXA_SITE_URL) + L"?ref=installer_" + versionText();
+  if (capacity && url.size() > capacity - 1) url.resize(capacity - 1);
+  return url;
+}
+
+void VexaInstallContext::createShortcuts() {
+  // Shortcuts and the uninstall entry come with system registration.
+  registry::writeText(HKEY_CURRENT_USER, productKey(), L"exec", installFolder_ + L"\\Vexa.exe");
+}
+
+bool VexaInstallContext::closeRunningProduct() {
+  if (!processes::findProcess(L"Vexa.exe")) return true;
+  processes::executeNoWait(log_, shortInstallFolder() + L"\\Vexa.exe", L"--closedown");
+  for (int i = 0; i < 51; ++i) {
+    Sleep(500);
+    if (!processes::findProcess(L"Vexa.exe")) return true;
+  }
+  return processes::findProcess(L"Vexa.exe") == 0;
+}

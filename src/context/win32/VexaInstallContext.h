@@ -1,0 +1,38 @@
+#pragma once
+// The product's install context: its file names, checks and actions.
+#include "context/win32/InstallContext.h"
+
+class VexaInstallContext : public InstallContext {
+ public:
+  VexaInstallContext(const std::wstring& commandLine, Log* log);
+
+  void addProductStatParams(std::map<std::wstring, std::wstring>& params, bool atEnd) override;
+  void onTail(const std::map<std::wstring, std::wstring>& installerAttributes) override;
+  HANDLE prepare() override;
+  int appId() override { return 1; }
+  bool keepInitXml() override { return true; }
+  bool isInstalled() override;
+  bool succeeded() override { return isInstalled(); }
+  std::wstring versionPrefix() override { return L"vw"; }
+  std::wstring windowTitle(size_t capacity, const StringTable& strings) override;
+  void runProduct() override;
+  void applySettings() override;
+  std::wstring productPageUrl(size_t capacity) override;
+  void createShortcuts() override;
+  bool closeRunningProduct() override;
+
+  // Download folder for the product ("DownloadsDir").
+  const std::wstring& downloadFolder() const { return downloadFolder_; }
+  void storeDownloadFolder(const std::wstring& folder);
+
+  // Pack addresses from the tail; empty means the server's default path.
+  std::wstring packedJreEbzUrl, vexa7zUrl, appdata7zUrl;
+
+  // The three program files whose presence means "installed".
+  static bool productFilesPresent(const std::wstring& folder);
+
+ private:
+  void removeLeftoverProductFile();
+  void setUpDownloadFolder();
+  std::wstring downloadFolder_;
+};

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "TestFiles.h"
+#include "app/Log.h"
+#include "app/win32/Processes.h"
+
+namespace {
+std::wstring cmd(const std::wstring& args) {
+  wchar_t system[MAX_PATH];
+  GetSystemDirectoryW(system, MAX_PATH);
+  return std::wstring(system) + L"\\cmd.exe /c " + args;
+}
+}  // namespace
+
+TEST(Processes, MissingProgramGivesMinusFiveAndItsExitLine) {
+  testfiles::ScratchDir dir;
+  Log log = Log::atPath(dir.path() + L"\\p.log");
+  EXPECT_EQ(processes::executeAndWait(true, &log, L"Z:\\no\\such\\program.exe"), processes::kNotStarted);
+  std::string text = testfiles::readFile(log.path());
+  EXPECT_NE(text.find("Execute process, WAIT cmd:"), std::string::npos);
+  EXPECT_NE(text.find("Exit code is -5"), std::string::npos);
+  EXPECT_EQ(text.find("End waiting process :"), std::string::npos);
+}
+
+TEST(Processes, ExitCodesArePassedOnAndZeroWritesNoExitLine) {
+  testfiles::ScratchDir dir;
+  Log log = Log::atPath(dir.path() + L"\\p.log");
+  EXPECT_EQ(processes::executeAndWait(true, &log, cmd(L"exit 0")), 0);
+  EXPECT_EQ(testfiles::readFile(log.path()).find("Exit code is"), std::string::npos);
+  EXPECT_EQ(processes::executeAndWait(true, &log, cmd(L"exit 32")), 32);
+  EXPECT_NE(testfiles::readFile(log.path()).find("Exit code is 32"), std::string::npos);
+}
+
+TEST(Processes, CaptureReadsOutputOnlyOnSuccess) {
+  std::string out;
+  EXPECT_EQ(processes::executeAndCapture(nullptr, cmd(L"echo java version \"1.8.0_251\""), out), 0);
+  EXPECT_NE(out.find("java version \"1.8.0_251\""), std::string::npos);
+  EXPECT_EQ(processes::executeAndCapture(nullptr, cmd(L"echo hidden&& exit 3"), out), 3);
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(Processes, FindProcessMatchesExactName) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring name = wcsrchr(self, L'\\') + 1;
+  EXPECT_EQ(processes::findProcess(name), GetCurrentProcessId());
+  EXPECT_EQ(processes::findProcess(L"surely-not-running.exe"), 0u);
+}

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "TestFiles.h"
+#include "app/win32/CommandLine.h"
+#include "app/win32/Files.h"
+#include "app/win32/ModulePaths.h"
+#include "app/win32/Registry.h"
+#include "app/win32/ShellFolders.h"
+#include "app/win32/SingleInstance.h"
+#include "app/win32/SystemInfo.h"
+
+namespace {
+const wchar_t kScratchKey[] = L"Software\\VexaTests\\Registry";
+}
+
+TEST(Registry, TextRoundTripAndLimits) {
+  RegDeleteTreeW(HKEY_CURRENT_USER, kScratchKey);
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"missing"), L"");
+  ASSERT_TRUE(registry::writeText(HKEY_CURRENT_USER, kScratchKey, L"name", L"\x0418\x0432\x0430\x043D"));
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"name"), L"\x0418\x0432\x0430\x043D");
+  // 512 characters do not fit the 1024-byte data buffer with a terminator.
+  registry::writeText(HKEY_CURRENT_USER, kScratchKey, L"long", std::wstring(512, L'x'));
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"long"), L"");
+  registry::writeText(HKEY_CURRENT_USER, kScratchKey, L"fits", std::wstring(300, L'x'));
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"fits", 260), L"");
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"fits").size(), 300u);
+  ASSERT_TRUE(registry::writeDword(HKEY_CURRENT_USER, kScratchKey, L"n", 30720));
+  registry::RegKey key = registry::RegKey::openRead(HKEY_CURRENT_USER, kScratchKey);
+  EXPECT_EQ(registry::readDword(key.get(), L"n"), 30720u);
+  EXPECT_EQ(registry::readDword(key.get(), L"name"), 0u);
+  key.reset();
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\VexaTests");
+}
+
+TEST(Files, UniqueNamesAndFolderTrees) {
+  testfiles::ScratchDir dir;
+  std::wstring nested = dir.path() + L"\\a\\b\\c";
+  EXPECT_TRUE(files::createFolderTree(nested));
+  EXPECT_TRUE(files::isFolder(nested));
+  std::wstring name = files::uniqueFileName(dir.path() + L"\\new", L".tmp", nullptr);
+  EXPECT_TRUE(files::isFolder(dir.path() + L"\\new"));
+  EXPECT_EQ(name.size(), dir.path().size() + 5 + 36 + 4);
+  EXPECT_FALSE(files::exists(name));
+  files::deleteFolderTree(dir.path() + L"\\a");
+  EXPECT_FALSE(files::exists(dir.path() + L"\\a"));
+  EXPECT_EQ(files::newGuidText().size(), 36u);
+}
+
+TEST(System, VersionTextAndDrives) {
+  std::wstring v = sysinfo::osVersionText();
+  EXPECT_EQ(std::count(v.begin(), v.end(), L'.'), 2);
+  std::wstring root;
+  uint64_t freeMiB = 0;
+  ASSERT_TRUE(shellfolders::largestFixedDrive(root, freeMiB));
+  EXPECT_EQ(root.size(), 3u);
+  EXPECT_EQ(root.substr(1), L":\\");
+}
+
+TEST(System, CommandLineSkipsProgramOnlyInShortForm) {
+  std::wstring shortPath = win::moduleShortPath();
+  OptionTable a = commandline::parse(L"\"" + shortPath + L"\" /x");
+  EXPECT_EQ(a.joined(), L"/x ");
+  // An empty line gives the program's long path, which is kept as an option.
+  OptionTable b = commandline::parse(L"");
+  ASSERT_EQ(b.entries().size(), 1u);
+  EXPECT_EQ(b.entries()[0].first, win::moduleLongPath());
+  OptionTable c = commandline::parse(L"/installDir \"C:\\Program Files\\V\" /silent");
+  EXPECT_EQ(c.optionValue(L"/installDir").value(), L"C:\\Program Files\\V");
+}
+
+TEST(System, MutexIsExclusiveWithinThePrefix) {
+  SingleInstance first(L"vexaTestMutex", nullptr);
+  SingleInstance second(L"vexaTestMutex", nullptr);
+  EXPECT_TRUE(first.create());
+  EXPECT_FALSE(second.create());
+  first.release();
+  EXPECT_TRUE(second.create());
+  second.release();
+}

@@ -1,0 +1,50 @@
+#include <gtest/gtest.h>
+
+#include "context/ContextText.h"
+#include "context/Stopwatch.h"
+#include "context/TailData.h"
+
+TEST(ContextText, VersionTextReplacesBlanksAndColons) {
+  EXPECT_EQ(contexttext::versionText(L"vw", "Oct  1 2020", "11:45:38"), L"vwOct__1_2020_11_45_38");
+  EXPECT_EQ(contexttext::versionText(L"vw", "Dec  8 2026", "16:45:38"), L"vwDec__8_2026_16_45_38");
+}
+
+TEST(ContextText, InstallKeyComesFromLastBracketPair) {
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\dl\\VexaSetup[abc].exe"), L"abc");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\dl\\Vexa[one]Setup[two].exe"), L"two");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\dl\\VexaSetup.exe"), L"");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\[dir]\\VexaSetup.exe"), L"dir");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\dl\\Vexa[k].zip"), L"");
+}
+
+TEST(Stopwatch, SpansSurviveTickWrapAndStartIsKept) {
+  uint32_t now = 0xFFFFFF00u;
+  Stopwatch watch([&] { return now; });
+  watch.start(L"doInstall");
+  now += 0x200;  // wraps past zero
+  watch.start(L"doInstall");  // an existing timer keeps its start
+  watch.stop(L"doInstall");
+  auto trace = watch.trace();
+  EXPECT_EQ(trace[L"doInstall"], L"512");
+  EXPECT_EQ(trace[L"main"], L"512");
+}
+
+namespace {
+struct CountingListener : TailDataChangeListener {
+  int calls = 0;
+  void onTailDataChanged(const TailData&) override { ++calls; }
+};
+}  // namespace
+
+TEST(TailData, OnlyTitleImageAndTextNotify) {
+  TailData tail(L"http://stat");
+  CountingListener listener;
+  tail.addListener(&listener);
+  tail.setTorrentHash(L"h");
+  tail.setType(L"t");
+  tail.setTitle(L"Title");
+  tail.setImage(L"img");
+  tail.setText(L"text");
+  EXPECT_EQ(listener.calls, 3);
+  EXPECT_EQ(tail.url(), L"http://stat");
+}

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include "TestFiles.h"
+#include "app/Log.h"
+#include "app/win32/Files.h"
+#include "app/win32/Registry.h"
+#include "app/win32/ShellFolders.h"
+#include "context/win32/VexaInstallContext.h"
+
+namespace {
+const wchar_t kProductKey[] = L"Software\\Vexa";
+
+class InstallContextTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kProductKey);
+    log_path_ = dir_.path() + L"\\ctx.log";
+  }
+  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kProductKey); }
+
+  std::string logText() { return testfiles::readFile(log_path_); }
+  void installFiles(const std::wstring& folder, bool withDll) {
+    files::createFolderTree(folder);
+    testfiles::writeFile(folder + L"\\Vexa.exe", "exe");
+    testfiles::writeFile(folder + L"\\Vexa.jar", "jar");
+    if (withDll) testfiles::writeFile(folder + L"\\vreg.dll", "dll");
+  }
+
+  testfiles::ScratchDir dir_;
+  std::wstring log_path_;
+};
+}  // namespace
+
+TEST_F(InstallContextTest, MissingExecDefaultsToProgramFilesAndIsNotInstalled) {
+  Log log = Log::atPath(log_path_);
+  VexaInstallContext context(L"", &log);
+  EXPECT_FALSE(context.isInstalled());
+  context.readInstallFolder();
+  EXPECT_EQ(context.installFolder(), shellfolders::programFiles() + L"\\Vexa");
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"exec"),
+            shellfolders::programFiles() + L"\\Vexa\\Vexa.exe");
+  EXPECT_FALSE(context.isInstalled());
+}
+
+TEST_F(InstallContextTest, InstalledOnlyWithAllThreeFiles) {
+  Log log = Log::atPath(log_path_);
+  std::wstring folder = dir_.path() + L"\\Vexa";
+  installFiles(folder, false);
+  registry::writeText(HKEY_CURRENT_USER, kProductKey, L"exec", folder + L"\\Vexa.exe");
+  VexaInstallContext context(L"", &log);
+  EXPECT_FALSE(context.isInstalled());
+  context.prepare();
+  EXPECT_EQ(context.installMode, InstallContext::kFreshInstall);
+  EXPECT_EQ(context.installFolder(), folder);
+
+  testfiles::writeFile(folder + L"\\vreg.dll", "dll");
+  EXPECT_TRUE(context.isInstalled());
+  context.prepare();
+  EXPECT_EQ(context.installMode, InstallContext::kReinstall);
+  EXPECT_TRUE(files::isFolder(context.workFolder()));
+  EXPECT_FALSE(context.downloadFolder().empty());
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"DownloadsDir"), context.downloadFolder());
+}
+
+TEST_F(InstallContextTest, PidOptionInstallKeyAndIds) {
+  Log log = Log::atPath(log_path_);
+  VexaInstallContext a(L"/pid 1234 /installKey key7", &log);
+  EXPECT_EQ(a.pid, L"1234");
+  EXPECT_EQ(a.installKey(), L"key7");
+  EXPECT_NE(logText().find("Replace PID from commandline old=, new=1234"), std::string::npos);
+  EXPECT_NE(logText().find("installKey from commangLine=key7"), std::string::npos);
+  EXPECT_EQ(a.modeExtension, L"args[/pid 1234 /installKey key7 ]");
+  VexaInstallContext b(L"/pid " + std::wstring(64, L'9'), &log);
+  EXPECT_EQ(b.pid, L"");  // too long for its field
+  EXPECT_NE(a.installId, b.installId);
+  EXPECT_EQ(a.installId.size(), 36u);
+  // One i_user_id per user, kept across runs.
+  EXPECT_EQ(a.identity().iUserId(), b.identity().iUserId());
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, L"Software\\Pinstall", L"i_user_id"), a.identity().iUserId());
+}
+
+TEST_F(InstallContextTest, MissingNotesAndLeftoverFile) {
+  Log log = Log::atPath(log_path_);
+  std::wstring leftover = shellfolders::roamingAppData() + L"\\Vexa";
+  files::deleteFolderTree(leftover);
+  testfiles::writeFile(leftover, "");
+  VexaInstallContext context(L"", &log);
+  EXPECT_FALSE(files::exists(leftover));
+  EXPECT_NE(logText().find("File is deleted"), std::string::npos);
+
+  EXPECT_FALSE(context.noteMissingFile(dir_.path() + L"\\nofile"));
+  EXPECT_FALSE(context.noteMissingFolder(dir_.path() + L"\\nofolder"));
+  EXPECT_TRUE(context.noteMissingFolder(dir_.path()));
+  EXPECT_EQ(context.errors_, L"fne_" + dir_.path() + L"\\nofile;dne_" + dir_.path() + L"\\nofolder;");
+}
+
+TEST_F(InstallContextTest, NonEmptyLeftoverFileIsKept) {
+  Log log = Log::atPath(log_path_);
+  std::wstring leftover = shellfolders::roamingAppData() + L"\\Vexa";
+  files::deleteFolderTree(leftover);
+  testfiles::writeFile(leftover, "data");
+  VexaInstallContext context(L"", &log);
+  EXPECT_TRUE(files::isFile(leftover));
+  EXPECT_NE(logText().find("File is NOT empty"), std::string::npos);
+  DeleteFileW(leftover.c_str());
+}
+
+TEST_F(InstallContextTest, ApplySettingsWritesIdentifiers) {
+  Log log = Log::atPath(log_path_);
+  VexaInstallContext context(L"/pid 5", &log);
+  context.cid = L"c";
+  context.applySettings();
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"PID"), L"5");
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"CID"), L"c");
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"GUID"), context.identity().iUserId());
+  registry::RegKey key = registry::RegKey::openRead(HKEY_CURRENT_USER, kProductKey);
+  DWORD type = 0;
+  EXPECT_EQ(RegQueryValueExW(key.get(), L"SID", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+}
