@@ -1,0 +1,65 @@
+#pragma once
+// Reads a ".ebz" pack: 10 key bytes, then a Blowfish-ECB enciphered LZMA
+// "alone" stream whose decoded bytes are the entries of Un8z.h. Everything is
+// streamed through fixed buffers; memory stays bounded whatever sizes the
+// pack claims (the LZMA dictionary is capped by kDecoderMemoryLimit).
+//
+// Threading: one reader per unpack; no shared state.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "scenario/Un8z.h"
+
+class Log;
+
+namespace ebz {
+
+constexpr size_t kKeyLength = 10;
+constexpr size_t kCipherBufferSize = 8192;
+// Enough for the largest standard preset's dictionary; a pack asking for
+// more is refused instead of being allowed to exhaust a 32-bit process.
+constexpr uint64_t kDecoderMemoryLimit = 128ull << 20;
+
+// The pack's bytes, from the start. read() fills up to capacity, reports 0 at
+// the end and false on a read error.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  virtual bool read(uint8_t* buffer, size_t capacity, size_t& got) = 0;
+};
+
+// A pack held in memory (tests, fuzzing).
+class MemorySource : public ByteSource {
+ public:
+  MemorySource(const void* data, size_t size) : data_(static_cast<const uint8_t*>(data)), size_(size) {}
+  bool read(uint8_t* buffer, size_t capacity, size_t& got) override;
+
+ private:
+  const uint8_t* data_;
+  size_t size_;
+  size_t offset_ = 0;
+};
+
+class EbzReader {
+ public:
+  // separator joins the folders of entry names ('\\' on Windows, '/' natively).
+  explicit EbzReader(wchar_t separator) : separator_(separator) {}
+
+  // 0 when every entry was written and the stream ended between entries;
+  // 1 otherwise, with failure() saying why. Writes an ERROR line for the
+  // cause when a log is given.
+  int unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log);
+
+  const std::wstring& failure() const { return failure_; }
+  uint64_t entryCount() const { return entries_; }
+
+ private:
+  int fail(Log* log, const std::wstring& why);
+
+  wchar_t separator_;
+  std::wstring failure_;
+  uint64_t entries_ = 0;
+};
+
+}  // namespace ebz
