@@ -1,0 +1,29 @@
+#pragma once
+// The install funnel out of the stored events: starts, finishes, fails,
+// cancels and restarts by version and by day, and the most frequent error
+// tokens. Rendered as plain text (command line) or as an HTML page with an
+// inline SVG chart (no script).
+#include <string>
+#include <utility>
+#include <vector>
+
+class EventStore;
+
+struct FunnelRow {
+  std::string label;  // version or day
+  long starts = 0, finishes = 0, fails = 0, cancels = 0, restarts = 0, other = 0;
+};
+
+struct FunnelReport {
+  long events = 0;
+  std::vector<FunnelRow> byVersion;
+  std::vector<FunnelRow> byDay;
+  std::vector<std::pair<std::string, long>> topErrors;  // most frequent first
+
+  static FunnelReport compute(EventStore& store, size_t maxErrors = 10);
+  std::string text() const;
+  std::string html() const;
+};
+
+// The ";"-terminated tokens of an error text; an unterminated tail counts too.
+std::vector<std::string> errorTokens(const std::string& errors);

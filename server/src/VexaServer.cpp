@@ -1,0 +1,151 @@
+#include "VexaServer.h"
+
+#include <fstream>
+#include <memory>
+#include <vector>
+
+#include "ByteRange.h"
+#include "Report.h"
+#include "app/Text.h"
+#include "context/StatRequest.h"
+
+namespace {
+
+// Set by a handler, read by the request logger on the same worker thread.
+thread_local std::string t_logNote;
+
+const char* contentTypeOf(const std::string& path) {
+  auto dot = path.rfind('.');
+  std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
+  if (ext == "json") return "application/json";
+  if (ext == "png") return "image/png";
+  if (ext == "jpg" || ext == "jpeg") return "image/jpeg";
+  if (ext == "ico") return "image/x-icon";
+  if (ext == "html" || ext == "htm") return "text/html; charset=utf-8";
+  if (ext == "txt" || ext == "xml") return "text/plain; charset=utf-8";
+  return "application/octet-stream";
+}
+
+bool isStartEvent(const std::string& mode) { return mode == "installStart" || mode == "reinstallStart"; }
+
+}  // namespace
+
+VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAnswer& answers, std::ostream& log)
+    : content_(content), events_(events), answers_(answers), log_(log) {
+  http_.Get("/installer2.html", [this](const httplib::Request& req, httplib::Response& res) {
+    serveStatistics(req, res);
+  });
+  http_.Get("/report", [this](const httplib::Request&, httplib::Response& res) { serveReport(res); });
+  http_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveFile(req, res); });
+  http_.set_logger([this](const httplib::Request& req, const httplib::Response& res) { logRequest(req, res); });
+}
+
+int VexaServer::bind(const std::string& host, int port) {
+  if (port == 0) return http_.bind_to_any_port(host);
+  return http_.bind_to_port(host, port) ? port : -1;
+}
+
+bool VexaServer::run() { return http_.listen_after_bind(); }
+
+void VexaServer::stop() { http_.stop(); }
+
+void VexaServer::logRequest(const httplib::Request& req, const httplib::Response& res) {
+  std::string length = res.get_header_value("Content-Length");
+  std::lock_guard<std::mutex> guard(logLock_);
+  log_ << utcTimestamp() << ' ' << req.remote_addr << ' ' << req.method << ' ' << req.path << ' ' << res.status
+       << ' ' << (length.empty() ? "-" : length);
+  if (!t_logNote.empty()) log_ << ' ' << t_logNote;
+  log_ << std::endl;
+  t_logNote.clear();
+}
+
+void VexaServer::serveFile(const httplib::Request& req, httplib::Response& res) {
+  auto file = content_.resolve(req.path);
+  if (!file) {
+    res.status = 404;
+    return;
+  }
+  std::string md5 = content_.md5Of(*file);
+  if (md5.empty()) {
+    res.status = 500;
+    return;
+  }
+  // httplib would cut the body again by the ranges it parsed itself; this
+  // handler answers ranges on its own (cut to the file, 416 past its end),
+  // so the parsed ranges are dropped. The request object is httplib's own
+  // mutable local, handed out as const only by convention.
+  auto& ranges = const_cast<httplib::Request&>(req).ranges;
+  ranges.clear();
+
+  res.set_header("Accept-Ranges", "bytes");
+  // Hex, not RFC 1864's base64: the installer compares this header with the
+  // 32 lower-case hex digits of its own digest.
+  res.set_header("Content-MD5", md5);
+
+  ByteRange range = ByteRange::parse(req.get_header_value("Range"), file->size);
+  if (range.kind == ByteRange::Kind::Unsatisfiable) {
+    res.status = 416;
+    res.set_header("Content-Range", "bytes */" + std::to_string(file->size));
+    return;
+  }
+  uint64_t first = 0;
+  uint64_t length = file->size;
+  res.status = 200;
+  if (range.kind == ByteRange::Kind::Partial) {
+    res.status = 206;
+    first = range.first;
+    length = range.length();
+    res.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" + std::to_string(range.last) + "/" +
+                                        std::to_string(file->size));
+  }
+  if (length == 0) {
+    res.set_content("", contentTypeOf(file->path));
+    return;
+  }
+  auto in = std::make_shared<std::ifstream>(file->path, std::ios::binary);
+  if (!*in) {
+    res.status = 500;
+    return;
+  }
+  res.set_content_provider(
+      static_cast<size_t>(length), contentTypeOf(file->path),
+      [in, first](size_t offset, size_t want, httplib::DataSink& sink) {
+        std::vector<char> buffer(std::min<size_t>(want, 1 << 16));
+        in->seekg(static_cast<std::streamoff>(first + offset));
+        in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        std::streamsize got = in->gcount();
+        if (got <= 0) return false;
+        return sink.write(buffer.data(), static_cast<size_t>(got));
+      });
+}
+
+void VexaServer::serveStatistics(const httplib::Request& req, httplib::Response& res) {
+  const std::string hex = req.get_param_value("param");
+  auto plain = stats::decipherHex(hex);
+  auto params = plain ? stats::splitParams(*plain) : std::nullopt;
+  if (!params) {
+    res.status = 400;
+    t_logNote = "malformed param";
+    return;
+  }
+  StatEvent event;
+  event.received = utcTimestamp();
+  event.client = req.remote_addr;
+  event.params = *plain;
+  for (const auto& [name, value] : *params) event.fields[text::wideToUtf8(name)] = text::wideToUtf8(value);
+  if (!events_.add(event)) {
+    res.status = 500;
+    t_logNote = "not stored: " + events_.error();
+    return;
+  }
+  const std::string mode = event.fields["mode"];
+  t_logNote = "event " + (mode.empty() ? std::string("(no mode)") : mode);
+  res.status = 200;
+  if (isStartEvent(mode)) {
+    res.set_content(answers_.answerFor(event.fields["installKey"]), "application/json");
+  }
+}
+
+void VexaServer::serveReport(httplib::Response& res) {
+  res.set_content(FunnelReport::compute(events_).html(), "text/html; charset=utf-8");
+}

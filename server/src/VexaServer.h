@@ -1,0 +1,42 @@
+#pragma once
+// The HTTP face of the companion server: files of the content folder with
+// byte ranges and digests, the statistics endpoint "/installer2.html" and the
+// "/report" page. One line per request goes to the log stream.
+//
+// Threading: bind() and run() on one thread; run() blocks and serves on
+// httplib's worker pool; stop() may be called from any thread. The stores
+// are shared with the caller and must outlive the server.
+#include <httplib.h>
+
+#include <mutex>
+#include <ostream>
+#include <string>
+
+#include "ContentStore.h"
+#include "EventStore.h"
+#include "StartAnswer.h"
+
+class VexaServer {
+ public:
+  VexaServer(ContentStore& content, EventStore& events, const StartAnswer& answers, std::ostream& log);
+
+  // Port 0 picks a free port. Returns the bound port, or -1.
+  int bind(const std::string& host, int port);
+  // Serves until stop(). False when nothing was bound.
+  bool run();
+  void stop();
+  bool running() const { return http_.is_running(); }
+
+ private:
+  void serveFile(const httplib::Request& req, httplib::Response& res);
+  void serveStatistics(const httplib::Request& req, httplib::Response& res);
+  void serveReport(httplib::Response& res);
+  void logRequest(const httplib::Request& req, const httplib::Response& res);
+
+  ContentStore& content_;
+  EventStore& events_;
+  const StartAnswer& answers_;
+  std::ostream& log_;
+  std::mutex logLock_;
+  httplib::Server http_;
+};

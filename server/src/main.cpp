@@ -1,0 +1,106 @@
+// vexa-server: the companion server of the installer for development, tests
+// and demos.
+//   vexa-server --root <content folder> --db <file.sqlite> [--listen host:port] [--config <answers.json>]
+//   vexa-server report --db <file.sqlite>
+#include <signal.h>
+
+#include <cstring>
+#include <iostream>
+#include <map>
+#include <string>
+#include <thread>
+
+#include "ContentStore.h"
+#include "EventStore.h"
+#include "Report.h"
+#include "StartAnswer.h"
+#include "VexaServer.h"
+
+namespace {
+
+int usage() {
+  std::cerr << "usage: vexa-server --root <folder> --db <file> [--listen 127.0.0.1:8731] [--config <file>]\n"
+               "       vexa-server report --db <file>\n";
+  return 2;
+}
+
+// Options come in pairs; anything else is a usage error.
+bool readOptions(int argc, char** argv, int from, std::map<std::string, std::string>& out) {
+  for (int i = from; i < argc; i += 2) {
+    if (i + 1 >= argc || std::strncmp(argv[i], "--", 2) != 0) return false;
+    out[argv[i]] = argv[i + 1];
+  }
+  return true;
+}
+
+int runReport(std::map<std::string, std::string>& options) {
+  if (!options.count("--db")) return usage();
+  EventStore store;
+  if (!store.open(options["--db"])) {
+    std::cerr << "vexa-server: " << options["--db"] << ": " << store.error() << "\n";
+    return 1;
+  }
+  std::cout << FunnelReport::compute(store).text();
+  return 0;
+}
+
+int runServer(std::map<std::string, std::string>& options) {
+  if (!options.count("--root") || !options.count("--db")) return usage();
+  std::string listen = options.count("--listen") ? options["--listen"] : "127.0.0.1:8731";
+  auto colon = listen.rfind(':');
+  if (colon == std::string::npos) return usage();
+  std::string host = listen.substr(0, colon);
+  int port = std::atoi(listen.c_str() + colon + 1);
+  if (port < 0 || port > 65535) return usage();
+
+  ContentStore content(options["--root"]);
+  if (!content.valid()) {
+    std::cerr << "vexa-server: not a folder: " << options["--root"] << "\n";
+    return 1;
+  }
+  EventStore events;
+  if (!events.open(options["--db"])) {
+    std::cerr << "vexa-server: " << options["--db"] << ": " << events.error() << "\n";
+    return 1;
+  }
+  StartAnswer answers;
+  if (options.count("--config") && !answers.load(options["--config"])) {
+    std::cerr << "vexa-server: " << options["--config"] << ": " << answers.error() << "\n";
+    return 1;
+  }
+
+  // Signals are taken by sigwait on this thread, so no handler runs inside
+  // httplib's threads; the mask is inherited by every thread made after it.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  VexaServer server(content, events, answers, std::cout);
+  int bound = server.bind(host, port);
+  if (bound < 0) {
+    std::cerr << "vexa-server: cannot listen on " << listen << "\n";
+    return 1;
+  }
+  std::cout << "vexa-server: listening on " << host << ":" << bound << ", root " << options["--root"] << std::endl;
+  std::thread serving([&server] { server.run(); });
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  std::cout << "vexa-server: " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ", stopping" << std::endl;
+  server.stop();
+  serving.join();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::map<std::string, std::string> options;
+  if (argc >= 2 && std::string(argv[1]) == "report") {
+    if (!readOptions(argc, argv, 2, options)) return usage();
+    return runReport(options);
+  }
+  if (!readOptions(argc, argv, 1, options)) return usage();
+  return runServer(options);
+}

@@ -1,0 +1,70 @@
+#include <gtest/gtest.h>
+
+#include "EventStore.h"
+#include "Report.h"
+#include "TestFiles.h"
+
+namespace {
+
+void addEvent(EventStore& store, const std::string& day, const std::string& mode, const std::string& version,
+              const std::string& errors = "") {
+  StatEvent e;
+  e.received = day + " 10:00:00.000";
+  e.client = "127.0.0.1";
+  e.fields = {{"mode", mode}, {"version", version}, {"errors", errors}};
+  ASSERT_TRUE(store.add(e)) << store.error();
+}
+
+TEST(ErrorTokens, SplitsSemicolonTerminatedTokens) {
+  EXPECT_EQ(errorTokens("a;b;;c"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_TRUE(errorTokens("").empty());
+}
+
+TEST(FunnelReport, CountsEventsByVersionAndDayAndRanksErrors) {
+  testfiles::ScratchDir scratch;
+  EventStore store;
+  ASSERT_TRUE(store.open(testfiles::narrow(scratch.path()) + "/r.sqlite")) << store.error();
+  addEvent(store, "2024-05-01", "installStart", "v1");
+  addEvent(store, "2024-05-01", "installFinish", "v1");
+  addEvent(store, "2024-05-01", "reinstallStart", "v2");
+  addEvent(store, "2024-05-02", "reinstallFail", "v2", "fne_x;vexa8z_timeout;");
+  addEvent(store, "2024-05-02", "cancel", "v2", "vexa8z_timeout;");
+  addEvent(store, "2024-05-02", "restart", "v2");
+  addEvent(store, "2024-05-02", "pinstallFinish", "v2");
+
+  auto report = FunnelReport::compute(store);
+  EXPECT_EQ(report.events, 7);
+  ASSERT_EQ(report.byVersion.size(), 2u);
+  const auto& v2 = report.byVersion[1];
+  EXPECT_EQ(v2.label, "v2");
+  EXPECT_EQ(v2.starts, 1);
+  EXPECT_EQ(v2.finishes, 0);
+  EXPECT_EQ(v2.fails, 1);
+  EXPECT_EQ(v2.cancels, 1);
+  EXPECT_EQ(v2.restarts, 1);
+  EXPECT_EQ(v2.other, 1);
+  ASSERT_EQ(report.byDay.size(), 2u);
+  EXPECT_EQ(report.byDay[0].label, "2024-05-01");
+  EXPECT_EQ(report.byDay[0].starts, 2);
+  ASSERT_EQ(report.topErrors.size(), 2u);
+  EXPECT_EQ(report.topErrors[0], std::make_pair(std::string("vexa8z_timeout"), 2L));
+
+  std::string text = report.text();
+  EXPECT_NE(text.find("vexa8z_timeout"), std::string::npos);
+  std::string html = report.html();
+  EXPECT_NE(html.find("<svg"), std::string::npos);
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+}
+
+TEST(FunnelReport, EscapesStoredTextInTheHtmlPage) {
+  testfiles::ScratchDir scratch;
+  EventStore store;
+  ASSERT_TRUE(store.open(testfiles::narrow(scratch.path()) + "/r.sqlite"));
+  addEvent(store, "2024-05-01", "installFail", "<script>alert(1)</script>", "<img src=x>;");
+  std::string html = FunnelReport::compute(store).html();
+  EXPECT_EQ(html.find("<script"), std::string::npos);
+  EXPECT_EQ(html.find("<img"), std::string::npos);
+  EXPECT_NE(html.find("&lt;script&gt;"), std::string::npos);
+}
+
+}  // namespace
