@@ -1,0 +1,50 @@
+#pragma once
+// The downloader's view of one HTTP transfer. The product's implementation is
+// the WinINet HttpConnection (download/win32/HttpConnection.h); tests may give
+// their own through a ConnectionFactory.
+//
+// Threading: one connection is used by one thread at a time and never shared.
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+class Log;
+
+namespace download {
+
+// What the downloader needs to know of the last response's headers.
+struct ResponseFacts {
+  std::wstring currentUrl;
+  bool acceptsRanges = false;
+  std::wstring contentMd5;
+  int contentLength = -1;
+  std::wstring fileName;
+  // First byte of the Content-Range of the last response; -1 when it had none,
+  // which means its body starts at the first byte of the content.
+  long long rangeStart = -1;
+};
+
+enum class ReadStatus { kData, kEnd, kFailed };
+
+class IHttpConnection {
+ public:
+  virtual ~IHttpConnection() = default;
+  // Sends a GET for length bytes from offset (-1: to the end), after following
+  // HEAD redirects when asked. True when a request is open; its body is then
+  // read with read() and facts() describe its headers.
+  virtual bool openRequest(Log* log, bool followRedirects, int length, int offset) = 0;
+  // Reads up to capacity bytes of the open request's body into buffer.
+  virtual ReadStatus read(char* buffer, size_t capacity, size_t* received) = 0;
+  virtual const ResponseFacts& facts() const = 0;
+  // Request, connection and root handles.
+  virtual void closeHandles() = 0;
+  // Root and connection handles only; the request handle stays as it is.
+  virtual void closeConnection() = 0;
+};
+
+using ConnectionFactory =
+    std::function<std::unique_ptr<IHttpConnection>(const std::wstring& url, int connectTimeoutMs,
+                                                    int receiveTimeoutMs)>;
+
+}  // namespace download

@@ -1,0 +1,70 @@
+#pragma once
+// Runs downloads on threads of their own and waits for them, and the three
+// synchronous calls built on it.
+//
+// Threading: startDownload and waitAll are called by the owner's thread (one
+// lock guards the list all the same). A download that outlives waitAll's
+// time-out keeps running on its thread, which owns the downloader and frees it
+// at its end; the manager may be destroyed before that.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download/Connection.h"
+#include "download/DownloadListener.h"
+#include "download/DownloadOutput.h"
+#include "download/Timing.h"
+
+class Log;
+
+namespace download {
+
+class DownloadManager {
+ public:
+  DownloadManager(Log* log, ConnectionFactory connections, Timing timing = Timing());
+  DownloadManager(const DownloadManager&) = delete;
+  DownloadManager& operator=(const DownloadManager&) = delete;
+
+  // Starts a "fileDownloaderThread" for url into output and returns at once.
+  // An empty expectedMd5 means the server's Content-MD5, if any, is checked.
+  void startDownload(const std::wstring& name, const std::wstring& url, int threadCount,
+                     IDownloadListener* listener, int id, uint32_t minValidSize, const std::wstring& expectedMd5,
+                     bool followRedirects, std::shared_ptr<IDownloadOutput> output);
+
+  // Waits for each started download in turn, at most timeoutMs for each. True
+  // when all succeeded; one still running counts as failed. Forgets them all.
+  bool waitAll(int timeoutMs);
+
+ private:
+  struct Completion;
+
+  std::mutex lock_;
+  Log* log_;
+  ConnectionFactory connections_;
+  Timing timing_;
+  std::vector<std::shared_ptr<Completion>> downloads_;
+};
+
+// The synchronous calls over a given transport; the product's WinINet versions
+// are in download/win32/Downloads.h.
+
+// The full path of the downloaded file, or empty on failure.
+std::wstring downloadToFile(const ConnectionFactory& connections, IDownloadListener* listener,
+                            const std::wstring& name, const std::wstring& url, const std::wstring& path, int id,
+                            int threadCount, Log* log, int timeoutMs, uint32_t minValidSize,
+                            const std::wstring& expectedMd5, bool followRedirects, const Timing& timing = Timing());
+
+// The body decoded from UTF-8; empty on failure (a partial answer is never
+// handed on).
+std::wstring downloadToString(const ConnectionFactory& connections, IDownloadListener* listener,
+                              const std::wstring& name, const std::wstring& url, Log* log, int timeoutMs, int id,
+                              bool followRedirects, const Timing& timing = Timing());
+
+// The body's bytes; empty when nothing was received or the download failed.
+std::vector<unsigned char> downloadToBytes(const ConnectionFactory& connections, IDownloadListener* listener,
+                                           const std::wstring& name, const std::wstring& url, Log* log,
+                                           int timeoutMs, int id, const Timing& timing = Timing());
+
+}  // namespace download

@@ -1,0 +1,129 @@
+#include "download/DownloadOutput.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "app/Text.h"
+#include "download/platform/OutputFile.h"
+#include "formats/Md5.h"
+
+namespace download {
+
+FileDownloadOutput::FileDownloadOutput(std::wstring path) : path_(std::move(path)) {}
+
+FileDownloadOutput::~FileDownloadOutput() { closeFile(); }
+
+void FileDownloadOutput::closeFile() {
+  if (file_) std::fclose(file_);
+  file_ = nullptr;
+}
+
+bool FileDownloadOutput::open(const std::wstring& fileName) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!path_.empty() && (path_.back() == L'\\' || path_.back() == L'/')) path_ += fileName;
+  closeFile();
+  file_ = outputfile::createTruncated(path_);
+  return file_ != nullptr;
+}
+
+std::wstring FileDownloadOutput::md5() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!file_ || !outputfile::seekTo(file_, 0)) return std::wstring();
+  Md5 digest;
+  char block[8192];
+  size_t n;
+  while ((n = std::fread(block, 1, sizeof block, file_)) > 0) digest.update(block, n);
+  if (std::ferror(file_)) {
+    std::clearerr(file_);
+    return std::wstring();
+  }
+  return text::toWide(md5HexOf(digest.finish()));
+}
+
+int FileDownloadOutput::size() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!file_) return -1;
+  return static_cast<int>(outputfile::sizeOf(file_));
+}
+
+void FileDownloadOutput::write(const char* bytes, int offset, int count) {
+  if (!bytes || offset < 0 || count <= 0) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!file_ || !outputfile::seekTo(file_, offset)) return;
+  std::fwrite(bytes, 1, static_cast<size_t>(count), file_);
+  std::fflush(file_);
+}
+
+void FileDownloadOutput::finish(bool ok) {
+  std::lock_guard<std::mutex> guard(lock_);
+  ok_ = ok;
+  closeFile();
+}
+
+std::wstring FileDownloadOutput::name() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return path_;
+}
+
+bool FileDownloadOutput::isOk() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return ok_;
+}
+
+bool MemoryDownloadOutput::open(const std::wstring&) { return true; }
+
+std::wstring MemoryDownloadOutput::md5() { return std::wstring(); }
+
+int MemoryDownloadOutput::size() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return size_;
+}
+
+void MemoryDownloadOutput::write(const char* bytes, int offset, int count) {
+  if (!bytes || offset < 0 || count <= 0) return;
+  // The end must stay representable as the int size().
+  if (offset > INT32_MAX - count) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  int position = offset;
+  int end = offset + count;
+  while (position < end) {
+    size_t index = static_cast<size_t>(position / kBlockSize);
+    int inBlock = position % kBlockSize;
+    int part = std::min(kBlockSize - inBlock, end - position);
+    while (blocks_.size() <= index) {
+      blocks_.emplace_back(new char[kBlockSize]);
+      std::memset(blocks_.back().get(), 0, kBlockSize);
+    }
+    std::memcpy(blocks_[index].get() + inBlock, bytes + (position - offset), static_cast<size_t>(part));
+    position += part;
+    size_ = std::max(size_, position);
+  }
+}
+
+void MemoryDownloadOutput::finish(bool ok) {
+  std::lock_guard<std::mutex> guard(lock_);
+  ok_ = ok;
+}
+
+std::wstring MemoryDownloadOutput::name() { return L"memoryOutput"; }
+
+bool MemoryDownloadOutput::isOk() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return ok_;
+}
+
+std::string MemoryDownloadOutput::content() {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::string out;
+  out.reserve(static_cast<size_t>(size_));
+  int left = size_;
+  for (size_t i = 0; left > 0 && i < blocks_.size(); ++i) {
+    int part = std::min(left, kBlockSize);
+    out.append(blocks_[i].get(), static_cast<size_t>(part));
+    left -= part;
+  }
+  return out;
+}
+
+}  // namespace download

@@ -1,0 +1,83 @@
+#pragma once
+// Where the bytes of a download go. Outputs are held by shared_ptr: the caller,
+// the downloader and every chunk job keep one, and the last holder frees it.
+//
+// Threading: chunk threads call write/size/md5 at the same time; each output
+// guards its state with its own mutex.
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace download {
+
+class IDownloadOutput {
+ public:
+  virtual ~IDownloadOutput() = default;
+  // Prepares to receive the download called fileName.
+  virtual bool open(const std::wstring& fileName) = 0;
+  // MD5 of the bytes held as 32 lower-case hex digits; empty when not available.
+  virtual std::wstring md5() = 0;
+  // Bytes held; -1 when nothing is open.
+  virtual int size() = 0;
+  // Stores count bytes at offset. Negative values are refused.
+  virtual void write(const char* bytes, int offset, int count) = 0;
+  // Records the outcome and releases the sink.
+  virtual void finish(bool ok) = 0;
+  virtual std::wstring name() = 0;
+  virtual bool isOk() = 0;
+};
+
+// Writes into a file. A path ending with '\' or '/' is a folder, and the name
+// given to open() is appended to it.
+class FileDownloadOutput : public IDownloadOutput {
+ public:
+  explicit FileDownloadOutput(std::wstring path);
+  ~FileDownloadOutput() override;
+  FileDownloadOutput(const FileDownloadOutput&) = delete;
+  FileDownloadOutput& operator=(const FileDownloadOutput&) = delete;
+
+  bool open(const std::wstring& fileName) override;
+  std::wstring md5() override;
+  int size() override;
+  void write(const char* bytes, int offset, int count) override;
+  void finish(bool ok) override;
+  std::wstring name() override;
+  bool isOk() override;
+
+ private:
+  void closeFile();
+
+  std::mutex lock_;
+  std::wstring path_;
+  std::FILE* file_ = nullptr;
+  bool ok_ = false;
+};
+
+// Keeps the bytes in blocks of 256 KiB, so a growing download never copies
+// what it already holds.
+class MemoryDownloadOutput : public IDownloadOutput {
+ public:
+  static constexpr int kBlockSize = 262144;
+
+  bool open(const std::wstring& fileName) override;
+  // Always empty: memory downloads are never compared with an MD5.
+  std::wstring md5() override;
+  int size() override;
+  void write(const char* bytes, int offset, int count) override;
+  void finish(bool ok) override;
+  std::wstring name() override;
+  bool isOk() override;
+
+  // The first size() bytes, in order.
+  std::string content();
+
+ private:
+  std::mutex lock_;
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  int size_ = 0;
+  bool ok_ = false;
+};
+
+}  // namespace download

@@ -1,0 +1,362 @@
+#include "download/FileDownloader.h"
+
+#include <chrono>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "app/Log.h"
+#include "app/platform/LogFile.h"
+#include "download/ChunkPlan.h"
+#include "download/HttpFacts.h"
+
+namespace download {
+namespace {
+
+constexpr int kAttempts = 5;
+constexpr size_t kReadBufferSize = 8192;
+
+void info(Log* log, const std::wstring& message) {
+  if (log) log->info(message);
+}
+
+void error(Log* log, const std::wstring& message) {
+  if (log) log->error(message);
+}
+
+void pause(int milliseconds) {
+  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+long long nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::wstring num(long long value) { return std::to_wstring(value); }
+
+// Tries openRequest up to the chunk's connect attempts, pausing between tries.
+bool openWithRetries(ChunkDownloader& chunk, Log* log, bool followRedirects, int length, int offset,
+                     const Timing& timing) {
+  if (!chunk.connection) return false;
+  for (int left = chunk.connectAttempts - 1; left >= 0; --left) {
+    if (chunk.connection->openRequest(log, followRedirects, length, offset)) return true;
+    reportChunkError(chunk, L"Failed open connection, connectAttemptCountRemain=" + num(left));
+    chunk.connection->closeConnection();
+    if (left > 0) pause(timing.connectRetryPauseMs);
+  }
+  return false;
+}
+
+// A name from the server may carry folders ("..\..\x.exe") or a drive or
+// stream colon; only its last component, without colons, may name a file in
+// the caller's folder.
+std::wstring safeFileName(const std::wstring& name) {
+  std::wstring last = name.substr(name.find_last_of(L"/\\") == std::wstring::npos
+                                      ? 0
+                                      : name.find_last_of(L"/\\") + 1);
+  for (wchar_t& c : last) {
+    if (c == L':' || c < 32) c = L'_';
+  }
+  if (last == L"." || last == L"..") last.clear();
+  return last;
+}
+
+}  // namespace
+
+void reportChunkError(ChunkDownloader& chunk, const std::wstring& message) {
+  std::wstring code = num(logfile::lastErrorCode());
+  std::wstring full = message + L" [chunkNum=" + num(chunk.chunkNum) +
+                      L", downloadAttemptCountRemain=" + num(chunk.downloadAttemptsRemain) +
+                      L", limit=" + num(chunk.limit) + L", offset=" + num(chunk.offset) +
+                      L"], lastError:" + code;
+  if (chunk.errorHandler) chunk.errorHandler->handleError(full);
+  chunk.lastError = message + L", lastError:" + code;
+}
+
+int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const Timing& timing) {
+  const int start = chunk.offset;
+  const int total = chunk.limit;
+  int received = 0;
+  bool reported = false;
+  long long lastReport = 0;
+  std::vector<char> buffer(kReadBufferSize);
+
+  while (chunk.connection) {
+    size_t count = 0;
+    ReadStatus status = chunk.connection->read(buffer.data(), buffer.size(), &count);
+    if (status == ReadStatus::kData && count > 0) {
+      output.write(buffer.data(), start + received, static_cast<int>(count));
+      received += static_cast<int>(count);
+      long long now = nowMs();
+      if (!reported || now - lastReport > timing.progressIntervalMs) {
+        if (chunk.listener) chunk.listener->onChunkProgress(chunk, received);
+        lastReport = now;
+        reported = true;
+      }
+      continue;
+    }
+
+    if (status != ReadStatus::kFailed) {
+      if (total == -1 || received == total) {
+        chunk.done = true;
+        break;
+      }
+      // Short body: the bytes may have come from a broken answer, so the
+      // whole chunk is fetched again.
+      received = 0;
+      chunk.connection->closeHandles();
+      if (chunk.downloadAttemptsRemain <= 0) break;
+      pause(chunk.retryDelayMs);
+      --chunk.downloadAttemptsRemain;
+      if (!openWithRetries(chunk, log, false, total, start, timing)) break;
+      chunk.limit = total;
+      chunk.offset = start;
+      if (chunk.connection->facts().contentLength == 0) {
+        reportChunkError(chunk, L"Downloaded bytes less than the length of the content, contentLength=0, break");
+        break;
+      }
+      reportChunkError(chunk, L"Downloaded bytes less than the length of the content, redownload all");
+      continue;
+    }
+
+    reportChunkError(chunk, L"InternetReadFile");
+    chunk.connection->closeHandles();
+    if (chunk.downloadAttemptsRemain <= 0) break;
+    pause(chunk.retryDelayMs);
+    int resumeOffset = start + received;
+    int rest = total - received;
+    --chunk.downloadAttemptsRemain;
+    if (!openWithRetries(chunk, log, false, rest, resumeOffset, timing)) break;
+    chunk.offset = resumeOffset;
+    chunk.limit = rest;
+    if (chunk.wholeBody && chunk.connection->facts().rangeStart != resumeOffset) {
+      // The server sends the content from its first byte again: appending it
+      // at the resume offset would corrupt the file, so start over.
+      info(log, L"Range ignored by server, reading again from the first byte");
+      received = 0;
+      chunk.offset = start;
+      chunk.limit = total;
+    }
+    reportChunkError(chunk, L"InternetReadFile, use next attempt");
+  }
+
+  if (chunk.listener) {
+    chunk.listener->onChunkProgress(chunk, received);
+    chunk.listener->onChunkFinished(chunk, received);
+  }
+  return received;
+}
+
+int runChunkJob(std::unique_ptr<ChunkJob> job, const Timing& timing) {
+  FileDownloader& downloader = *job->downloader;
+  info(job->log, L"+++++BEGIN thread downloadThread " + downloader.url());
+  ChunkDownloader chunk;
+  chunk.chunkNum = job->chunkNum;
+  chunk.connection = downloader.connections()(job->url, job->connectTimeoutMs, job->receiveTimeoutMs);
+  chunk.errorHandler = job->downloader;
+  chunk.downloadAttemptsRemain = job->downloadAttempts;
+  chunk.connectAttempts = job->connectAttempts;
+  chunk.retryDelayMs = job->retryDelayMs;
+  chunk.listener = job->listener;
+  if (openWithRetries(chunk, job->log, false, job->limit, job->offset, timing)) {
+    chunk.offset = job->offset;
+    chunk.limit = job->limit;
+    readChunk(chunk, job->log, *job->output, timing);
+    chunk.connection->closeHandles();
+  } else if (chunk.listener) {
+    // Without this the caller's listener would never learn that the chunk,
+    // and so the download, failed.
+    chunk.listener->onChunkFinished(chunk, 0);
+  }
+  info(job->log, L"-----END thread downloadThread " + downloader.url());
+  return chunk.done ? 0 : 1;
+}
+
+void ChunkDownloaderListenerImpl::onChunkProgress(const ChunkDownloader& chunk, int received) {
+  std::lock_guard<std::mutex> guard(lock_);
+  receivedByChunk_[chunk.chunkNum] = received;
+  if (IDownloadListener* listener = downloader_.listener()) {
+    listener->onProgress(percentReceived(receivedByChunk_, downloader_.contentLength()), downloader_.name(),
+                         downloader_.id());
+  }
+}
+
+void ChunkDownloaderListenerImpl::onChunkFinished(const ChunkDownloader& chunk, int received) {
+  std::lock_guard<std::mutex> guard(lock_);
+  receivedByChunk_[chunk.chunkNum] = received;
+  int contentLength = downloader_.contentLength();
+  bool done = chunk.done;
+  if (chunk.wholeBody && contentLength != -1 && received != contentLength) done = false;
+  IDownloadListener* listener = downloader_.listener();
+  if (done) {
+    info(downloader_.log(), L"Chunk #" + num(chunk.chunkNum) + L" is done, downloadId:" + downloader_.name() +
+                                L", url:" + downloader_.url());
+    if (!listener) return;
+    float percent = chunk.wholeBody ? 100.0f : percentReceived(receivedByChunk_, contentLength);
+    listener->onProgress(percent, downloader_.name(), downloader_.id());
+    if (percent == 100.0f && !completeReported_) {
+      completeReported_ = true;
+      listener->onComplete(downloader_.name(), downloader_.id());
+    }
+  } else if (listener) {
+    std::wstring message = chunk.lastError;
+    if (message.empty()) {
+      message = L"Downloaded bytes differ from the length of the content, received=" + num(received) +
+                L", contentLength=" + num(contentLength);
+    }
+    listener->onFailed(downloader_.name(), downloader_.id(), message);
+  }
+}
+
+FileDownloader::FileDownloader(std::wstring url, std::shared_ptr<IDownloadOutput> output, int threadCount,
+                               Log* log, IDownloadListener* listener, std::wstring name, int id,
+                               ConnectionFactory connections, Timing timing)
+    : url_(std::move(url)),
+      output_(std::move(output)),
+      threadCount_(threadCount),
+      log_(log),
+      chunkListener_(*this),
+      listener_(listener),
+      name_(std::move(name)),
+      id_(id),
+      connections_(std::move(connections)),
+      timing_(timing) {}
+
+int FileDownloader::run() {
+  info(log_, L"+++++BEGIN thread fileDownloaderThread " + url_);
+  info(log_, L"Start download " + name_);
+  bool ok = download();
+  info(log_, L"End download " + name_);
+  info(log_, L"-----END thread fileDownloaderThread" + url_);
+  return ok ? 0 : 1;
+}
+
+void FileDownloader::handleError(const std::wstring& message) {
+  error(log_, message);
+  if (listener_) listener_->onError(name_, id_, message);
+}
+
+void FileDownloader::reportMismatch(const std::wstring& message) {
+  // Chunks may already have reported completion; the caller must still hear
+  // that the download as a whole failed.
+  if (listener_) listener_->onFailed(name_, id_, message);
+}
+
+bool FileDownloader::openFirstRequest(ChunkDownloader& chunk) {
+  return openWithRetries(chunk, log_, followRedirects_, -1, 0, timing_);
+}
+
+bool FileDownloader::download() {
+  if (!output_) return false;
+  ChunkDownloader main;
+  main.chunkNum = 0;
+  if (connections_) main.connection = connections_(url_, timing_.connectTimeoutMs, timing_.receiveTimeoutMs);
+  main.downloadAttemptsRemain = kAttempts;
+  main.connectAttempts = kAttempts;
+  main.retryDelayMs = timing_.retryDelayMs;
+  main.errorHandler = this;
+  main.listener = &chunkListener_;
+  main.wholeBody = true;
+
+  bool result = false;
+  if (!openFirstRequest(main)) {
+    info(log_, L"Can't open connection to " + url_);
+    if (listener_) listener_->onFailed(name_, id_, L"Can't open connection");
+  } else {
+    main.limit = -1;
+    main.offset = 0;
+    info(log_, L"Connection is opened: " + url_);
+    ResponseFacts facts = main.connection->facts();
+    contentLength_ = facts.contentLength;
+
+    if (static_cast<uint32_t>(contentLength_) < minValidSize_) {
+      main.connection->closeHandles();
+      output_->finish(false);
+      info(log_, L"File " + url_ + L" is less then minValidSize");
+      return false;
+    }
+
+    std::wstring fileName = facts.fileName.empty() ? fileNameFromUrl(facts.currentUrl) : facts.fileName;
+    if (!output_->open(safeFileName(fileName))) {
+      error(log_, L"CantCreateFile_");
+      if (listener_) listener_->onFailed(name_, id_, L"CantCreateFile_" + output_->name());
+      main.connection->closeHandles();
+      output_->finish(false);
+      return false;
+    }
+
+    std::wstring expectedMd5 = expectedMd5_.empty() ? facts.contentMd5 : expectedMd5_;
+    // Without a length there is nothing to split; the first answer's body is
+    // read instead.
+    if (facts.acceptsRanges && contentLength_ > 0) {
+      main.connection->closeHandles();
+      result = downloadChunks(facts);
+    } else {
+      result = readChunk(main, log_, *output_, timing_) > 0;
+      main.connection->closeHandles();
+    }
+
+    if (!expectedMd5.empty() && result) {
+      std::wstring actual = output_->md5();
+      if (!actual.empty()) {
+        info(log_, L"MD5 of [" + url_ + L"]=" + expectedMd5 + L", MD5 of downloaded file [" + output_->name() +
+                       L"]=" + actual);
+        result = expectedMd5 == actual;
+        if (!result) reportMismatch(L"MD5 mismatch");
+      }
+    }
+    int size = output_->size();
+    info(log_, L"length of [" + url_ + L"]=" + num(contentLength_) + L", length of downloaded file [" +
+                   output_->name() + L"]=" + num(size));
+    if (result && contentLength_ != -1 && contentLength_ != size) {
+      result = false;
+      reportMismatch(L"Length mismatch");
+    }
+  }
+
+  output_->finish(result);
+  info(log_, L"Download [" + url_ + L"] is " + (result ? L"SUCCESS" : L"FAILED"));
+  return result;
+}
+
+bool FileDownloader::downloadChunks(const ResponseFacts& facts) {
+  uint32_t length = static_cast<uint32_t>(contentLength_);
+  std::vector<ChunkRange> plan = planChunks(length, effectiveThreadCount(threadCount_, length));
+  std::vector<int> exitCodes(plan.size(), 1);
+  std::vector<std::thread> threads;
+  threads.reserve(plan.size());
+  for (size_t i = 0; i < plan.size(); ++i) {
+    auto job = std::make_unique<ChunkJob>();
+    job->chunkNum = static_cast<int>(i);
+    job->output = output_;
+    job->downloader = this;
+    job->url = facts.currentUrl;
+    job->connectTimeoutMs = timing_.connectTimeoutMs;
+    job->receiveTimeoutMs = timing_.receiveTimeoutMs;
+    job->downloadAttempts = kAttempts;
+    job->retryDelayMs = timing_.retryDelayMs;
+    job->limit = plan[i].limit;
+    job->offset = plan[i].offset;
+    job->connectAttempts = kAttempts;
+    job->listener = &chunkListener_;
+    job->log = log_;
+    try {
+      int* exitCode = &exitCodes[i];
+      const Timing* timing = &timing_;
+      threads.emplace_back([exitCode, timing, job = std::move(job)]() mutable {
+        *exitCode = runChunkJob(std::move(job), *timing);
+      });
+    } catch (const std::system_error&) {
+      error(log_, L"Can't start downloadThread for chunk #" + num(static_cast<long long>(i)));
+    }
+  }
+  for (std::thread& thread : threads) thread.join();
+  for (int code : exitCodes) {
+    if (code != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace download

@@ -1,0 +1,137 @@
+#pragma once
+// One download of one URL into one output, run on a thread of its own.
+//
+// Threading: run() is the body of the "fileDownloaderThread"; it starts one
+// "downloadThread" per chunk and joins them all before it returns. Chunk
+// threads share the output and the chunk listener, which lock for themselves;
+// each chunk owns its connection. The caller's listener is called on chunk and
+// download threads with the chunk listener's lock held.
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "download/Connection.h"
+#include "download/DownloadListener.h"
+#include "download/DownloadOutput.h"
+#include "download/Timing.h"
+
+class Log;
+
+namespace download {
+
+class FileDownloader;
+
+// State of one chunk while its thread reads it.
+struct ChunkDownloader {
+  int chunkNum = 0;
+  std::unique_ptr<IHttpConnection> connection;
+  // Bytes this chunk fetches from offset; -1 means to the end of the body.
+  int limit = 0;
+  int offset = 0;
+  ErrorHandler* errorHandler = nullptr;
+  int downloadAttemptsRemain = 0;
+  int connectAttempts = 0;
+  int retryDelayMs = 0;
+  bool done = false;
+  ChunkDownloaderListener* listener = nullptr;
+  std::wstring lastError;
+  // The single-connection chunk, which reads the whole body of a server that
+  // does not split.
+  bool wholeBody = false;
+};
+
+// Everything a chunk thread needs; owned and freed by that thread.
+struct ChunkJob {
+  int chunkNum = 0;
+  std::shared_ptr<IDownloadOutput> output;
+  FileDownloader* downloader = nullptr;
+  std::wstring url;
+  int connectTimeoutMs = 0;
+  int receiveTimeoutMs = 0;
+  int downloadAttempts = 0;
+  int retryDelayMs = 0;
+  int limit = 0;
+  int offset = 0;
+  int connectAttempts = 0;
+  ChunkDownloaderListener* listener = nullptr;
+  Log* log = nullptr;
+};
+
+// Adds up the progress of a downloader's chunks for the caller's listener.
+class ChunkDownloaderListenerImpl : public ChunkDownloaderListener {
+ public:
+  explicit ChunkDownloaderListenerImpl(FileDownloader& downloader) : downloader_(downloader) {}
+  void onChunkProgress(const ChunkDownloader& chunk, int received) override;
+  void onChunkFinished(const ChunkDownloader& chunk, int received) override;
+
+ private:
+  std::mutex lock_;
+  std::map<int, int> receivedByChunk_;
+  FileDownloader& downloader_;
+  bool completeReported_ = false;
+};
+
+class FileDownloader : public ErrorHandler {
+ public:
+  FileDownloader(std::wstring url, std::shared_ptr<IDownloadOutput> output, int threadCount, Log* log,
+                 IDownloadListener* listener, std::wstring name, int id, ConnectionFactory connections,
+                 Timing timing = Timing());
+  FileDownloader(const FileDownloader&) = delete;
+  FileDownloader& operator=(const FileDownloader&) = delete;
+
+  void setMinValidSize(uint32_t bytes) { minValidSize_ = bytes; }
+  void setFollowRedirects(bool follow) { followRedirects_ = follow; }
+  void setExpectedMd5(const std::wstring& md5) { expectedMd5_ = md5; }
+
+  // The thread body: the begin/end lines around download(). Returns the exit
+  // code, 0 on success.
+  int run();
+  bool download();
+
+  // Writes a chunk's error text and passes it to the listener.
+  void handleError(const std::wstring& message) override;
+
+  const std::wstring& url() const { return url_; }
+  const std::wstring& name() const { return name_; }
+  int id() const { return id_; }
+  int contentLength() const { return contentLength_; }
+  IDownloadListener* listener() const { return listener_; }
+  Log* log() const { return log_; }
+  const Timing& timing() const { return timing_; }
+  const ConnectionFactory& connections() const { return connections_; }
+
+ private:
+  bool openFirstRequest(ChunkDownloader& chunk);
+  bool downloadChunks(const ResponseFacts& facts);
+  void reportMismatch(const std::wstring& message);
+
+  std::wstring url_;
+  std::shared_ptr<IDownloadOutput> output_;
+  int threadCount_;
+  Log* log_;
+  ChunkDownloaderListenerImpl chunkListener_;
+  int contentLength_ = -1;
+  IDownloadListener* listener_;
+  uint32_t minValidSize_ = 0;
+  bool followRedirects_ = false;
+  std::wstring expectedMd5_;
+  std::wstring name_;
+  int id_;
+  ConnectionFactory connections_;
+  Timing timing_;
+};
+
+// Reads the open request of chunk into output, reconnecting after failed reads
+// and short bodies while attempts remain. Returns the bytes received.
+int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const Timing& timing);
+
+// Passes "message [chunkNum=..., ...], lastError:<code>" to the chunk's error
+// handler and keeps "message, lastError:<code>" as the chunk's last error.
+void reportChunkError(ChunkDownloader& chunk, const std::wstring& message);
+
+// The body of a "downloadThread"; frees the job. Returns 0 when the chunk is done.
+int runChunkJob(std::unique_ptr<ChunkJob> job, const Timing& timing);
+
+}  // namespace download

@@ -1,0 +1,98 @@
+#include "download/HttpFacts.h"
+
+#include <cstdint>
+#include <cwchar>
+#include <cwctype>
+#include <regex>
+
+namespace download {
+
+bool acceptsRangesValue(const std::wstring& headerValue) { return headerValue == L"bytes"; }
+
+int parseContentLength(const std::wstring& headerValue) {
+  uint32_t value = 0;
+  for (wchar_t c : headerValue) {
+    if (c < L'0' || c > L'9') break;
+    value = value * 10u + static_cast<uint32_t>(c - L'0');
+  }
+  return static_cast<int>(value);
+}
+
+std::wstring fileNameFromDisposition(const std::wstring& headerValue) {
+  // A hostile header can make the regex engine run out of stack space and
+  // throw; a missing name is the safe answer then.
+  try {
+    static const std::wregex pattern(L"filename=\\s*\"?(\\w[^\";]*\\w)\"?\\s*", std::regex::ECMAScript);
+    std::wsmatch match;
+    if (std::regex_search(headerValue, match, pattern)) return match[1].str();
+  } catch (const std::exception&) {
+  }
+  return std::wstring();
+}
+
+long long parseContentRangeStart(const std::wstring& headerValue) {
+  size_t i = 0;
+  while (i < headerValue.size() && std::iswspace(headerValue[i])) ++i;
+  if (headerValue.compare(i, 5, L"bytes") != 0) return -1;
+  i += 5;
+  while (i < headerValue.size() && std::iswspace(headerValue[i])) ++i;
+  size_t digits = i;
+  long long value = 0;
+  while (i < headerValue.size() && headerValue[i] >= L'0' && headerValue[i] <= L'9') {
+    if (value > (1LL << 40)) return -1;
+    value = value * 10 + (headerValue[i] - L'0');
+    ++i;
+  }
+  if (i == digits || i >= headerValue.size() || headerValue[i] != L'-') return -1;
+  return value;
+}
+
+bool wantsRangeHeader(bool acceptsRanges, int offset, int length) {
+  return (acceptsRanges && offset != 0) || length != -1;
+}
+
+std::wstring rangeHeader(int offset, int length) {
+  uint32_t first = static_cast<uint32_t>(offset);
+  uint32_t last = first + static_cast<uint32_t>(length) - 1u;
+  return L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last);
+}
+
+bool isSecureUrl(const std::wstring& url) {
+  return url.compare(0, 5, L"https") == 0 || url.compare(0, 5, L"HTTPS") == 0;
+}
+
+namespace {
+// Length of "scheme://" at the start, or 0 when the text has no scheme.
+size_t schemeLength(const std::wstring& url) {
+  size_t i = 0;
+  while (i < url.size() && (std::iswalnum(url[i]) || url[i] == L'+' || url[i] == L'-' || url[i] == L'.')) ++i;
+  if (i == 0 || !std::iswalpha(url[0])) return 0;
+  if (url.compare(i, 3, L"://") != 0) return 0;
+  return i + 3;
+}
+}  // namespace
+
+std::wstring resolveLocation(const std::wstring& currentUrl, const std::wstring& location) {
+  if (location.empty() || schemeLength(location) > 0) return location;
+  size_t scheme = schemeLength(currentUrl);
+  if (scheme == 0) return location;
+  if (location.compare(0, 2, L"//") == 0) return currentUrl.substr(0, scheme - 2) + location;
+  size_t pathStart = currentUrl.find_first_of(L"/?#", scheme);
+  std::wstring origin = currentUrl.substr(0, pathStart);
+  if (location[0] == L'/') return origin + location;
+  std::wstring path = pathStart == std::wstring::npos ? L"/" : currentUrl.substr(pathStart);
+  size_t queryStart = path.find_first_of(L"?#");
+  if (queryStart != std::wstring::npos) path.resize(queryStart);
+  if (location[0] == L'?') return origin + (path.empty() ? L"/" : path) + location;
+  size_t lastSlash = path.rfind(L'/');
+  std::wstring folder = lastSlash == std::wstring::npos ? L"/" : path.substr(0, lastSlash + 1);
+  return origin + folder + location;
+}
+
+std::wstring fileNameFromUrl(const std::wstring& url) {
+  size_t cut = url.find_last_of(L"/\\");
+  if (cut == std::wstring::npos) return std::wstring();
+  return url.substr(cut + 1);
+}
+
+}  // namespace download

@@ -1,0 +1,40 @@
+#pragma once
+// Header and address rules of the HTTP client that need no network: kept apart
+// from the WinINet code so both builds can test them.
+#include <string>
+
+namespace download {
+
+// Only the exact lower-case token counts; "Bytes" means no ranges.
+bool acceptsRangesValue(const std::wstring& headerValue);
+
+// Content-Length as an unsigned decimal number kept in 32 bits (so 4294967295
+// reads as -1). Text without leading digits gives 0.
+int parseContentLength(const std::wstring& headerValue);
+
+// The file name of a Content-Disposition value; empty when none is found (a
+// name needs at least two characters).
+std::wstring fileNameFromDisposition(const std::wstring& headerValue);
+
+// First byte of a Content-Range value "bytes first-last/total"; -1 when the
+// value has another form.
+long long parseContentRangeStart(const std::wstring& headerValue);
+
+// A GET carries a Range header when the server accepts ranges and the offset is
+// not 0, or when a length is given.
+bool wantsRangeHeader(bool acceptsRanges, int offset, int length);
+// "Range: bytes=<first>-<last>", both taken as unsigned 32-bit numbers.
+std::wstring rangeHeader(int offset, int length);
+
+// Only "https" and "HTTPS" start a secure address.
+bool isSecureUrl(const std::wstring& url);
+
+// An absolute Location is taken as it is; "//host/...", "/path" and relative
+// paths are resolved against the address that answered.
+std::wstring resolveLocation(const std::wstring& currentUrl, const std::wstring& location);
+
+// The text after the last '/' or '\' of an address (query included); empty when
+// it has neither.
+std::wstring fileNameFromUrl(const std::wstring& url);
+
+}  // namespace download

@@ -1,0 +1,17 @@
+#pragma once
+// Pauses and time-outs of the downloader. Members default to the product's
+// values; only tests shorten them.
+namespace download {
+
+struct Timing {
+  int connectTimeoutMs = 5000;
+  int receiveTimeoutMs = 5000;
+  // Pause after a failed attempt to open a request, when attempts are left.
+  int connectRetryPauseMs = 3000;
+  // Pause before a chunk reconnects after a failed read or a short body.
+  int retryDelayMs = 5000;
+  // A chunk reports progress when more than this has passed since its last report.
+  int progressIntervalMs = 500;
+};
+
+}  // namespace download

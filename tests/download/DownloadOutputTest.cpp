@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include "TestFiles.h"
+#include "download/DownloadOutput.h"
+#include "formats/Md5.h"
+
+using download::FileDownloadOutput;
+using download::MemoryDownloadOutput;
+
+namespace {
+#ifdef _WIN32
+const wchar_t kSep = L'\\';
+#else
+const wchar_t kSep = L'/';
+#endif
+}  // namespace
+
+TEST(FileDownloadOutput, AFolderPathTakesTheDownloadsNameAndReplacesAnOldFile) {
+  testfiles::ScratchDir dir;
+  std::wstring folder = dir.path() + kSep;
+  testfiles::writeFile(folder + L"pack.ebz", std::string(5000, 'o'));
+  FileDownloadOutput output(folder);
+  EXPECT_EQ(output.size(), -1);
+  EXPECT_EQ(output.md5(), L"");
+  ASSERT_TRUE(output.open(L"pack.ebz"));
+  EXPECT_EQ(output.name(), folder + L"pack.ebz");
+  EXPECT_EQ(output.size(), 0);
+  output.write("world", 6, 5);
+  output.write("hello ", 0, 6);
+  EXPECT_EQ(output.size(), 11);
+  EXPECT_EQ(output.md5(), text::toWide(md5Hex("hello world", 11)));
+  output.finish(true);
+  EXPECT_TRUE(output.isOk());
+  EXPECT_EQ(output.size(), -1);
+  EXPECT_EQ(testfiles::readFile(folder + L"pack.ebz"), "hello world");
+}
+
+TEST(FileDownloadOutput, AFilePathIsKeptAndBadWritesAreRefused) {
+  testfiles::ScratchDir dir;
+  std::wstring path = dir.path() + kSep + L"out.bin";
+  FileDownloadOutput output(path);
+  output.write("early", 0, 5);  // nothing open yet
+  ASSERT_TRUE(output.open(L"ignored.bin"));
+  EXPECT_EQ(output.name(), path);
+  output.write("abc", -1, 3);
+  output.write("abc", 0, -3);
+  output.write(nullptr, 0, 3);
+  EXPECT_EQ(output.size(), 0);
+  output.finish(false);
+  EXPECT_FALSE(output.isOk());
+}
+
+TEST(FileDownloadOutput, AMissingFolderFailsToOpen) {
+  testfiles::ScratchDir dir;
+  FileDownloadOutput output(dir.path() + kSep + L"no" + kSep + L"such" + kSep);
+  EXPECT_FALSE(output.open(L"f.bin"));
+  EXPECT_EQ(output.size(), -1);
+}
+
+TEST(MemoryDownloadOutput, WritesAcrossBlocksInAnyOrder) {
+  MemoryDownloadOutput output;
+  const int block = MemoryDownloadOutput::kBlockSize;
+  std::string expected(static_cast<size_t>(block) * 2 + 100, '\0');
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<char>(i * 7 + 3);
+  // Second half first, cut across the block boundary.
+  size_t half = block - 50;
+  output.write(expected.data() + half, static_cast<int>(half), static_cast<int>(expected.size() - half));
+  EXPECT_EQ(output.size(), static_cast<int>(expected.size()));
+  output.write(expected.data(), 0, static_cast<int>(half));
+  EXPECT_EQ(output.content(), expected);
+  EXPECT_TRUE(output.open(L"anything"));
+  EXPECT_EQ(output.md5(), L"");
+  EXPECT_EQ(output.name(), L"memoryOutput");
+}
+
+TEST(MemoryDownloadOutput, SizeIsTheHighestEndAndBadWritesAreRefused) {
+  MemoryDownloadOutput output;
+  output.write("zz", 10, 2);
+  output.write("a", 0, 1);
+  EXPECT_EQ(output.size(), 12);
+  EXPECT_EQ(output.content(), std::string("a") + std::string(9, '\0') + "zz");
+  output.write("x", -5, 1);
+  output.write("x", 2147483647, 1);
+  EXPECT_EQ(output.size(), 12);
+  output.finish(true);
+  EXPECT_TRUE(output.isOk());
+}
