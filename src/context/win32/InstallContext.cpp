@@ -9,6 +9,8 @@
 #include "app/win32/Registry.h"
 #include "app/win32/ShellFolders.h"
 #include "context/ContextText.h"
+#include "formats/Xml.h"
+#include "pinstall/win32/PinstallContainer.h"
 
 namespace {
 constexpr size_t kIdField = 64;         // PID, CID, SID, download date
@@ -26,11 +28,12 @@ InstallContext::InstallContext(const std::wstring& commandLine, const std::wstri
   if (args.size() > kModeExtensionMax) args.resize(kModeExtensionMax);
   modeExtension = L"args[" + args + L"]";
   statUrl = std::wstring(VEXA_STAT_ROOT) + L"/installer2.html";
+  offers_ = new PinstallContainer(*this, log);
   installId = files::newGuidText();
   applyPidOption();
 }
 
-InstallContext::~InstallContext() = default;
+InstallContext::~InstallContext() { delete offers_; }
 
 void InstallContext::applyPidOption() {
   auto value = options_.optionValue(L"/pid");
@@ -149,4 +152,66 @@ void InstallContext::runDeferredCommands() {
   // Commands are added by the scenario and the wizard; until they exist the
   // list stays empty.
   (void)deferred_;
+}
+
+void InstallContext::readInitXml(const std::wstring& initXml) {
+  if (log_) log_->info(L"Reading init xml...");
+  if (initXml.empty()) {
+    if (log_) log_->info(L"xml is empty");
+    return;
+  }
+  XmlNode root;
+  root.load(initXml);
+  auto value = [&](const wchar_t* name) {
+    const XmlAttribute* a = root.attribute(name);
+    return a ? a->value : std::wstring();
+  };
+  tail_.setTorrentHash(value(L"hash"));
+  tail_.setImage(value(L"image"));
+  tail_.setText(value(L"text"));
+  tail_.setTitle(value(L"title"));
+  tail_.setType(value(L"type"));
+  tail_.setEntity(value(L"entity"));
+  tail_.setUrl(value(L"url"));
+  tail_.setArtist(value(L"artist"));
+  if (!keepInitXml()) return;
+
+  // Written whatever its UTF-8 length: a text of three-byte characters must
+  // reach the product as well as a Latin one.
+  std::string utf8 = text::wideToUtf8(initXml);
+  std::wstring path = workFolder_ + L"\\init.xml";
+  if (files::writeWholeFile(path, utf8.data(), utf8.size())) {
+    if (log_) log_->info(L"write init xml to " + path);
+  } else if (log_) {
+    log_->error(L"createInitXml_" + std::to_wstring(GetLastError()));
+  }
+}
+
+void InstallContext::readTail(const std::wstring& tailXml) {
+  identity_.readTail(tailXml);
+  if (log_) log_->info(L"Reading tail...");
+  XmlNode root;
+  root.load(tailXml);
+  auto installers = root.installerChildren();
+  if (installers.empty()) return;
+  std::map<std::wstring, std::wstring> attributes;
+  for (const auto& a : installers.front()->attributes()) attributes.emplace(a->name, a->value);
+  auto get = [&](const wchar_t* name) {
+    auto it = attributes.find(name);
+    return it == attributes.end() ? std::wstring() : it->second;
+  };
+  pid = text::fitOrEmpty(get(L"pid"), kIdField);
+  if (log_) log_->info(L"pid from tail=" + pid);
+  std::wstring stat = text::fitOrEmpty(get(L"statUrl"), 260);
+  statUrl = text::fitOrEmpty(stat + L"/installer2.html", 260);
+  if (statUrl.empty()) statUrl = L"/installer2.html";
+  downloadDate = text::fitOrEmpty(get(L"downloadDate"), kIdField);
+  cid = text::fitOrEmpty(get(L"cid"), kIdField);
+  sid = text::fitOrEmpty(get(L"sid"), kIdField);
+  if (!get(L"userAgent").empty()) userAgent = get(L"userAgent");
+  if (usesPinstallMax()) {
+    // Any value other than none or zero still allows a single offer.
+    pinstallMax = 1;
+  }
+  onTail(attributes);
 }

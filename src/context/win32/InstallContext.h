@@ -79,6 +79,12 @@ class InstallContext {
   void appendError(const std::wstring& token) { errors_ += token; }
   void appendJavaTrace(const std::wstring& token) { javaInstall_ += token; }
 
+  // The server's answer at start, as the offer container hands it over: the
+  // init xml (the first media item, also written to "init.xml") and the tail
+  // (identifiers and pack addresses of the "installer" element).
+  void readInitXml(const std::wstring& initXml);
+  void readTail(const std::wstring& tailXml);
+
   // Executes every deferred command with a 256-character result and the log.
   void runDeferredCommands();
   void addDeferredCommand(Command* command) { deferred_.push_back(command); }
@@ -93,6 +99,7 @@ class InstallContext {
   int installMode = kFreshInstall;
   int exitCode = -1;
   int moveCheckFlags = 0;
+  int pinstallMax = 1;
   std::wstring statUrl;
   std::wstring pid, cid, sid;
   std::wstring downloadDate;
@@ -111,7 +118,6 @@ class InstallContext {
   CommandSender* commandSender() const { return sender_; }
   void setCommandSender(CommandSender* sender) { sender_ = sender; }
   IPinstallContainer* offers() const { return offers_; }
-  void setOffers(IPinstallContainer* offers) { offers_ = offers; }
   const OptionTable& options() const { return options_; }
 
   // The registry key of the product under HKEY_CURRENT_USER.

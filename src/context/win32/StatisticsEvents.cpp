@@ -1,0 +1,141 @@
+#include "context/win32/StatisticsEvents.h"
+
+#include <windows.h>
+
+#include <thread>
+
+#include "app/Log.h"
+#include "app/win32/SystemInfo.h"
+#include "context/StatRequest.h"
+#include "context/win32/InstallContext.h"
+#include "context/win32/SystemProbes.h"
+#include "download/win32/Downloads.h"
+#include "formats/Crc32.h"
+#include "formats/Json.h"
+#include "pinstall/win32/PinstallContainer.h"
+
+namespace stats {
+namespace {
+
+constexpr int kRequestTimeoutMs = 60000;
+
+struct SendJob {
+  std::wstring label;
+  std::wstring url;
+  InstallContext* context;
+  bool readAnswer;
+};
+
+std::wstring buildUrl(InstallContext& context, const std::wstring& base, const Params& params) {
+  if (context.log()) context.log()->info(L"Builded request params: " + joinParams(params));
+  return buildRequestUrl(base, params);
+}
+
+void applyAnswer(InstallContext& context, const std::wstring& answer) {
+  context.identity().handleAnswer(answer);
+  // Only the first web-setup process of this kind applies an answer; the
+  // handle stays open until the process ends.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"tolvaner_web_setup_mutex");
+  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  (void)mutex;
+  if (!existed && context.offers()) context.offers()->load(context, answer);
+}
+
+void runJob(const SendJob& job) {
+  Log* log = job.context->log();
+  std::wstring answer = download::downloadToString(nullptr, job.label, job.url, log, kRequestTimeoutMs, 0, false);
+  if (job.readAnswer && !answer.empty()) applyAnswer(*job.context, answer);
+}
+
+void addFinishPathParams(InstallContext& context, Params& params) {
+  if (context.installMode == 0 || context.installMode == 1) {
+    params[L"java_install"] = context.javaInstall_;
+    params[L"xul"] = std::to_wstring(context.moveCheckFlags);
+  }
+}
+
+}  // namespace
+
+std::wstring startEventName(int installMode) {
+  if (installMode == 0) return L"installStart";
+  if (installMode == 1) return L"reinstallStart";
+  return std::wstring();
+}
+
+std::wstring finishEventName(int installMode, bool started, bool cancelled, bool succeeded) {
+  if (!started) return L"cancel";
+  if (installMode == 0) return cancelled ? L"installCancel" : succeeded ? L"installFinish" : L"installFail";
+  if (installMode == 1) return cancelled ? L"reinstallCancel" : succeeded ? L"reinstallFinish" : L"reinstallFail";
+  if (installMode == 2 && !cancelled) return L"restart";
+  return std::wstring();
+}
+
+std::wstring userNameValue() {
+  std::string name = sysinfo::userNameAnsi();
+  if (name.empty()) return L"0";
+  return std::to_wstring(static_cast<int32_t>(crc32(name.data(), name.size())));
+}
+
+Params commonParams(InstallContext& context, const std::wstring& mode) {
+  Params p;
+  p[L"guid"] = context.identity().guidList();
+  p[L"s_user_id"] = context.identity().sUserId();
+  p[L"i_user_id"] = context.identity().iUserId();
+  if (!mode.empty()) p[L"mode"] = mode;
+  p[L"version"] = context.versionText();
+  p[L"os"] = sysinfo::osVersionText();
+  p[L"installId"] = context.installId;
+  p[L"pid"] = context.pid;
+  p[L"cid"] = context.cid;
+  p[L"sid"] = context.sid;
+  p[L"torrentHash"] = context.tail().torrentHash();
+  p[L"serial"] = probes::diskSerial(context.log());
+  p[L"downloadDate"] = context.downloadDate;
+  p[L"appId"] = std::to_wstring(context.appId());
+  p[L"userName"] = userNameValue();
+  p[L"ua"] = context.userAgent;
+  p[L"support"] = context.supportText;
+  p[L"last_page"] = context.lastPage;
+  p[L"trace"] = jsonObjectText(context.stopwatch().trace());
+  p[L"mode_ext"] = context.modeExtension;
+  if (!context.errors_.empty()) p[L"errors"] = context.errors_;
+  p[L"installKey"] = context.installKey();
+  return p;
+}
+
+Params finishParams(InstallContext& context, bool started, bool cancelled) {
+  Params extra;
+  context.addProductStatParams(extra, true);
+  bool succeeded = context.succeeded();
+  Params p = commonParams(context, finishEventName(context.installMode, started, cancelled, succeeded));
+  for (auto& e : extra) p[e.first] = e.second;
+  if (!succeeded) p[L"antivirus"] = probes::antivirusList(context.log());
+  addFinishPathParams(context, p);
+  return p;
+}
+
+void sendStartEvent(InstallContext& context) {
+  if (context.installMode == InstallContext::kAlreadyInstalled) return;
+  Params params = commonParams(context, startEventName(context.installMode));
+  SendJob job{L"sendStart", buildUrl(context, context.statUrl, params), &context, true};
+  std::thread([job] {
+    Log* log = job.context->log();
+    if (log) log->info(L"+++++BEGIN thread sendStart");
+    runJob(job);
+    if (log) log->info(L"-----END thread sendStart");
+  }).detach();
+  context.applyPidOption();
+}
+
+void sendFinishEvent(InstallContext& context, bool started, bool cancelled, bool readAnswer) {
+  Params params = finishParams(context, started, cancelled);
+  runJob(SendJob{L"sendFinish", buildUrl(context, context.statUrl, params), &context, readAnswer});
+}
+
+void sendPartnerFinishEvent(InstallContext& context) {
+  Params params = commonParams(context, L"pinstallFinish");
+  addFinishPathParams(context, params);
+  runJob(SendJob{L"sendFinish", buildUrl(context, context.statUrl, params), &context, false});
+}
+
+}  // namespace stats
