@@ -3,6 +3,7 @@
 // probe and the shell depend on.
 #include <windows.h>
 #include <commctrl.h>
+#include <objidl.h>  // GDI+ needs it, and the lean windows.h leaves it out
 #include <gdiplus.h>
 #include <shlwapi.h>
 
@@ -325,18 +326,34 @@ TEST(ShellResources, ManifestDeclaresSystemsControlsAndNoElevation) {
   EXPECT_NE(manifest.find("Microsoft.Windows.Common-Controls"), std::string::npos);
 }
 
-TEST(ShellResources, ManifestSelectsCommonControlsSix) {
-  // The loader applies the manifest at start, so the common controls the
-  // wizard draws with are the themed version 6.
-  HMODULE comctl = LoadLibraryW(L"comctl32.dll");
-  ASSERT_NE(comctl, nullptr);
-  auto getVersion = reinterpret_cast<DLLGETVERSIONPROC>(GetProcAddress(comctl, "DllGetVersion"));
-  ASSERT_NE(getVersion, nullptr);
-  DLLVERSIONINFO version{};
-  version.cbSize = sizeof version;
-  ASSERT_EQ(getVersion(&version), S_OK);
-  EXPECT_EQ(version.dwMajorVersion, 6u);
-  FreeLibrary(comctl);
+TEST(ShellResources, ManifestRedirectsToCommonControlsSix) {
+  // The loader applies the manifest at start; its dependency must resolve
+  // to an assembly that redirects comctl32.dll, or the wizard's controls are
+  // the unthemed version 5 ones.
+  ACTCTX_SECTION_KEYED_DATA data{};
+  data.cbSize = sizeof data;
+  ASSERT_TRUE(FindActCtxSectionStringW(0, nullptr, ACTIVATION_CONTEXT_SECTION_DLL_REDIRECTION, L"comctl32.dll", &data))
+      << "error " << GetLastError();
+  HANDLE context = nullptr;
+  ASSERT_TRUE(GetCurrentActCtx(&context));
+  std::vector<char> buffer(4096);
+  SIZE_T needed = 0;
+  ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION* assembly = nullptr;
+  // Assembly 1 is the program itself; the common controls follow.
+  bool found = false;
+  for (DWORD index = 2; !found; ++index) {
+    if (!QueryActCtxW(0, context, &index, AssemblyDetailedInformationInActivationContext, buffer.data(),
+                      buffer.size(), &needed))
+      break;
+    assembly = reinterpret_cast<ACTIVATION_CONTEXT_ASSEMBLY_DETAILED_INFORMATION*>(buffer.data());
+    std::wstring identity(assembly->lpAssemblyEncodedAssemblyIdentity,
+                          assembly->ulEncodedAssemblyIdentityLength / sizeof(wchar_t));
+    found = identity.find(L"Microsoft.Windows.Common-Controls") != std::wstring::npos &&
+            identity.find(L"version=\"6.") != std::wstring::npos;
+    if (!found) ADD_FAILURE() << "unexpected assembly " << std::string(identity.begin(), identity.end());
+  }
+  EXPECT_TRUE(found);
+  ReleaseActCtx(context);
 }
 
 }  // namespace
