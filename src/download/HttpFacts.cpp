@@ -3,7 +3,6 @@
 #include <cstdint>
 #include <cwchar>
 #include <cwctype>
-#include <regex>
 
 namespace download {
 
@@ -18,14 +17,33 @@ int parseContentLength(const std::wstring& headerValue) {
   return static_cast<int>(value);
 }
 
+namespace {
+bool isWordChar(wchar_t c) { return c == L'_' || std::iswalnum(c); }
+
+// The name after one "filename=" at position start, matched the way
+// filename=\s*"?(\w[^";]*\w)"?\s* matches there; empty when it does not.
+std::wstring nameAfter(const std::wstring& value, size_t start) {
+  size_t i = start;
+  while (i < value.size() && std::iswspace(value[i])) ++i;
+  if (i < value.size() && value[i] == L'"') ++i;
+  if (i >= value.size() || !isWordChar(value[i])) return std::wstring();
+  size_t runEnd = value.find_first_of(L"\";", i + 1);
+  if (runEnd == std::wstring::npos) runEnd = value.size();
+  for (size_t last = runEnd; last > i + 1; --last) {
+    if (isWordChar(value[last - 1])) return value.substr(i, last - i);
+  }
+  return std::wstring();
+}
+}  // namespace
+
+// Matched by hand rather than with std::wregex: the library's recursive
+// matcher can exhaust the stack on a long header, and the header comes from
+// the network.
 std::wstring fileNameFromDisposition(const std::wstring& headerValue) {
-  // A hostile header can make the regex engine run out of stack space and
-  // throw; a missing name is the safe answer then.
-  try {
-    static const std::wregex pattern(L"filename=\\s*\"?(\\w[^\";]*\\w)\"?\\s*", std::regex::ECMAScript);
-    std::wsmatch match;
-    if (std::regex_search(headerValue, match, pattern)) return match[1].str();
-  } catch (const std::exception&) {
+  static const std::wstring kKey = L"filename=";
+  for (size_t at = headerValue.find(kKey); at != std::wstring::npos; at = headerValue.find(kKey, at + 1)) {
+    std::wstring name = nameAfter(headerValue, at + kKey.size());
+    if (!name.empty()) return name;
   }
   return std::wstring();
 }

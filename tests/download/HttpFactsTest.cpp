@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <regex>
+
+#include "app/Text.h"
 #include "download/HttpFacts.h"
 
 using namespace download;
@@ -26,8 +30,25 @@ TEST(HttpFacts, FileNameOfContentDisposition) {
   EXPECT_EQ(fileNameFromDisposition(L"attachment; filename= \"ab\""), L"ab");
   EXPECT_EQ(fileNameFromDisposition(L"attachment; filename=\"x\""), L"");
   EXPECT_EQ(fileNameFromDisposition(L"inline"), L"");
-  // Hostile lengths must not bring the process down.
-  EXPECT_EQ(fileNameFromDisposition(L"filename=a" + std::wstring(20000, L'b') + L"c").size(), 20002u);
+  EXPECT_EQ(fileNameFromDisposition(L"filename=\"-x\"; filename=ok.exe"), L"ok.exe");
+  // A header from the network must not be able to exhaust the stack.
+  EXPECT_EQ(fileNameFromDisposition(L"filename=a" + std::wstring(200000, L'b') + L"c").size(), 200002u);
+}
+
+TEST(HttpFacts, DispositionMatchesTheRegularExpressionOnShortHeaders) {
+  const std::wregex pattern(L"filename=\\s*\"?(\\w[^\";]*\\w)\"?\\s*");
+  const wchar_t alphabet[] = L"ab_ \";;=.-9";
+  std::mt19937 random(3);
+  for (int i = 0; i < 3000; ++i) {
+    std::wstring value;
+    for (int n = random() % 14; n > 0; --n) {
+      if (random() % 5 == 0) value += L"filename=";
+      else value += alphabet[random() % (sizeof alphabet / sizeof alphabet[0] - 1)];
+    }
+    std::wsmatch match;
+    std::wstring expected = std::regex_search(value, match, pattern) ? match[1].str() : L"";
+    EXPECT_EQ(fileNameFromDisposition(value), expected) << text::wideToUtf8(value);
+  }
 }
 
 TEST(HttpFacts, ContentRangeStart) {

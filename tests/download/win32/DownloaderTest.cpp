@@ -297,12 +297,15 @@ TEST_F(DownloaderTest, NeverASuccessWithWrongBytes) {
     r.ranges = random() % 3 != 0;
     r.contentLength = random() % 4 != 0;
     auto seed = std::make_shared<std::mt19937>(random());
-    r.fault = [seed](const testserver::Request& request) {
+    // Without a length, a body closed early is indistinguishable from a whole
+    // one, so only announced lengths are cut short.
+    bool canEndEarly = r.contentLength;
+    r.fault = [seed, canEndEarly](const testserver::Request& request) {
       testserver::Fault fault;
       if (request.method != "GET") return fault;
       unsigned roll = (*seed)() % 10;
       if (roll < 2) fault.dropAfter = static_cast<int>((*seed)() % 9000);
-      else if (roll < 4) fault.endAfter = static_cast<int>((*seed)() % 9000);
+      else if (roll < 4 && canEndEarly) fault.endAfter = static_cast<int>((*seed)() % 9000);
       return fault;
     };
     std::string path = "/run" + std::to_string(run);

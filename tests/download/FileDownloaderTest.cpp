@@ -1,0 +1,221 @@
+// The downloader's logic over a scripted in-memory transport: runs natively
+// under ASan/UBSan, where races between chunk threads show up.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "RecordingListener.h"
+#include "TestFiles.h"
+#include "app/Log.h"
+#include "download/DownloadManager.h"
+#include "download/HttpFacts.h"
+#include "formats/Md5.h"
+
+using namespace download;
+
+namespace {
+
+struct Opened {
+  int length;
+  int offset;
+};
+
+// Serves one body; each opened request may break off or end early.
+struct FakeSite {
+  std::string body;
+  bool ranges = true;
+  bool contentLength = true;
+  int refuseOpens = 0;                          // the first n opens fail
+  std::function<int(const Opened&)> breakAt;   // bytes before a failed read; -1 none
+  std::function<int(const Opened&)> endAt;     // bytes before an early end; -1 none
+
+  std::mutex lock;
+  std::vector<Opened> opened;
+};
+
+class FakeConnection : public IHttpConnection {
+ public:
+  FakeConnection(FakeSite& site, std::wstring url) : site_(site) { facts_.currentUrl = std::move(url); }
+
+  bool openRequest(Log*, bool, int length, int offset) override {
+    std::lock_guard<std::mutex> guard(site_.lock);
+    if (site_.refuseOpens > 0) {
+      --site_.refuseOpens;
+      return false;
+    }
+    Opened o{length, offset};
+    site_.opened.push_back(o);
+    size_t size = site_.body.size();
+    first_ = 0;
+    count_ = size;
+    facts_.rangeStart = -1;
+    if (site_.ranges && wantsRangeHeader(facts_.acceptsRanges, offset, length)) {
+      uint32_t last = static_cast<uint32_t>(offset) + static_cast<uint32_t>(length) - 1u;
+      first_ = std::min<size_t>(static_cast<uint32_t>(offset), size);
+      count_ = std::min<size_t>(static_cast<size_t>(last) + 1, size) - first_;
+      facts_.rangeStart = static_cast<long long>(first_);
+    }
+    facts_.acceptsRanges = site_.ranges;
+    facts_.contentLength = site_.contentLength ? static_cast<int>(count_) : -1;
+    breakAt_ = site_.breakAt ? site_.breakAt(o) : -1;
+    endAt_ = site_.endAt ? site_.endAt(o) : -1;
+    sent_ = 0;
+    open_ = true;
+    return true;
+  }
+
+  ReadStatus read(char* buffer, size_t capacity, size_t* received) override {
+    *received = 0;
+    if (!open_) return ReadStatus::kFailed;
+    size_t limit = count_;
+    if (breakAt_ >= 0) limit = std::min(limit, static_cast<size_t>(breakAt_));
+    if (endAt_ >= 0) limit = std::min(limit, static_cast<size_t>(endAt_));
+    if (sent_ >= limit) {
+      if (breakAt_ >= 0 && static_cast<size_t>(breakAt_) < count_) return ReadStatus::kFailed;
+      return ReadStatus::kEnd;
+    }
+    size_t n = std::min(capacity, std::min<size_t>(limit - sent_, 1000));
+    std::memcpy(buffer, site_.body.data() + first_ + sent_, n);
+    sent_ += n;
+    *received = n;
+    return ReadStatus::kData;
+  }
+
+  const ResponseFacts& facts() const override { return facts_; }
+  void closeHandles() override { open_ = false; }
+  void closeConnection() override {}
+
+ private:
+  FakeSite& site_;
+  ResponseFacts facts_;
+  size_t first_ = 0, count_ = 0, sent_ = 0;
+  int breakAt_ = -1, endAt_ = -1;
+  bool open_ = false;
+};
+
+ConnectionFactory fakeConnections(FakeSite& site) {
+  return [&site](const std::wstring& url, int, int) -> std::unique_ptr<IHttpConnection> {
+    return std::make_unique<FakeConnection>(site, url);
+  };
+}
+
+Timing noPauses() {
+  Timing t;
+  t.connectRetryPauseMs = 0;
+  t.retryDelayMs = 0;
+  return t;
+}
+
+std::string pattern(size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  std::mt19937 random(seed);
+  for (char& c : s) c = static_cast<char>(random());
+  return s;
+}
+
+class FileDownloaderTest : public ::testing::Test {
+ protected:
+  std::wstring fetch(int threads, const std::wstring& md5 = L"") {
+    return downloadToFile(fakeConnections(site), &listener, L"pack", L"http://fake/pack.ebz", file, 1, threads, &log,
+                          60000, 0, md5, false, noPauses());
+  }
+  std::string logText() { return testfiles::readFile(logPath); }
+
+  FakeSite site;
+  testfiles::ScratchDir scratch;
+  std::wstring logPath = scratch.path() + L"/dl.log";
+  std::wstring file = scratch.path() + L"/out.bin";
+  Log log = Log::atPath(logPath);
+  RecordingListener listener;
+};
+
+TEST_F(FileDownloaderTest, ChunksCompleteOnceAndReportEveryStep) {
+  site.body = pattern(100000, 1);
+  ASSERT_EQ(fetch(4), file);
+  EXPECT_EQ(testfiles::readFile(file), site.body);
+  EXPECT_EQ(listener.completed(), 1);
+  EXPECT_EQ(listener.progress().back(), 100.0f);
+  std::string text = logText();
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_NE(text.find("Chunk #" + std::to_string(i) + " is done, downloadId:pack, url:http://fake/pack.ebz"),
+              std::string::npos);
+  }
+  EXPECT_EQ(site.opened.size(), 5u);
+}
+
+TEST_F(FileDownloaderTest, AChunkOutOfAttemptsFailsTheDownload) {
+  site.body = pattern(8000, 2);
+  site.breakAt = [](const Opened& o) { return o.offset >= 4000 ? 10 : -1; };
+  EXPECT_EQ(fetch(2), L"");
+  // The first answer, the first chunk, then the second chunk's first try and its five retries.
+  EXPECT_EQ(site.opened.size(), 1u + 1u + 6u);
+  ASSERT_EQ(listener.failures().size(), 1u);
+  EXPECT_EQ(listener.failures()[0].rfind(L"InternetReadFile, lastError:", 0), 0u) << listener.failures()[0];
+  EXPECT_NE(logText().find("Download [http://fake/pack.ebz] is FAILED"), std::string::npos);
+}
+
+TEST_F(FileDownloaderTest, RefusedConnectionsAreRetriedThenGivenUp) {
+  site.body = pattern(500, 3);
+  site.refuseOpens = 4;
+  EXPECT_EQ(fetch(1), file);
+  EXPECT_EQ(listener.errors().size(), 4u);
+  EXPECT_NE(listener.errors().back().find(L"Failed open connection, connectAttemptCountRemain=1 [chunkNum=0"),
+            std::wstring::npos);
+
+  FakeSite lonely;
+  lonely.body = pattern(500, 4);
+  lonely.refuseOpens = 5;
+  RecordingListener quiet;
+  EXPECT_EQ(downloadToFile(fakeConnections(lonely), &quiet, L"pack", L"http://fake/x", file, 1, 2, &log, 60000, 0,
+                           L"", false, noPauses()),
+            L"");
+  EXPECT_EQ(quiet.failures(), std::vector<std::wstring>{L"Can't open connection"});
+}
+
+TEST_F(FileDownloaderTest, AWholeBodyCutShortOfItsLengthFails) {
+  site.body = pattern(5000, 5);
+  site.ranges = false;
+  site.endAt = [](const Opened&) { return 3000; };
+  EXPECT_EQ(fetch(3), L"");
+  EXPECT_EQ(listener.completed(), 0);
+  EXPECT_FALSE(listener.failures().empty());
+  EXPECT_NE(logText().find("length of [http://fake/pack.ebz]=5000, length of downloaded file ["), std::string::npos);
+}
+
+TEST_F(FileDownloaderTest, RandomFaultsNeverYieldWrongBytes) {
+  std::mt19937 random(7);
+  for (int run = 0; run < 40; ++run) {
+    FakeSite s;
+    s.body = pattern(5000 + random() % 50000, run);
+    s.ranges = random() % 3 != 0;
+    s.contentLength = random() % 4 != 0;
+    auto dice = std::make_shared<std::mt19937>(random());
+    auto mutex = std::make_shared<std::mutex>();
+    s.breakAt = [dice, mutex](const Opened&) {
+      std::lock_guard<std::mutex> g(*mutex);
+      return (*dice)() % 5 == 0 ? static_cast<int>((*dice)() % 6000) : -1;
+    };
+    // Without a length, a body that ends early is indistinguishable from a
+    // whole one, so only announced lengths are cut short.
+    if (s.contentLength) {
+      s.endAt = [dice, mutex](const Opened&) {
+        std::lock_guard<std::mutex> g(*mutex);
+        return (*dice)() % 5 == 0 ? static_cast<int>((*dice)() % 6000) : -1;
+      };
+    }
+    RecordingListener l;
+    std::wstring target = scratch.path() + L"/run" + std::to_wstring(run);
+    std::wstring result = downloadToFile(fakeConnections(s), &l, L"run", L"http://fake/r", target, run,
+                                         1 + random() % 4, &log, 60000, 0, L"", false, noPauses());
+    if (!result.empty()) {
+      std::string got = testfiles::readFile(target);
+      EXPECT_EQ(md5Hex(got.data(), got.size()), md5Hex(s.body.data(), s.body.size()))
+          << "run " << run << " ranges=" << s.ranges << " length=" << s.contentLength;
+    } else {
+      EXPECT_FALSE(l.failures().empty()) << "run " << run;
+    }
+  }
+}
+
+}  // namespace
