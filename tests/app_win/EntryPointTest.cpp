@@ -6,6 +6,8 @@
 #include <regex>
 
 #include "TestFiles.h"
+#include "TestHttpServer.h"
+#include "context/StatRequest.h"
 #include "app/win32/Files.h"
 #include "app/win32/Processes.h"
 #include "app/win32/Registry.h"
@@ -67,4 +69,56 @@ TEST_F(EntryPoint, SecondInstanceByHandRunsTheInstallRoad) {
   EXPECT_NE(code, 10);
   // The install road writes the default install folder for the next run.
   EXPECT_FALSE(registry::readText(HKEY_CURRENT_USER, L"Software\\Vexa", L"exec").empty());
+}
+
+namespace {
+std::wstring demoProduct(const wchar_t* name) {
+  return text::utf8ToWide(VEXA_BUILD_DIR) + L"\\demo-product\\" + name;
+}
+}  // namespace
+
+// With the product installed the installer reports "restart" to the
+// statistics endpoint of this build (127.0.0.1:8731), runs the product with
+// /copydll, starts it with --readInitFile, and exits 0 - also with /silent.
+TEST_F(EntryPoint, InstalledProductIsRestartedAndReported) {
+  if (!files::isFile(demoProduct(L"Vexa.exe"))) GTEST_SKIP() << "stand-in product not built";
+  testfiles::ScratchDir dir;
+  std::wstring folder = dir.path() + L"\\Vexa";
+  files::createFolderTree(folder);
+  ASSERT_TRUE(files::copyFile(folder + L"\\Vexa.exe", demoProduct(L"Vexa.exe")));
+  testfiles::writeFile(folder + L"\\Vexa.jar", "jar");
+  testfiles::writeFile(folder + L"\\vreg.dll", "dll");
+  registry::writeText(HKEY_CURRENT_USER, L"Software\\Vexa", L"exec", folder + L"\\Vexa.exe");
+
+  testserver::TestHttpServer server(8731);
+  testserver::Resource answer;
+  answer.ranges = false;
+  server.add("/installer2.html", answer);
+
+  for (const wchar_t* args : {L"", L"/silent"}) {
+    server.clearRequests();
+    DeleteFileW((folder + L"\\vexa-calls.log").c_str());
+    EXPECT_EQ(runSetup(args), 0) << args;
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 1u);
+    size_t pos = requests[0].path.find("?param=");
+    ASSERT_NE(pos, std::string::npos);
+    auto params = stats::decodeParam(requests[0].path.substr(pos + 7));
+    ASSERT_TRUE(params.has_value());
+    EXPECT_EQ((*params)[L"mode"], L"restart");
+
+    std::string calls;
+    for (int i = 0; i < 200 && calls.find("--readInitFile") == std::string::npos; ++i) {
+      Sleep(50);
+      calls = testfiles::readFile(folder + L"\\vexa-calls.log");
+    }
+    size_t copy = calls.find("Vexa.exe /copydll");
+    size_t read = calls.find("Vexa.exe --readInitFile");
+    EXPECT_NE(copy, std::string::npos) << calls;
+    EXPECT_NE(read, std::string::npos) << calls;
+    EXPECT_LT(copy, read);
+  }
+  std::string log = testfiles::readFile(logPath());
+  EXPECT_NE(log.find("Execute process NO WAIT, cmd: ["), std::string::npos);
+  RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Vexa");
 }

@@ -11,6 +11,8 @@
 #include "context/ContextText.h"
 #include "formats/Xml.h"
 #include "pinstall/win32/PinstallContainer.h"
+#include "scenario/Command.h"
+#include "scenario/CommandSenderLocal.h"
 
 namespace {
 constexpr size_t kIdField = 64;         // PID, CID, SID, download date
@@ -23,6 +25,7 @@ InstallContext::InstallContext(const std::wstring& commandLine, const std::wstri
       identity_(log),
       tail_(std::wstring(VEXA_STAT_ROOT)),
       stopwatch_([] { return static_cast<uint32_t>(GetTickCount()); }) {
+  sender_ = new CommandSenderLocal(log);
   options_ = commandline::parse(commandLine);
   std::wstring args = options_.joined();
   if (args.size() > kModeExtensionMax) args.resize(kModeExtensionMax);
@@ -33,7 +36,11 @@ InstallContext::InstallContext(const std::wstring& commandLine, const std::wstri
   applyPidOption();
 }
 
-InstallContext::~InstallContext() { delete offers_; }
+InstallContext::~InstallContext() {
+  delete offers_;
+  delete sender_;
+  for (Command* command : deferred_) delete command;
+}
 
 void InstallContext::applyPidOption() {
   auto value = options_.optionValue(L"/pid");
@@ -149,9 +156,10 @@ void InstallContext::addIdentityParams(std::map<std::wstring, std::wstring>& par
 }
 
 void InstallContext::runDeferredCommands() {
-  // Commands are added by the scenario and the wizard; until they exist the
-  // list stays empty.
-  (void)deferred_;
+  for (Command* command : deferred_) {
+    wchar_t result[256] = L"0";
+    command->execute(result, 256, log_);
+  }
 }
 
 void InstallContext::readInitXml(const std::wstring& initXml) {

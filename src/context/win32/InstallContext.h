@@ -87,6 +87,7 @@ class InstallContext {
 
   // Executes every deferred command with a 256-character result and the log.
   void runDeferredCommands();
+  // Takes ownership of the command.
   void addDeferredCommand(Command* command) { deferred_.push_back(command); }
 
   // Fields other parts read and set.
@@ -116,7 +117,6 @@ class InstallContext {
   TailData& tail() { return tail_; }
   Stopwatch& stopwatch() { return stopwatch_; }
   CommandSender* commandSender() const { return sender_; }
-  void setCommandSender(CommandSender* sender) { sender_ = sender; }
   IPinstallContainer* offers() const { return offers_; }
   const OptionTable& options() const { return options_; }
 
