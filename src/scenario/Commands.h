@@ -71,9 +71,21 @@ class AddUninstallInfoCommand : public CommandWithOneArg {
 
 // Argument: the full path of the program the firewall should allow. Result:
 // the status of the firewall objects as signed decimal text.
+// The firewall's COM classes by ProgID; tests name missing ones to reach the
+// class-not-registered road on systems that have a firewall.
+struct FirewallObjects {
+  const wchar_t* manager = L"HNetCfg.FwMgr";
+  const wchar_t* application = L"HNetCfg.FwAuthorizedApplication";
+};
+
 class FirewallAdd : public CommandWithOneArg {
  public:
-  using CommandWithOneArg::CommandWithOneArg;
+  using Objects = FirewallObjects;
+  explicit FirewallAdd(const std::wstring& programPath, Objects objects = Objects())
+      : CommandWithOneArg(programPath), objects_(objects) {}
   std::wstring getName() const override { return L"FIREWALL_ADD_COMMAND"; }
   void execute(wchar_t* result, size_t resultSize, Log* log) override;
+
+ private:
+  Objects objects_;
 };
