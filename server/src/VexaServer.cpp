@@ -26,6 +26,16 @@ const char* contentTypeOf(const std::string& path) {
   return "application/octet-stream";
 }
 
+// Request paths arrive decoded; an escaped line break must not split or
+// forge a log line.
+std::string printable(const std::string& s) {
+  std::string out = s;
+  for (auto& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
 bool isStartEvent(const std::string& mode) { return mode == "installStart" || mode == "reinstallStart"; }
 
 }  // namespace
@@ -52,9 +62,9 @@ void VexaServer::stop() { http_.stop(); }
 void VexaServer::logRequest(const httplib::Request& req, const httplib::Response& res) {
   std::string length = res.get_header_value("Content-Length");
   std::lock_guard<std::mutex> guard(logLock_);
-  log_ << utcTimestamp() << ' ' << req.remote_addr << ' ' << req.method << ' ' << req.path << ' ' << res.status
+  log_ << utcTimestamp() << ' ' << req.remote_addr << ' ' << req.method << ' ' << printable(req.path) << ' ' << res.status
        << ' ' << (length.empty() ? "-" : length);
-  if (!t_logNote.empty()) log_ << ' ' << t_logNote;
+  if (!t_logNote.empty()) log_ << ' ' << printable(t_logNote);
   log_ << std::endl;
   t_logNote.clear();
 }

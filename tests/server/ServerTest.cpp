@@ -194,6 +194,15 @@ TEST_F(ServerTest, RefusesPathsOutsideTheContentFolder) {
     EXPECT_EQ(res->status, 404) << path;
     EXPECT_EQ(res->body.find("secret"), std::string::npos) << path;
   }
+  // An escaped line break in a path or a value stays on one log line.
+  get("/a%0d%0aforged%20200");
+  get(text::wideToUtf8(stats::buildRequestUrl(L"/installer2.html", {{L"mode", L"x\nforged"}})));
+  stop();
+  std::istringstream lines(log_.str());
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.size() > 4 && std::isdigit(static_cast<unsigned char>(line[0])) && line[4] == '-') << line;
+  }
+  start();
   auto inside = get("/fox-link");
   ASSERT_TRUE(inside);
   EXPECT_EQ(inside->status, 200);
