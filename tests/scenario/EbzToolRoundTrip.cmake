@@ -1,0 +1,43 @@
+# Packs a folder with ebztool and unpacks it again, in both trees (the
+# Windows tree runs the tool under Wine with Z: paths). Checks empty files,
+# nested folders and Cyrillic names byte for byte, and the result codes of a
+# missing and a damaged pack.
+cmake_minimum_required(VERSION 3.20)
+set(work "${WORK}")
+file(REMOVE_RECURSE "${work}")
+file(MAKE_DIRECTORY "${work}/src/a/b/c" "${work}/src/папка/вложенная")
+file(WRITE "${work}/src/empty.txt" "")
+file(WRITE "${work}/src/a/b/c/deep.txt" "deep\n")
+file(WRITE "${work}/src/папка/вложенная/файл.txt" "Привет, мир\n")
+string(REPEAT "0123456789abcdef" 8192 big)
+file(WRITE "${work}/src/a/big.dat" "${big}")
+
+function(tool expected)
+  execute_process(COMMAND ${EMULATOR} "${TOOL}" ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc STREQUAL "${expected}")
+    message(FATAL_ERROR "ebztool ${ARGN}: exit ${rc}, expected ${expected}\n${out}\n${err}")
+  endif()
+endfunction()
+
+tool(0 pack "${PREFIX}${work}/src" "${PREFIX}${work}/t.ebz" --key Test+Key10)
+tool(0 unpack "${PREFIX}${work}/t.ebz" "${PREFIX}${work}/out")
+foreach(f empty.txt a/b/c/deep.txt a/big.dat папка/вложенная/файл.txt)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files "${work}/src/${f}" "${work}/out/${f}" RESULT_VARIABLE same)
+  if(NOT same EQUAL 0)
+    message(FATAL_ERROR "unpacked ${f} differs from the original")
+  endif()
+endforeach()
+file(GLOB_RECURSE unpacked RELATIVE "${work}/out" "${work}/out/*")
+list(LENGTH unpacked count)
+if(NOT count EQUAL 4)
+  message(FATAL_ERROR "expected 4 unpacked files, got: ${unpacked}")
+endif()
+
+tool(2 unpack "${PREFIX}${work}/missing.ebz" "${PREFIX}${work}/out2")
+file(READ "${work}/t.ebz" whole LIMIT 40)
+file(WRITE "${work}/cut.ebz" "${whole}")
+tool(1 unpack "${PREFIX}${work}/cut.ebz" "${PREFIX}${work}/out3")
+if(NOT IS_DIRECTORY "${work}/out2" OR NOT IS_DIRECTORY "${work}/out3")
+  message(FATAL_ERROR "the destination must exist after a failed unpack")
+endif()
+file(REMOVE_RECURSE "${work}")
