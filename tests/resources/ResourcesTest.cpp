@@ -3,6 +3,7 @@
 // probe and the shell depend on.
 #include <windows.h>
 #include <commctrl.h>
+#include <richedit.h>
 #include <objidl.h>  // GDI+ needs it, and the lean windows.h leaves it out
 #include <gdiplus.h>
 #include <shlwapi.h>
@@ -81,6 +82,13 @@ std::vector<std::wstring> placeholders(const std::wstring& text) {
   return out;
 }
 
+std::string utf8(const std::wstring& text) {
+  std::string out(text.size() * 3, '\0');
+  out.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                                     out.data(), static_cast<int>(out.size()), nullptr, nullptr)));
+  return out;
+}
+
 bool hasCyrillic(const std::wstring& text) {
   return std::any_of(text.begin(), text.end(), [](wchar_t c) { return c >= 0x0400 && c <= 0x04FF; });
 }
@@ -110,6 +118,8 @@ struct Translation {
   const wchar_t* ownLetters;    // letters only this language uses
   const wchar_t* otherLetters;  // letters only the other one uses
 };
+
+void PrintTo(const Translation& t, std::ostream* os) { *os << t.name; }
 
 class TranslatedTable : public ::testing::TestWithParam<Translation> {};
 
@@ -259,7 +269,37 @@ struct Licence {
   int id;
   const char* name;
   bool cyrillic;
+  const wchar_t* title;
 };
+
+// What the licence window's rich-edit control makes of the document.
+std::wstring renderedText(const std::string& rtf) {
+  if (!LoadLibraryW(L"riched20.dll")) return L"<no riched20.dll>";
+  HWND edit = CreateWindowExW(0, L"RichEdit20W", L"", WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 580, 522,
+                              nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  if (!edit) return {};
+  struct Source {
+    const std::string* bytes;
+    size_t offset;
+  } source{&rtf, 0};
+  EDITSTREAM stream{};
+  stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
+  stream.pfnCallback = [](DWORD_PTR cookie, LPBYTE buffer, LONG want, LONG* got) -> DWORD {
+    auto* s = reinterpret_cast<Source*>(cookie);
+    size_t n = std::min<size_t>(static_cast<size_t>(want), s->bytes->size() - s->offset);
+    memcpy(buffer, s->bytes->data() + s->offset, n);
+    s->offset += n;
+    *got = static_cast<LONG>(n);
+    return 0;
+  };
+  SendMessageW(edit, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
+  std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
+  text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
+  DestroyWindow(edit);
+  return text;
+}
+
+void PrintTo(const Licence& l, std::ostream* os) { *os << l.name; }
 
 class LicenceResource : public ::testing::TestWithParam<Licence> {};
 
@@ -291,9 +331,23 @@ TEST_P(LicenceResource, IsAWellFormedAsciiRtfDocument) {
   EXPECT_EQ(std::regex_search(rtf, std::regex("\\\\u1[012][0-9][0-9]\\?")), l.cyrillic);
 }
 
+TEST_P(LicenceResource, RendersAsTextInTheRichEditControl) {
+  const Licence& l = GetParam();
+  std::wstring text = renderedText(resourceBytes(l.id, L"lic"));
+  // Headless Wine (no display) cannot create windows; under xvfb-run it can.
+  if (text.empty()) GTEST_SKIP() << "no window could be created here";
+  EXPECT_EQ(text.find(l.title), 0u) << "licence " << l.name << " reads: " << utf8(text.substr(0, 80));
+  EXPECT_NE(text.find(L"Vexa Team"), std::wstring::npos);
+  EXPECT_EQ(hasCyrillic(text), l.cyrillic);
+  // A fallback "?" would mean an escape was not understood.
+  EXPECT_EQ(text.find(L'?'), std::wstring::npos);
+  EXPECT_EQ(text.find(L'\\'), std::wstring::npos) << "markup shown as text";
+}
+
 INSTANTIATE_TEST_SUITE_P(Languages, LicenceResource,
-                         ::testing::Values(Licence{106, "ru", true}, Licence{107, "en", false},
-                                           Licence{108, "uk", true}),
+                         ::testing::Values(Licence{106, "ru", true, L"Лицензионное соглашение"},
+                                           Licence{107, "en", false, L"Vexa End-User License Agreement"},
+                                           Licence{108, "uk", true, L"Ліцензійна угода"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // --- Icons and manifest -------------------------------------------------------------
