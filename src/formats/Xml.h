@@ -45,7 +45,7 @@ class XmlParseInfo {
   bool forceParse = false;          // go on past a closing tag that does not match
 
   bool errorOccurred() const;
-  size_t errorPosition() const;  // index into the loaded text
+  size_t errorPosition() const;  // index into the loaded text; npos before any error
   int errorCode() const;
   std::wstring errorText() const;
 
@@ -55,7 +55,7 @@ class XmlParseInfo {
  private:
   mutable std::mutex lock_;
   bool errorOccurred_ = false;
-  size_t errorPosition_ = 0;
+  size_t errorPosition_ = std::wstring::npos;
   int errorCode_ = kXmlErrorNone;
   std::wstring errorText_;
 };

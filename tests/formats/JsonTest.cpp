@@ -270,19 +270,12 @@ TEST(JsonHostile, HugeAndBrokenTextsReadQuickly) {
   EXPECT_LT(secondsToParse(records, &v), kGenerousSeconds);
   EXPECT_EQ(v.asArray().size(), kMegabyte / 36 + 1);
 
-  std::wstring members = L"{" + repeat(L"\"k\":[1,2],", kMegabyte / 10) + L"\"z\":\"end\"}";
-  EXPECT_LT(secondsToParse(members, &v), kGenerousSeconds);
-  EXPECT_EQ(v.member(L"z").asString(), L"end");
-
   EXPECT_LT(secondsToParse(L"[" + repeat(L"9", kMegabyte) + L"]", &v), kGenerousSeconds);
   ASSERT_EQ(v.asArray().size(), 1u);
   EXPECT_EQ(v.asArray()[0].intValue(), INT32_MAX);
 
   EXPECT_LT(secondsToParse(L"[\"" + repeat(L"a", kMegabyte) + L"]", &v), kGenerousSeconds);
   EXPECT_TRUE(v.asArray().empty());
-
-  EXPECT_LT(secondsToParse(L"{\"k\":\"" + repeat(L"\\\"", kMegabyte / 2) + L"}", &v), kGenerousSeconds);
-  EXPECT_TRUE(v.asObject().empty());
 
   std::wstring blanks = L"[" + repeat(L"{},", 20000) + repeat(L" ", kMegabyte) + L"]";
   EXPECT_LT(secondsToParse(blanks, &v), kGenerousSeconds);

@@ -89,6 +89,14 @@ TEST(XmlValues, QuotesEscapesAndEntities) {
 
 TEST(XmlValues, OptionsChangeHowValuesAreSet) {
   XmlParseInfo info;
+  EXPECT_FALSE(info.trimValues);
+  EXPECT_TRUE(info.decodeEntities);
+  EXPECT_FALSE(info.forceParse);
+  EXPECT_EQ(info.escapeChar, L'\\');
+  ASSERT_EQ(info.entities.size(), 5u);
+  EXPECT_EQ(info.entities[0].reference, L"&amp;") << "tried first";
+  EXPECT_EQ(info.errorPosition(), std::wstring::npos);
+
   info.trimValues = true;
   info.decodeEntities = false;
   info.escapeChar = 0;
