@@ -272,26 +272,30 @@ struct Licence {
   const wchar_t* title;
 };
 
+struct RtfSource {
+  const std::string* bytes;
+  size_t offset;
+};
+
+DWORD CALLBACK readRtf(DWORD_PTR cookie, LPBYTE buffer, LONG want, LONG* got) {
+  auto* source = reinterpret_cast<RtfSource*>(cookie);
+  size_t n = std::min<size_t>(static_cast<size_t>(want), source->bytes->size() - source->offset);
+  memcpy(buffer, source->bytes->data() + source->offset, n);
+  source->offset += n;
+  *got = static_cast<LONG>(n);
+  return 0;
+}
+
 // What the licence window's rich-edit control makes of the document.
 std::wstring renderedText(const std::string& rtf) {
   if (!LoadLibraryW(L"riched20.dll")) return L"<no riched20.dll>";
   HWND edit = CreateWindowExW(0, L"RichEdit20W", L"", WS_POPUP | ES_MULTILINE | ES_READONLY, 0, 0, 580, 522,
                               nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   if (!edit) return {};
-  struct Source {
-    const std::string* bytes;
-    size_t offset;
-  } source{&rtf, 0};
+  RtfSource source{&rtf, 0};
   EDITSTREAM stream{};
   stream.dwCookie = reinterpret_cast<DWORD_PTR>(&source);
-  stream.pfnCallback = [](DWORD_PTR cookie, LPBYTE buffer, LONG want, LONG* got) -> DWORD {
-    auto* s = reinterpret_cast<Source*>(cookie);
-    size_t n = std::min<size_t>(static_cast<size_t>(want), s->bytes->size() - s->offset);
-    memcpy(buffer, s->bytes->data() + s->offset, n);
-    s->offset += n;
-    *got = static_cast<LONG>(n);
-    return 0;
-  };
+  stream.pfnCallback = readRtf;
   SendMessageW(edit, EM_STREAMIN, SF_RTF, reinterpret_cast<LPARAM>(&stream));
   std::wstring text(static_cast<size_t>(GetWindowTextLengthW(edit)) + 1, L'\0');
   text.resize(static_cast<size_t>(GetWindowTextW(edit, text.data(), static_cast<int>(text.size()))));
