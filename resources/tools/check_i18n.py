@@ -52,8 +52,8 @@ REQUIRED = {
                           "The standard solution to this problem you can see here",
 }
 
-# Keys a table deliberately lacks: the Ukrainian build of the product never
-# shows the Java hint.
+# Keys a table deliberately lacks: the Ukrainian table carries no Java hint,
+# so a lookup there answers with the key.
 ABSENT = {"uk": {"JAVA_NOT_FOUND_INSTALL"}}
 
 # Keys that other tools sharing these tables define a second time. The first
