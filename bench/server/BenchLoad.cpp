@@ -44,6 +44,7 @@ int benchStats(int port, int events, int connections) {
     threads.emplace_back([&] {
       httplib::Client client("127.0.0.1", port);
       client.set_keep_alive(true);
+      client.set_tcp_nodelay(true);
       for (int i = next++; i < events && Clock::now() - start < kDeadline; i = next++) {
         auto res = client.Get(paths[i].c_str());
         (res && res->status == 200 ? ok : failed)++;

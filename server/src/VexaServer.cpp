@@ -47,6 +47,9 @@ VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAns
   });
   http_.Get("/report", [this](const httplib::Request&, httplib::Response& res) { serveReport(res); });
   http_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveFile(req, res); });
+  // Headers and body leave in separate writes; without this, Nagle's rule
+  // holds the body back until the client's delayed acknowledgement.
+  http_.set_tcp_nodelay(true);
   http_.set_logger([this](const httplib::Request& req, const httplib::Response& res) { logRequest(req, res); });
 }
 
@@ -112,20 +115,25 @@ void VexaServer::serveFile(const httplib::Request& req, httplib::Response& res) 
     res.set_content("", contentTypeOf(file->path));
     return;
   }
-  auto in = std::make_shared<std::ifstream>(file->path, std::ios::binary);
-  if (!*in) {
+  struct Reader {
+    std::ifstream in;
+    std::vector<char> buffer = std::vector<char>(1 << 18);
+  };
+  auto reader = std::make_shared<Reader>();
+  reader->in.open(file->path, std::ios::binary);
+  if (!reader->in) {
     res.status = 500;
     return;
   }
   res.set_content_provider(
       static_cast<size_t>(length), contentTypeOf(file->path),
-      [in, first](size_t offset, size_t want, httplib::DataSink& sink) {
-        std::vector<char> buffer(std::min<size_t>(want, 1 << 16));
-        in->seekg(static_cast<std::streamoff>(first + offset));
-        in->read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        std::streamsize got = in->gcount();
+      [reader, first](size_t offset, size_t want, httplib::DataSink& sink) {
+        reader->in.seekg(static_cast<std::streamoff>(first + offset));
+        reader->in.read(reader->buffer.data(),
+                        static_cast<std::streamsize>(std::min(want, reader->buffer.size())));
+        std::streamsize got = reader->in.gcount();
         if (got <= 0) return false;
-        return sink.write(buffer.data(), static_cast<size_t>(got));
+        return sink.write(reader->buffer.data(), static_cast<size_t>(got));
       });
 }
 
