@@ -21,10 +21,12 @@ struct Opened {
   int offset;
 };
 
-// Serves one body; each opened request may break off or end early.
+// Serves one body; each opened request may break off or end early. The
+// connection applies the client's Range rule the way HttpConnection does.
 struct FakeSite {
   std::string body;
-  bool ranges = true;
+  bool ranges = true;          // honours Range
+  bool announceRanges = true;  // says so with Accept-Ranges
   bool contentLength = true;
   int refuseOpens = 0;                          // the first n opens fail
   std::function<int(const Opened&)> breakAt;   // bytes before a failed read; -1 none
@@ -56,7 +58,7 @@ class FakeConnection : public IHttpConnection {
       count_ = std::min<size_t>(static_cast<size_t>(last) + 1, size) - first_;
       facts_.rangeStart = static_cast<long long>(first_);
     }
-    facts_.acceptsRanges = site_.ranges;
+    facts_.acceptsRanges = site_.ranges && site_.announceRanges;
     facts_.contentLength = site_.contentLength ? static_cast<int>(count_) : -1;
     breakAt_ = site_.breakAt ? site_.breakAt(o) : -1;
     endAt_ = site_.endAt ? site_.endAt(o) : -1;
@@ -142,6 +144,70 @@ TEST_F(FileDownloaderTest, ChunksCompleteOnceAndReportEveryStep) {
               std::string::npos);
   }
   EXPECT_EQ(site.opened.size(), 5u);
+}
+
+// Breaks the first answer that matches, after the given bytes.
+std::function<int(const Opened&)> breakOnce(int length, int offset, int after) {
+  auto used = std::make_shared<bool>(false);
+  return [=](const Opened& o) {
+    if (*used || o.length != length || o.offset != offset) return -1;
+    *used = true;
+    return after;
+  };
+}
+
+bool contains(const std::vector<Opened>& opened, int length, int offset) {
+  for (const Opened& o : opened) {
+    if (o.length == length && o.offset == offset) return true;
+  }
+  return false;
+}
+
+TEST_F(FileDownloaderTest, ABrokenReadResumesFromTheByteReached) {
+  site.body = pattern(5000, 6);
+  site.breakAt = breakOnce(1000, 4000, 300);
+  ASSERT_EQ(fetch(5), file) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_TRUE(contains(site.opened, 700, 4300));
+  EXPECT_EQ(rangeHeader(4300, 700), L"Range: bytes=4300-4999");
+  std::string text = logText();
+  EXPECT_NE(text.find("ERROR : [DEF] : InternetReadFile [chunkNum=4, downloadAttemptCountRemain=5, limit=1000, "
+                      "offset=4000], lastError:"),
+            std::string::npos);
+  EXPECT_NE(text.find("InternetReadFile, use next attempt [chunkNum=4, downloadAttemptCountRemain=4, limit=700, "
+                      "offset=4300], lastError:"),
+            std::string::npos);
+  EXPECT_EQ(listener.completed(), 1);
+  EXPECT_TRUE(listener.failures().empty());
+}
+
+TEST_F(FileDownloaderTest, AWholeBodyResumesToTheEndOfTheRange) {
+  site.body = pattern(6000, 7);
+  site.announceRanges = false;
+  site.breakAt = breakOnce(-1, 0, 300);
+  ASSERT_EQ(fetch(4), file) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  ASSERT_EQ(site.opened.size(), 2u);
+  EXPECT_EQ(rangeHeader(site.opened[1].offset, site.opened[1].length), L"Range: bytes=300-4294967294");
+  EXPECT_EQ(listener.completed(), 1);
+}
+
+TEST_F(FileDownloaderTest, AServerIgnoringTheResumeRangeIsReadAgainFromTheStart) {
+  site.body = pattern(6000, 8);
+  site.ranges = false;
+  site.contentLength = false;  // nothing but the restart can keep this file right
+  site.breakAt = breakOnce(-1, 0, 300);
+  ASSERT_EQ(fetch(4), file) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_NE(logText().find("Range ignored by server, reading again from the first byte"), std::string::npos);
+}
+
+TEST_F(FileDownloaderTest, AResumedChunkStillCountsAsComplete) {
+  site.body = pattern(4000, 9);
+  site.breakAt = breakOnce(2000, 0, 100);
+  ASSERT_EQ(fetch(2), file);
+  EXPECT_EQ(listener.completed(), 1);
+  EXPECT_TRUE(listener.failures().empty());
 }
 
 TEST_F(FileDownloaderTest, AChunkOutOfAttemptsFailsTheDownload) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
 #ifdef _WIN32
@@ -88,14 +89,17 @@ bool parseRange(const std::string& value, unsigned long long* first, unsigned lo
   return *open || *last >= *first;
 }
 
-std::function<Fault(const Request&)> counted(int bytes, int times, const std::string& rangePrefix, bool drop) {
+enum class Kind { kDrop, kEnd };
+
+std::function<Fault(const Request&)> counted(int bytes, int times, const std::string& rangePrefix, Kind kind) {
   auto left = std::make_shared<int>(times);
   return [=](const Request& request) {
     Fault fault;
     if (request.method != "GET" || *left == 0) return fault;
     if (!rangePrefix.empty() && request.range.compare(0, rangePrefix.size(), rangePrefix) != 0) return fault;
     if (*left > 0) --*left;
-    (drop ? fault.dropAfter : fault.endAfter) = bytes;
+    if (kind == Kind::kDrop) fault.dropAfter = bytes;
+    if (kind == Kind::kEnd) fault.endAfter = bytes;
     return fault;
   };
 }
@@ -103,11 +107,11 @@ std::function<Fault(const Request&)> counted(int bytes, int times, const std::st
 }  // namespace
 
 std::function<Fault(const Request&)> dropAfter(int bytes, int times, const std::string& rangePrefix) {
-  return counted(bytes, times, rangePrefix, true);
+  return counted(bytes, times, rangePrefix, Kind::kDrop);
 }
 
 std::function<Fault(const Request&)> endAfter(int bytes, int times, const std::string& rangePrefix) {
-  return counted(bytes, times, rangePrefix, false);
+  return counted(bytes, times, rangePrefix, Kind::kEnd);
 }
 
 TestHttpServer::TestHttpServer(int port) {
