@@ -1,7 +1,5 @@
 #include "context/ContextText.h"
 
-#include <regex>
-
 #include "app/Text.h"
 
 namespace contexttext {
@@ -15,9 +13,24 @@ std::wstring versionText(const std::wstring& prefix, const char* buildDate, cons
 }
 
 std::wstring installKeyFromFileName(const std::wstring& modulePath) {
-  static const std::wregex pattern(L".*\\[([^\\]]*)\\].*.exe");
-  std::wsmatch match;
-  if (std::regex_match(modulePath, match, pattern)) return match[1].str();
+  // Matches the whole path against .*\[([^\]]*)\].*.exe without a regex
+  // engine (which would weigh a good part of the installer): the greedy
+  // prefix picks the last "[" whose group closes at a "]" followed by at
+  // least one character and "exe" at the very end.
+  const std::wstring& p = modulePath;
+  const size_t n = p.size();
+  if (n < 4 || p.compare(n - 3, 3, L"exe") != 0) return std::wstring();
+  for (size_t open = p.rfind(L'['); open != std::wstring::npos; open = open ? p.rfind(L'[', open - 1) : std::wstring::npos) {
+    size_t close = p.find(L']', open + 1);
+    if (close != std::wstring::npos && n - (close + 1) >= 4) {
+      // '.' in the pattern matches neither line break.
+      bool plain = true;
+      for (size_t i = 0; i < n && plain; ++i) plain = p[i] != L'\n' && p[i] != L'\r' && p[i] != 0x2028 && p[i] != 0x2029;
+      if (!plain) return std::wstring();
+      return p.substr(open + 1, close - open - 1);
+    }
+    if (open == 0) break;
+  }
   return std::wstring();
 }
 

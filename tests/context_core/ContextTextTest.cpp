@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <regex>
+
+#include "app/Text.h"
 #include "context/ContextText.h"
 #include "context/Stopwatch.h"
 #include "context/TailData.h"
@@ -47,4 +51,32 @@ TEST(TailData, OnlyTitleImageAndTextNotify) {
   tail.setText(L"text");
   EXPECT_EQ(listener.calls, 3);
   EXPECT_EQ(tail.url(), L"http://stat");
+}
+
+TEST(ContextText, InstallKeyFollowsTheFullMatchRules) {
+  // The group cannot hold "]" but may hold "[", and something must stand
+  // between "]" and "exe".
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\a[b[c]d.exe"), L"c");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\setup[]x.exe"), L"");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\setup[k]exe"), L"");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\setup[k].EXE"), L"");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\setup[k]1exe"), L"k");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\x[a]b[c]"), L"");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\x[a] b.exe[c]"), L"");
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\x[a]bb[c.exe"), L"a");
+}
+
+TEST(ContextText, InstallKeyAgreesWithTheRegularExpression) {
+  const std::wregex pattern(L".*\\[([^\\]]*)\\].*.exe");
+  const wchar_t alphabet[] = L"[]ex.ab\\";
+  std::mt19937 random(7);
+  for (int i = 0; i < 3000; ++i) {
+    std::wstring path;
+    size_t length = random() % 14;
+    for (size_t j = 0; j < length; ++j) path += alphabet[random() % 8];
+    if (random() % 2) path += L"exe";
+    std::wsmatch match;
+    std::wstring expected = std::regex_match(path, match, pattern) ? match[1].str() : std::wstring();
+    ASSERT_EQ(contexttext::installKeyFromFileName(path), expected) << text::wideToUtf8(path);
+  }
 }

@@ -10,7 +10,6 @@
 
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -109,7 +108,6 @@ class InstallContext {
   std::wstring errors_;
   std::wstring javaInstall_;
   std::wstring installId;
-  std::wstringstream scratch;
 
   Log* log() const { return log_; }
   const std::wstring& productName() const { return productName_; }
