@@ -1,0 +1,225 @@
+// ebz_unpack_bench [MiB=64] [--preset N] [--runs N]
+//
+// Builds a pack of the given size from mixed content (text-like, random,
+// zeros), then compares:
+//   - our unpack: the UnEbz command's reader and POSIX sink writing files,
+//     run in a fresh child process so its peak resident memory (VmHWM) is
+//     its own;
+//   - liblzma alone: the same deciphered LZMA stream decoded into memory.
+// Throughput is unpacked megabytes (10^6 bytes) per second, best of N runs,
+// by wall clock and by CPU time.
+#include <lzma.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "app/Text.h"
+#include "formats/Blowfish.h"
+#include "scenario/EbzReader.h"
+#include "scenario/EbzWriter.h"
+#include "scenario/PackFiles.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const ebz::EbzWriter::Key kKey = {'B', 'e', 'n', 'c', 'h', 'K', 'e', 'y', '0', '1'};
+
+double seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
+
+// CPU seconds of this process: on a shared, loaded machine wall time mostly
+// measures the neighbours, so both figures are reported.
+double cpuSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return double(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+struct Timing {
+  double wall = 1e9;
+  double cpu = 1e9;
+  void keepBest(double w, double c) {
+    wall = std::min(wall, w);
+    cpu = std::min(cpu, c);
+  }
+};
+
+long vmHwmKb() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmHWM:", 0) == 0) return std::strtol(line.c_str() + 6, nullptr, 10);
+  }
+  return -1;
+}
+
+// Content in three kinds, roughly a third each by size.
+std::string makeContent(int kind, size_t size, std::mt19937_64& rng) {
+  std::string s;
+  s.reserve(size);
+  if (kind == 0) {
+    static const char* const kWords[] = {"install", "vexa", "stream", "video", "packet", "client", "torrent",
+                                         "player", "window", "folder", "runtime", "java", "network", "peer",
+                                         "download", "the", "and", "of", "to", "a"};
+    while (s.size() < size) {
+      s += kWords[rng() % 20];
+      s += (rng() % 12 == 0) ? "\n" : " ";
+    }
+    s.resize(size);
+  } else if (kind == 1) {
+    while (s.size() < size) {
+      const uint64_t v = rng();
+      s.append(reinterpret_cast<const char*>(&v), std::min<size_t>(8, size - s.size()));
+    }
+  } else {
+    s.assign(size, '\0');
+  }
+  return s;
+}
+
+bool buildPack(const std::string& path, size_t totalBytes, uint32_t preset, size_t& unpackedBytes) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (!out) return false;
+  std::mt19937_64 rng(42);
+  ebz::EbzWriter writer(kKey, [&](const uint8_t* d, size_t n) { return std::fwrite(d, 1, n, out) == n; }, preset);
+  unpackedBytes = 0;
+  for (int i = 0; unpackedBytes < totalBytes; ++i) {
+    const size_t size = std::min<size_t>(totalBytes - unpackedBytes, (64 << 10) + rng() % (4 << 20));
+    const std::string data = makeContent(i % 3, size, rng);
+    const std::string name = "dir" + std::to_string(i % 7) + "/file" + std::to_string(i) + ".bin";
+    writer.beginEntry(name, data.size());
+    writer.write(data.data(), data.size());
+    unpackedBytes += data.size();
+  }
+  const bool ok = writer.finish();
+  return std::fclose(out) == 0 && ok;
+}
+
+// The child: unpack once, print "<wall s> <cpu s> <VmHWM kB> <result>".
+int childUnpack(const char* pack, const char* folder) {
+  const auto start = Clock::now();
+  const double cpuStart = cpuSeconds();
+  auto source = packfiles::openPack(text::utf8ToWide(pack), nullptr);
+  auto sink = packfiles::folderSink(text::utf8ToWide(folder), nullptr);
+  ebz::EbzReader reader(packfiles::kSeparator);
+  const int result = source ? reader.unpack(*source, *sink, nullptr) : 2;
+  std::printf("%.6f %.6f %ld %d\n", seconds(start), cpuSeconds() - cpuStart, vmHwmKb(), result);
+  return result;
+}
+
+bool runChild(const std::string& self, const std::string& pack, const std::string& folder, double& wall, double& cpu,
+              long& hwm) {
+  int fds[2];
+  if (pipe(fds) != 0) return false;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    execl(self.c_str(), self.c_str(), "--child-unpack", pack.c_str(), folder.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  char buffer[128] = {};
+  const ssize_t n = read(fds[0], buffer, sizeof buffer - 1);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  int result = -1;
+  return n > 0 && std::sscanf(buffer, "%lf %lf %ld %d", &wall, &cpu, &hwm, &result) == 4 && result == 0 &&
+         WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool lzmaAlone(const std::vector<uint8_t>& stream, double& wall, double& cpu) {
+  std::vector<uint8_t> out(64 << 10);
+  lzma_stream strm = LZMA_STREAM_INIT;
+  const auto start = Clock::now();
+  const double cpuStart = cpuSeconds();
+  if (lzma_alone_decoder(&strm, UINT64_MAX) != LZMA_OK) return false;
+  strm.next_in = stream.data();
+  strm.avail_in = stream.size();
+  lzma_ret ret = LZMA_OK;
+  while (ret == LZMA_OK) {
+    strm.next_out = out.data();
+    strm.avail_out = out.size();
+    ret = lzma_code(&strm, LZMA_FINISH);
+  }
+  wall = seconds(start);
+  cpu = cpuSeconds() - cpuStart;
+  lzma_end(&strm);
+  return ret == LZMA_STREAM_END;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "--child-unpack") == 0) return childUnpack(argv[2], argv[3]);
+  size_t mib = 64;
+  uint32_t preset = LZMA_PRESET_DEFAULT;
+  int runs = 3;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--preset") == 0 && i + 1 < argc) {
+      preset = uint32_t(std::atoi(argv[++i]));
+    } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else {
+      mib = size_t(std::max(1, std::atoi(argv[i])));
+    }
+  }
+  char work[] = "/tmp/ebzbenchXXXXXX";
+  if (!mkdtemp(work)) return 1;
+  const std::string pack = std::string(work) + "/bench.ebz";
+  size_t unpacked = 0;
+  const auto packStart = Clock::now();
+  if (!buildPack(pack, mib << 20, preset, unpacked)) {
+    std::fprintf(stderr, "can't build the pack\n");
+    return 1;
+  }
+  std::ifstream in(pack, std::ios::binary);
+  std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), {});
+  std::printf("pack: %zu MiB unpacked, %.1f MiB on disk, preset %u, built in %.1f s\n", unpacked >> 20,
+              file.size() / 1048576.0, preset, seconds(packStart));
+
+  std::vector<uint8_t> stream(file.begin() + 10, file.end());
+  Blowfish(kKey.data(), kKey.size()).decryptEcb(stream.data(), stream.size());
+  file.clear();
+  file.shrink_to_fit();
+
+  Timing ours, alone;
+  long peakKb = 0;
+  char self[4096] = {};
+  if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
+  for (int run = 0; run < runs; ++run) {
+    double wall = 0, cpu = 0;
+    long hwm = 0;
+    const std::string folder = std::string(work) + "/out" + std::to_string(run);
+    if (!runChild(self, pack, folder, wall, cpu, hwm)) {
+      std::fprintf(stderr, "unpack failed\n");
+      return 1;
+    }
+    ours.keepBest(wall, cpu);
+    peakKb = std::max(peakKb, hwm);
+    std::system(("rm -rf '" + folder + "'").c_str());
+    if (!lzmaAlone(stream, wall, cpu)) {
+      std::fprintf(stderr, "liblzma decode failed\n");
+      return 1;
+    }
+    alone.keepBest(wall, cpu);
+  }
+  const double mb = unpacked / 1e6;
+  std::printf("                                    wall MB/s   CPU MB/s\n");
+  std::printf("our unpack (decipher, decode, write) %8.1f   %8.1f\n", mb / ours.wall, mb / ours.cpu);
+  std::printf("liblzma alone, into memory           %8.1f   %8.1f\n", mb / alone.wall, mb / alone.cpu);
+  std::printf("ratio (goal >= 0.85)                 %8.2f   %8.2f\n", alone.wall / ours.wall, alone.cpu / ours.cpu);
+  std::printf("peak resident memory of the unpack (VmHWM): %.1f MiB\n", peakKb / 1024.0);
+  std::system(("rm -rf '" + std::string(work) + "'").c_str());
+  return 0;
+}
