@@ -180,7 +180,10 @@ JsonValue readArray(View text, int depth) {
   while (i < text.size()) {
     wchar_t c = text[i];
     bool error = false;
-    if (c == L'{' || c == L'[') {
+    // A string element is read whole from its opening quote, so a ",", "]",
+    // "{" or "[" inside it is text, not structure.
+    bool stringStart = c == L'"' && trimBoth(text.substr(0, i)).empty();
+    if (c == L'{' || c == L'[' || stringStart) {
       View rest = text.substr(i);
       JsonValue value = readValue(rest, error, depth + 1);
       if (error) return JsonValue::fromArray({});

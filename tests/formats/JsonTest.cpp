@@ -112,9 +112,8 @@ TEST(JsonValues, BuiltNumbersFillEveryView) {
 TEST(JsonStrings, EscapesAreReadButUnicodeEscapesAreNot) {
   JsonValue v = parseJson(L"[\"q\\\"s\\/b\\\\n\\nr\\rt\\tb\\bf\\f\", \"\\u0041\", \"\\q\", \"a]\"]");
   auto a = v.asArray();
-  // The last string holds a bracket, which the element scan does not look
-  // past: it reads as an unterminated string and empties the array.
-  EXPECT_TRUE(a.empty());
+  ASSERT_EQ(a.size(), 4u);
+  EXPECT_EQ(a[3].asString(), L"a]");
 
   v = parseJson(L"[\"q\\\"s\\/b\\\\n\\nr\\rt\\tb\\bf\\f\", \"\\u0041\", \"\\q\"]");
   a = v.asArray();
@@ -173,6 +172,17 @@ TEST(JsonArrays, BracketsInsideStringsDoNotCount) {
   ASSERT_EQ(list.size(), 2u);
   EXPECT_EQ(list[0].member(L"s").asString(), L"a]b");
   EXPECT_EQ(list[1].member(L"s").asString(), L"c[d");
+}
+
+TEST(JsonArrays, StringElementsKeepSeparatorsAndBrackets) {
+  auto a = parseJson(L"[\"a,b\", \"x[1]y\" ,\"c]\",\"{\", 5]").asArray();
+  ASSERT_EQ(a.size(), 5u);
+  EXPECT_EQ(a[0].asString(), L"a,b");
+  EXPECT_EQ(a[1].asString(), L"x[1]y");
+  EXPECT_EQ(a[2].asString(), L"c]");
+  EXPECT_EQ(a[3].asString(), L"{");
+  EXPECT_EQ(a[4].intValue(), 5);
+  EXPECT_TRUE(parseJson(L"[\"open, 1]").asArray().empty());
 }
 
 TEST(JsonObjects, KeysAreTakenRawAndLaterMembersWin) {
