@@ -4,6 +4,7 @@
 // parser behind it instead of dying in the cipher.
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "formats/Blowfish.h"
@@ -17,7 +18,13 @@ namespace {
 class CheckingSink : public un8z::EntrySink {
  public:
   bool beginEntry(const std::wstring& name, uint64_t size) override {
-    if (name.empty() || name[0] == L'/' || name.find(L"..") == 0) __builtin_trap();
+    if (name.empty() || name[0] == L'/' || name.find(L':') != std::wstring::npos) __builtin_trap();
+    size_t start = 0;
+    for (size_t end; start <= name.size(); start = end + 1) {
+      end = name.find(L'/', start);
+      if (end == std::wstring::npos) end = name.size();
+      if (name.compare(start, end - start, L"..") == 0) __builtin_trap();
+    }
     remaining_ = size;
     return true;
   }
