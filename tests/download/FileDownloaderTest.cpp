@@ -202,14 +202,6 @@ TEST_F(FileDownloaderTest, AServerIgnoringTheResumeRangeIsReadAgainFromTheStart)
   EXPECT_NE(logText().find("Range ignored by server, reading again from the first byte"), std::string::npos);
 }
 
-TEST_F(FileDownloaderTest, AResumedChunkStillCountsAsComplete) {
-  site.body = pattern(4000, 9);
-  site.breakAt = breakOnce(2000, 0, 100);
-  ASSERT_EQ(fetch(2), file);
-  EXPECT_EQ(listener.completed(), 1);
-  EXPECT_TRUE(listener.failures().empty());
-}
-
 TEST_F(FileDownloaderTest, AChunkOutOfAttemptsFailsTheDownload) {
   site.body = pattern(8000, 2);
   site.breakAt = [](const Opened& o) { return o.offset >= 4000 ? 10 : -1; };

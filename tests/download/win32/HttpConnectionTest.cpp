@@ -131,17 +131,6 @@ TEST_F(HttpConnectionTest, AnErrorStatusIsContentLikeAnyOther) {
   EXPECT_EQ(readBody(connection), "<html>gone</html>");
 }
 
-TEST_F(HttpConnectionTest, AClosedPortFailsTheSendWithoutALogLine) {
-  int port = server.port();
-  server.stop();
-  HttpConnection connection(L"http://127.0.0.1:" + std::to_wstring(port) + L"/x", 5000, 5000);
-  EXPECT_FALSE(connection.openRequest(&log, false, -1, 0));
-  char buffer[16];
-  size_t n = 0;
-  EXPECT_EQ(connection.read(buffer, sizeof buffer, &n), ReadStatus::kFailed);
-  EXPECT_EQ(logText(), "");
-}
-
 TEST_F(HttpConnectionTest, AnAddressThatCannotBeSplitIsLogged) {
   HttpConnection connection(L"not an address", 5000, 5000);
   EXPECT_FALSE(connection.openRequest(&log, false, -1, 0));
