@@ -80,13 +80,13 @@ const char* reason(int status) {
 // "bytes=a-b" or "bytes=a-"; false for anything else.
 bool parseRange(const std::string& value, unsigned long long* first, unsigned long long* last, bool* open) {
   if (value.compare(0, 6, "bytes=") != 0) return false;
-  std::string spec = value.substr(6);
-  size_t dash = spec.find('-');
+  std::string bounds = value.substr(6);
+  size_t dash = bounds.find('-');
   if (dash == std::string::npos || dash == 0) return false;
   try {
-    *first = std::stoull(spec.substr(0, dash));
-    *open = dash + 1 == spec.size();
-    *last = *open ? 0 : std::stoull(spec.substr(dash + 1));
+    *first = std::stoull(bounds.substr(0, dash));
+    *open = dash + 1 == bounds.size();
+    *last = *open ? 0 : std::stoull(bounds.substr(dash + 1));
   } catch (const std::exception&) {
     return false;
   }
