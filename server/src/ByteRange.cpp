@@ -30,12 +30,12 @@ ByteRange ByteRange::parse(const std::string& header, uint64_t size) {
   const std::string prefix = "bytes=";
   std::string h = trimmed(header);
   if (h.compare(0, prefix.size(), prefix) != 0) return whole;
-  std::string spec = trimmed(h.substr(prefix.size()));
-  if (spec.find(',') != std::string::npos) return whole;
-  size_t dash = spec.find('-');
+  std::string rangeText = trimmed(h.substr(prefix.size()));
+  if (rangeText.find(',') != std::string::npos) return whole;
+  size_t dash = rangeText.find('-');
   if (dash == std::string::npos) return whole;
-  std::string a = trimmed(spec.substr(0, dash));
-  std::string b = trimmed(spec.substr(dash + 1));
+  std::string a = trimmed(rangeText.substr(0, dash));
+  std::string b = trimmed(rangeText.substr(dash + 1));
 
   ByteRange r;
   r.kind = Kind::Partial;

@@ -6,7 +6,7 @@ namespace {
 
 constexpr uint32_t kInit[4] = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu, 0x10325476u};
 
-// floor(abs(sin(i + 1)) * 2^32), RFC 1321 section 3.4.
+// floor(abs(sin(i + 1)) * 2^32), step 4 of RFC 1321.
 constexpr uint32_t kSine[64] = {
     0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
     0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
