@@ -122,3 +122,25 @@ TEST_F(EntryPoint, InstalledProductIsRestartedAndReported) {
   EXPECT_NE(log.find("Execute process NO WAIT, cmd: ["), std::string::npos);
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Vexa");
 }
+
+// Without the product and without "/secondInstance" the installer hands over
+// to a copy of itself through the shell's "runas" verb (Wine starts it
+// without a prompt), releasing the mutex first so the copy can take it, and
+// exits 0 whatever the copy does.
+TEST_F(EntryPoint, FirstRunHandsOverToAnElevatedCopy) {
+  EXPECT_EQ(runSetup(L"/silent /installKey relay"), 0);
+  std::string log;
+  for (int i = 0; i < 300; ++i) {
+    log = testfiles::readFile(logPath());
+    if (log.find("ARGS:/silent /installKey relay /secondInstance /logPath ") != std::string::npos &&
+        log.rfind("release mutex vexaFull") > log.find("/secondInstance /logPath")) break;
+    Sleep(50);
+  }
+  EXPECT_NE(log.find("execute server args:"), std::string::npos) << log;
+  EXPECT_NE(log.find("/silent /installKey relay /secondInstance /logPath \""), std::string::npos) << log;
+  // The copy got the mutex: the first process had released it.
+  size_t copyStart = log.find("ARGS:/silent /installKey relay /secondInstance");
+  ASSERT_NE(copyStart, std::string::npos) << log;
+  EXPECT_NE(log.find("Mutex is created vexaFull", copyStart), std::string::npos) << log;
+  EXPECT_EQ(log.find("can't create mutex"), std::string::npos) << log;
+}
