@@ -8,6 +8,9 @@
 #include "app/win32/Processes.h"
 #include "app/win32/Registry.h"
 #include "app/win32/ShellFolders.h"
+#include "context/win32/SystemRegistration.h"
+#include "scenario/Command.h"
+#include "scenario/Commands.h"
 
 VexaInstallContext::VexaInstallContext(const std::wstring& commandLine, Log* log)
     : InstallContext(commandLine, L"Vexa", log) {
@@ -108,7 +111,16 @@ void VexaInstallContext::runProduct() {
 
 void VexaInstallContext::applySettings() {
   InstallContext::applySettings();
-  // Start-up entry, file types and firewall come with system registration.
+  const std::wstring& folder = shortInstallFolder();
+  registration::setStartWithWindows(loadWithWindows, folder);
+  registration::associateFileTypes(folder, associateTorrentFile, log_);
+  registration::notifyAssociationsChanged();
+  if (exceptFirewall && commandSender()) {
+    // The status only reaches the log, through the sender's result line.
+    FirewallAdd firewall(folder + L"\\Vexa.exe");
+    wchar_t result[256] = {};
+    commandSender()->send(firewall, result, 256);
+  }
 }
 
 std::wstring VexaInstallContext::productPageUrl(size_t capacity) {
@@ -118,8 +130,16 @@ std::wstring VexaInstallContext::productPageUrl(size_t capacity) {
 }
 
 void VexaInstallContext::createShortcuts() {
-  // Shortcuts and the uninstall entry come with system registration.
-  registry::writeText(HKEY_CURRENT_USER, productKey(), L"exec", installFolder_ + L"\\Vexa.exe");
+  const std::wstring shortFolder = shortInstallFolder();  // also reads the folder if still unknown
+  const std::wstring program = installFolder_ + L"\\Vexa.exe";
+  registry::writeText(HKEY_CURRENT_USER, productKey(), L"exec", program);
+  if (downloadFolder_.empty()) registration::warnUnknownDownloadFolder();
+  registration::createShortcuts(program, downloadFolder_);
+  if (commandSender()) {
+    AddUninstallInfoCommand uninstallInfo(shortFolder);
+    wchar_t result[256] = {};
+    commandSender()->send(uninstallInfo, result, 256);
+  }
 }
 
 bool VexaInstallContext::closeRunningProduct() {

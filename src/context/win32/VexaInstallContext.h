@@ -16,8 +16,12 @@ class VexaInstallContext : public InstallContext {
   std::wstring versionPrefix() override { return L"vw"; }
   std::wstring windowTitle(size_t capacity, const StringTable& strings) override;
   void runProduct() override;
+  // The context's own values, the start-up entry, file types and protocol,
+  // then the firewall exception; each step stands alone, none reports.
   void applySettings() override;
   std::wstring productPageUrl(size_t capacity) override;
+  // "exec", the desktop and Start-menu links (COM must be initialised on the
+  // calling thread) and the uninstall entry, which needs an elevated process.
   void createShortcuts() override;
   bool closeRunningProduct() override;
 
