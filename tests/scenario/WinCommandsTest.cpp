@@ -102,6 +102,15 @@ TEST_F(WinCommands, AddUninstallInfoWritesTheMachineEntry) {
   RegDeleteTreeW(hklm, L"SOFTWARE\\Vexa");
 }
 
+TEST_F(WinCommands, UninstallStringWithABlankIsQuoted) {
+  EXPECT_EQ(L"0", send(AddUninstallInfoCommand(L"D:\\My Apps\\Vexa")));
+  const std::wstring key = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vexa";
+  EXPECT_EQ(L"\"D:\\My Apps\\Vexa\\uninstall.exe\"", registry::readText(HKEY_LOCAL_MACHINE, key, L"UninstallString"));
+  EXPECT_EQ(L"D:\\My Apps\\Vexa\\Vexa.exe", registry::readText(HKEY_LOCAL_MACHINE, key, L"DisplayIcon"));
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Vexa");
+}
+
 TEST_F(WinCommands, FirewallObjectsThatCannotBeCreatedGiveClassNotRegisteredAsSignedText) {
   FirewallAdd::Objects missing;
   missing.manager = L"Vexa.NoSuchFirewallManager";

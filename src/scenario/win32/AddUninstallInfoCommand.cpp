@@ -17,6 +17,13 @@ struct Value {
   bool isNumber;
 };
 
+// The uninstall string is run as a command line: a path with a blank must be
+// quoted or Windows tries "C:\Program" first. Paths without one (the 8.3
+// form the installer passes) stay exactly as they are.
+std::wstring quotedIfBlank(const std::wstring& path) {
+  return path.find(L' ') == std::wstring::npos ? path : L"\"" + path + L"\"";
+}
+
 std::vector<Value> valuesFor(const std::wstring& folder) {
   return {
       {kProductKey, L"Path", folder, 0, false},
@@ -24,7 +31,7 @@ std::vector<Value> valuesFor(const std::wstring& folder) {
       {kUninstallKey, L"Publisher", L"Vexa Team", 0, false},
       {kUninstallKey, L"EstimatedSize", L"", 30720, true},
       {kUninstallKey, L"DisplayIcon", folder + L"\\Vexa.exe", 0, false},
-      {kUninstallKey, L"UninstallString", folder + L"\\uninstall.exe", 0, false},
+      {kUninstallKey, L"UninstallString", quotedIfBlank(folder + L"\\uninstall.exe"), 0, false},
       {kUninstallKey, L"NoModify", L"", 1, true},
       {kUninstallKey, L"NoRepair", L"", 1, true},
   };
