@@ -19,6 +19,11 @@ function(vexa_add_test name)
                                              VEXA_BUILD_DIR="${prefix}${CMAKE_BINARY_DIR}")
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
+  if(WIN32)
+    # Every Windows test program shares one Wine prefix: its registry, temp
+    # folder, named mutexes and the statistics port. Run them one at a time.
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_prefix)
+  endif()
 endfunction()
 
 # Includes every sub-folder of the current folder that has a CMakeLists.txt.

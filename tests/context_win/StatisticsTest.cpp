@@ -91,7 +91,11 @@ TEST_F(StatisticsTest, StartAndFinishEventsReachTheServerAndTheAnswerReachesTheC
   context.errors_ = L"fne_x;";
 
   stats::sendStartEvent(context);
-  ASSERT_TRUE(waitFor([&] { return context.cid == L"c7"; })) << testfiles::readFile(log.path());
+  // The answer is applied on the start event's own thread; its end line says
+  // every field has been written.
+  ASSERT_TRUE(waitFor([&] {
+    return testfiles::readFile(log.path()).find("-----END thread sendStart") != std::string::npos;
+  })) << testfiles::readFile(log.path());
 
   EXPECT_EQ(context.pid, L"p42");  // the tail wins over "/pid"
   EXPECT_EQ(context.sid, L"s9");
