@@ -9,13 +9,30 @@ build_native() {
   cmake --build "$ROOT/build/native" -j"$JOBS"
 }
 
-# build_windows <tree name> <toolchain arch>
+# build_windows <tree name> <toolchain arch> [targets...]: everything unless
+# targets are named.
 build_windows() {
+  local tree="$1" arch="$2"
+  shift 2
   mkdir -p "$ROOT/build"
-  cmake -S "$ROOT" -B "$ROOT/build/$1" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$2.cmake" \
-        -DCMAKE_BUILD_TYPE=Release >"$ROOT/build/$1.configure.log" 2>&1 \
-    || { cat "$ROOT/build/$1.configure.log"; return 1; }
-  cmake --build "$ROOT/build/$1" -j"$JOBS"
+  cmake -S "$ROOT" -B "$ROOT/build/$tree" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >"$ROOT/build/$tree.configure.log" 2>&1 \
+    || { cat "$ROOT/build/$tree.configure.log"; return 1; }
+  local targets=()
+  for t in "$@"; do targets+=(--target "$t"); done
+  cmake --build "$ROOT/build/$tree" -j"$JOBS" "${targets[@]}"
+}
+
+# The shipped 32-bit programs. Where 32-bit programs cannot run, only these
+# are built in build/win32; the tests are built and run from build/win64.
+WIN32_PRODUCT_TARGETS=(VexaSetup ebztool vexaget)
+
+build_win32_product() {
+  if can_run_32bit; then
+    build_windows win32 i686
+  else
+    build_windows win32 i686 "${WIN32_PRODUCT_TARGETS[@]}"
+  fi
 }
 
 # Some kernels run with 32-bit emulation switched off, and then no 32-bit
