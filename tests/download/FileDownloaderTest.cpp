@@ -6,6 +6,7 @@
 #include <random>
 
 #include "RecordingListener.h"
+#include "TestBodies.h"
 #include "TestFiles.h"
 #include "app/Log.h"
 #include "download/DownloadManager.h"
@@ -107,13 +108,6 @@ Timing noPauses() {
   t.connectRetryPauseMs = 0;
   t.retryDelayMs = 0;
   return t;
-}
-
-std::string pattern(size_t size, unsigned seed) {
-  std::string s(size, '\0');
-  std::mt19937 random(seed);
-  for (char& c : s) c = static_cast<char>(random());
-  return s;
 }
 
 class FileDownloaderTest : public ::testing::Test {

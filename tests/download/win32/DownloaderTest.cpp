@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "../RecordingListener.h"
+#include "../TestBodies.h"
 #include "TestFiles.h"
 #include "TestHttpServer.h"
 #include "app/Log.h"
@@ -26,13 +27,6 @@ Timing quickTiming() {
   t.connectRetryPauseMs = 10;
   t.retryDelayMs = 10;
   return t;
-}
-
-std::string pattern(size_t size, unsigned seed) {
-  std::string s(size, '\0');
-  std::mt19937 random(seed);
-  for (char& c : s) c = static_cast<char>(random());
-  return s;
 }
 
 // Compared without printing: the bodies are binary and long.
