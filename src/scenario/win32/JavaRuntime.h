@@ -1,0 +1,38 @@
+#pragma once
+// The Java runtime the product runs on: the private one in the install
+// folder, or one registered in the system, or the packed runtime fetched and
+// unpacked on a thread of its own beside the pack downloads.
+#include <windows.h>
+
+#include <string>
+
+class VexaInstallContext;
+namespace download {
+class IDownloadListener;
+}
+
+// What the runtime thread needs of the scenario that started it.
+// Threading: called on the runtime thread.
+class JreInstallHost {
+ public:
+  virtual ~JreInstallHost() = default;
+  // The scenario listener's onStageProgress (nothing while none is set).
+  virtual void stageProgress(int stage, int percent, float exactPercent) = 0;
+  // Receives the runtime download's reports (name "jreEbz", id kRuntimeId).
+  virtual download::IDownloadListener& runtimeDownloadListener() = 0;
+  // True once the install is being cancelled: downloads stop, nothing new starts.
+  virtual bool installCancelled() = 0;
+  // No usable runtime after the final search. The wizard shows the Java
+  // error dialog; a silent install only logs the text at ERROR.
+  virtual void reportJavaMissing() = 0;
+};
+
+// Starts the runtime thread "installJreFunc". Returns null when a private
+// runtime is already present (stage 0 is then reported as 100). The caller
+// waits for and closes the handle.
+HANDLE startJreInstall(JreInstallHost& host, VexaInstallContext& context);
+
+// Searches for a usable runtime: the private one, then (when allowRegistry)
+// the registry. Returns its version text and appends its Java home to
+// javaHome; empty when none.
+std::wstring findJavaRuntime(VexaInstallContext& context, std::wstring& javaHome, bool allowRegistry);

@@ -1,0 +1,10 @@
+#pragma once
+// Moves the browser-engine plug-in of earlier product versions from the data
+// folder to the install folder when the data folder's path would break it,
+// and stores the move-check flags (8/4/2) in the context.
+#include <string>
+
+class VexaInstallContext;
+
+// javaHome: the runtime found by the final search; may be empty.
+void runUpgradeCleanup(VexaInstallContext& context, const std::wstring& javaHome);
