@@ -284,7 +284,8 @@ FileDownloader::FirstAnswer FileDownloader::openFirstAnswer(ChunkDownloader& mai
   if (!openFirstRequest(main, probe ? kProbeLength : -1)) return FirstAnswer::kFailed;
   info(log_, L"Connection is opened: " + url_);
   *facts = main.connection->facts();
-  if (!probe || (facts->rangeStart < 0 && facts->rangeTotal < 0)) return FirstAnswer::kWholeContent;
+  bool partial = facts->rangeStart >= 0 || facts->rangeTotal >= 0 || facts->status == 206;
+  if (!probe || !partial) return FirstAnswer::kWholeContent;
   if (facts->rangeStart == 0 && facts->rangeTotal > 0 && facts->acceptsRanges) {
     facts->contentLength = facts->rangeTotal;
     std::vector<char> rest(kReadBufferSize);
@@ -296,7 +297,8 @@ FileDownloader::FirstAnswer FileDownloader::openFirstAnswer(ChunkDownloader& mai
     return FirstAnswer::kSplit;
   }
   // A partial answer that cannot be split on (ranges not announced, an
-  // unknown total, nothing satisfiable): ask for the content as a whole.
+  // unknown total, nothing satisfiable, no Content-Range at all): ask for the
+  // content as a whole.
   main.connection->closeHandles();
   if (!openFirstRequest(main, -1)) return FirstAnswer::kFailed;
   *facts = main.connection->facts();

@@ -31,6 +31,7 @@ struct FakeSite {
   bool ranges = true;          // honours Range
   bool announceRanges = true;  // says so with Accept-Ranges
   bool contentLength = true;
+  bool contentRange = true;  // a partial answer names its range
   long long announce = -1;  // a Content-Length other than the bytes sent
   std::wstring fileName;    // as from Content-Disposition
   int refuseOpens = 0;                          // the first n opens fail
@@ -60,12 +61,15 @@ class FakeConnection : public IHttpConnection {
     count_ = size;
     facts_.rangeStart = -1;
     facts_.rangeTotal = -1;
+    facts_.status = 200;
     if (site_.ranges && wantsRangeHeader(facts_.acceptsRanges, offset, length)) {
       uint32_t last = static_cast<uint32_t>(offset) + static_cast<uint32_t>(length) - 1u;
       first_ = std::min<size_t>(static_cast<uint32_t>(offset), size);
       count_ = std::min<size_t>(static_cast<size_t>(last) + 1, size) - first_;
       facts_.rangeStart = static_cast<long long>(first_);
       facts_.rangeTotal = site_.announce >= 0 ? site_.announce : static_cast<long long>(size);
+      facts_.status = 206;
+      if (!site_.contentRange) facts_.rangeStart = facts_.rangeTotal = -1;
     }
     facts_.acceptsRanges = site_.ranges && site_.announceRanges;
     facts_.contentLength = site_.contentLength ? static_cast<long long>(count_) : -1;
@@ -451,6 +455,15 @@ TEST_F(FileDownloaderTest, NoBodyIsLeftUnreadAndSplitsAskForTheFirstByteFirst) {
   EXPECT_TRUE(testfiles::readFile(file) == site.body);
   EXPECT_EQ(site.opened.size(), 1u);
   EXPECT_EQ(site.unreadBytesClosed, 0u);
+
+  // A partial answer without its Content-Range is not taken for the whole.
+  site.ranges = true;
+  site.contentRange = false;
+  site.opened.clear();
+  ASSERT_EQ(fetch(4), file);
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  ASSERT_EQ(site.opened.size(), 2u);
+  EXPECT_EQ(site.opened[1].length, -1);
 }
 
 TEST_F(FileDownloaderTest, ASingleConnectionOverARangedAnswerIsFetchedAgainWhenShort) {
