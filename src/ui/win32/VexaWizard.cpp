@@ -209,10 +209,12 @@ WebMainPage::WebMainPage(CommonVexaInstallerWizard* wizard, LicenseResourceProvi
   UiResources* resources = wizard->resources();
   Panel* panel = wizard->pagePanel();
   int h = letterHeight(wizard->window()->handle(), resources->fonts()->normal());
-  frame_ = keep(makeControl(L"Button", L"", WS_VISIBLE | BS_GROUPBOX, 189, -h / 2, panel->width() - 189, 80,
+  frame_ = keep(makeControl(L"Button", L"", WS_VISIBLE | WS_CLIPSIBLINGS | BS_GROUPBOX, 189, -h / 2, panel->width() - 189, 80,
                             panel->handle(), resources->fonts()->normal()));
   mode_ = new InstallModeComposite(panel->handle(), resources, 209, 20 - h / 2, wizard);
   keep(mode_->handle());
+  // The frame paints its inside; the choice must stay above it.
+  SetWindowPos(mode_->handle(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
 }
 
 WebMainPage::~WebMainPage() { delete mode_; }

@@ -179,7 +179,7 @@ void InstallerWizard::onStageProgress(int stage, int percent, float exactPercent
 // The message itself is not shown: a tick says that something happens.
 void InstallerWizard::onDownloadError(bool isPack, const std::wstring&) {
   int stage = isPack ? kPacksStage : kRuntimeStage;
-  if (!stages_[stage].tickPending.exchange(true)) post(ui::kMsgStageTick, static_cast<WPARAM>(stage), 0);
+  if (stages_[stage].ticks.fetch_add(1) == 0) post(ui::kMsgStageTick, static_cast<WPARAM>(stage), 0);
 }
 void InstallerWizard::onDownloadNotice(bool isPack, const std::wstring& message) { onDownloadError(isPack, message); }
 void InstallerWizard::onTotalProgress(int percent) {
@@ -204,9 +204,12 @@ bool InstallerWizard::onUserMessage(UINT message, WPARAM wparam, LPARAM lparam) 
     }
     case ui::kMsgStageTick:
       if (wparam > 3) return true;
-      stages_[wparam].tickPending = false;
-      handleTick(static_cast<int>(wparam));
+    {
+      // The dots cycle through five, so more than five ticks add nothing.
+      int ticks = stages_[wparam].ticks.exchange(0);
+      for (int i = 0; i < ticks && i < 10; ++i) handleTick(static_cast<int>(wparam));
       return true;
+    }
     case ui::kMsgTotalProgress:
       totalPending_ = false;
       handleTotalProgress(total_);

@@ -159,7 +159,7 @@ class InstallerWizard : public Wizard, public InstallScenarioListener {
   struct StageSlot {
     std::atomic<uint64_t> latest{0};  // percent in the high half, exact percent's bits in the low
     std::atomic<bool> pending{false};
-    std::atomic<bool> tickPending{false};
+    std::atomic<int> ticks{0};  // ticks not yet shown
   };
   StageSlot stages_[4];
   std::atomic<int> total_{0};
