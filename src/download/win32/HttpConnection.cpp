@@ -214,7 +214,17 @@ void HttpConnection::readFacts() {
     std::wstring name = fileNameFromDisposition(value);
     if (!name.empty()) facts_.fileName = name;
   }
-  facts_.rangeStart = queryHeader(HTTP_QUERY_CONTENT_RANGE, &value) ? parseContentRangeStart(value) : -1;
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  DWORD index = 0;
+  facts_.status = HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                                 &index)
+                      ? static_cast<int>(status)
+                      : 0;
+  ContentRange range;
+  if (queryHeader(HTTP_QUERY_CONTENT_RANGE, &value)) range = parseContentRange(value);
+  facts_.rangeStart = range.first;
+  facts_.rangeTotal = range.total;
 }
 
 ConnectionFactory winInetConnections() {

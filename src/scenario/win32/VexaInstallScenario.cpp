@@ -105,6 +105,8 @@ void VexaInstallScenario::doInstall() {
   if (isCancelled()) return;
 
   setExpectedDownloads(3);
+  // A cancel aborts the runtime's downloads as it does the packs'.
+  jreSettings().timing.abort = downloadTiming_.abort;
   HANDLE runtimeThread = startJreInstall(*this, context_);
 
   const std::wstring packFolder = shortDataFolder() + L"\\tmp";
