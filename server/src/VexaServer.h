@@ -23,6 +23,9 @@ struct ServerSettings {
   // once, and gives up on a connection that stays unanswered for 5 s.
   static constexpr int kDefaultThreads = 64;
   int threads = kDefaultThreads;
+  // Bytes per second each file transfer may send; 0 for no limit. Lets a
+  // benchmark on loopback see the network a user has.
+  int rateBytesPerSecond = 0;
 };
 
 class VexaServer {
@@ -49,4 +52,5 @@ class VexaServer {
   std::ostream& log_;
   std::mutex logLock_;
   HttpServer http_;
+  int rate_ = 0;  // bytes per second per file transfer; 0 for none
 };

@@ -24,6 +24,7 @@
 #include "download/Timing.h"
 #include "scenario/EbzWriter.h"
 #include "scenario/win32/InstallFinishing.h"
+#include "scenario/win32/JavaRuntime.h"
 #include "scenario/win32/SilentScenarioListener.h"
 #include "scenario/win32/VexaInstallScenario.h"
 
@@ -82,8 +83,20 @@ class InstallScenarioTest : public ::testing::Test {
     // The objects the product makes once and never frees: download threads
     // that outlive a cancel still report to the scenario.
     log = new Log(Log::atPath(scratch.path() + L"\\install.log"));
+    // A runtime that is not in place is looked for on this test's server,
+    // once, without the product's pauses.
+    JreSettings& runtime = jreSettings();
+    runtime.runtimeRoot = server.wideUrl("");
+    runtime.attempts = 1;
+    runtime.timing.connectRetryPauseMs = 10;
+    runtime.timing.retryDelayMs = 10;
   }
   void TearDown() override {
+    // A scenario still at work must not report to the next test's listener.
+    if (scenario) {
+      scenario->setListener(nullptr);
+      scenario->cancel();
+    }
     RegDeleteTreeW(HKEY_CURRENT_USER, kProductKey);
     if (context) files::deleteFolderTree(context->workFolder());
   }
