@@ -40,8 +40,10 @@ bool isStartEvent(const std::string& mode) { return mode == "installStart" || mo
 
 }  // namespace
 
-VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAnswer& answers, std::ostream& log)
-    : content_(content), events_(events), answers_(answers), log_(log) {
+VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAnswer& answers, std::ostream& log,
+                       const ServerSettings& settings)
+    : content_(content), events_(events), answers_(answers), log_(log),
+      http_(static_cast<size_t>(settings.threads > 0 ? settings.threads : 1)) {
   http_.Get("/installer2.html", [this](const httplib::Request& req, httplib::Response& res) {
     serveStatistics(req, res);
   });
@@ -54,8 +56,9 @@ VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAns
 }
 
 int VexaServer::bind(const std::string& host, int port) {
-  if (port == 0) return http_.bind_to_any_port(host);
-  return http_.bind_to_port(host, port) ? port : -1;
+  int bound = port == 0 ? http_.bind_to_any_port(host) : (http_.bind_to_port(host, port) ? port : -1);
+  if (bound > 0) http_.deepenListenQueue();
+  return bound;
 }
 
 bool VexaServer::run() { return http_.listen_after_bind(); }

@@ -3,9 +3,9 @@
 // byte ranges and digests, the statistics endpoint "/installer2.html" and the
 // "/report" page. One line per request goes to the log stream.
 //
-// Threading: bind() and run() on one thread; run() blocks and serves on
-// httplib's worker pool; stop() may be called from any thread. The stores
-// are shared with the caller and must outlive the server.
+// Threading: bind() and run() on one thread; run() blocks and serves on a
+// pool of settings.threads workers; stop() may be called from any thread.
+// The stores are shared with the caller and must outlive the server.
 #include <httplib.h>
 
 #include <mutex>
@@ -14,11 +14,21 @@
 
 #include "ContentStore.h"
 #include "EventStore.h"
+#include "HttpServer.h"
 #include "StartAnswer.h"
+
+// What the operator sets on the command line.
+struct ServerSettings {
+  // One installer holds up to 12 transfers and a statistics request at
+  // once, and gives up on a connection that stays unanswered for 5 s.
+  static constexpr int kDefaultThreads = 64;
+  int threads = kDefaultThreads;
+};
 
 class VexaServer {
  public:
-  VexaServer(ContentStore& content, EventStore& events, const StartAnswer& answers, std::ostream& log);
+  VexaServer(ContentStore& content, EventStore& events, const StartAnswer& answers, std::ostream& log,
+             const ServerSettings& settings = ServerSettings());
 
   // Port 0 picks a free port. Returns the bound port, or -1.
   int bind(const std::string& host, int port);
@@ -38,5 +48,5 @@ class VexaServer {
   const StartAnswer& answers_;
   std::ostream& log_;
   std::mutex logLock_;
-  httplib::Server http_;
+  HttpServer http_;
 };

@@ -1,6 +1,7 @@
 // vexa-server: the companion server of the installer for development, tests
 // and demos.
 //   vexa-server --root <content folder> --db <file.sqlite> [--listen host:port] [--config <answers.json>]
+//               [--threads <n>]
 //   vexa-server report --db <file.sqlite>
 #include <signal.h>
 
@@ -20,6 +21,7 @@ namespace {
 
 int usage() {
   std::cerr << "usage: vexa-server --root <folder> --db <file> [--listen 127.0.0.1:8731] [--config <file>]\n"
+               "                   [--threads <n>]\n"
                "       vexa-server report --db <file>\n";
   return 2;
 }
@@ -44,8 +46,27 @@ int runReport(std::map<std::string, std::string>& options) {
   return 0;
 }
 
+// A whole decimal number in [low, high]; anything else is refused.
+bool readCount(const std::string& text, int low, int high, int& out) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  int v = std::stoi(text);
+  if (v < low || v > high) return false;
+  out = v;
+  return true;
+}
+
+bool readSettings(std::map<std::string, std::string>& options, ServerSettings& settings) {
+  if (options.count("--threads") && !readCount(options["--threads"], 1, 4096, settings.threads)) {
+    std::cerr << "vexa-server: --threads wants a number from 1 to 4096\n";
+    return false;
+  }
+  return true;
+}
+
 int runServer(std::map<std::string, std::string>& options) {
   if (!options.count("--root") || !options.count("--db")) return usage();
+  ServerSettings settings;
+  if (!readSettings(options, settings)) return 2;
   std::string listen = options.count("--listen") ? options["--listen"] : "127.0.0.1:8731";
   auto colon = listen.rfind(':');
   if (colon == std::string::npos) return usage();
@@ -77,13 +98,14 @@ int runServer(std::map<std::string, std::string>& options) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  VexaServer server(content, events, answers, std::cout);
+  VexaServer server(content, events, answers, std::cout, settings);
   int bound = server.bind(host, port);
   if (bound < 0) {
     std::cerr << "vexa-server: cannot listen on " << listen << "\n";
     return 1;
   }
-  std::cout << "vexa-server: listening on " << host << ":" << bound << ", root " << options["--root"] << std::endl;
+  std::cout << "vexa-server: listening on " << host << ":" << bound << ", root " << options["--root"] << ", "
+            << settings.threads << " workers" << std::endl;
   std::thread serving([&server] { server.run(); });
   int signal = 0;
   sigwait(&stopSignals, &signal);

@@ -18,11 +18,15 @@ struct ResponseFacts {
   std::wstring currentUrl;
   bool acceptsRanges = false;
   std::wstring contentMd5;
-  int contentLength = -1;
+  // 64-bit, so that a length beyond what a download can hold is seen whole.
+  long long contentLength = -1;
   std::wstring fileName;
   // First byte of the Content-Range of the last response; -1 when it had none,
   // which means its body starts at the first byte of the content.
   long long rangeStart = -1;
+  // Length of the whole content after the "/" of that Content-Range; -1 when
+  // there was none or it was "*".
+  long long rangeTotal = -1;
 };
 
 enum class ReadStatus { kData, kEnd, kFailed };

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #include "app/Text.h"
+#include "download/FileNames.h"
 #include "download/platform/OutputFile.h"
 #include "formats/Md5.h"
 
@@ -21,7 +23,11 @@ void FileDownloadOutput::closeFile() {
 
 bool FileDownloadOutput::open(const std::wstring& fileName) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (!path_.empty() && (path_.back() == L'\\' || path_.back() == L'/')) path_ += fileName;
+  if (!path_.empty() && (path_.back() == L'\\' || path_.back() == L'/')) {
+    // The name comes from the server; only a plain file name may join the folder.
+    if (!isSafeFileName(fileName)) return false;
+    path_ += fileName;
+  }
   closeFile();
   file_ = outputfile::createTruncated(path_);
   return file_ != nullptr;
@@ -47,12 +53,12 @@ int FileDownloadOutput::size() {
   return static_cast<int>(outputfile::sizeOf(file_));
 }
 
-void FileDownloadOutput::write(const char* bytes, int offset, int count) {
-  if (!bytes || offset < 0 || count <= 0) return;
+bool FileDownloadOutput::write(const char* bytes, int offset, int count) {
+  if (!bytes || offset < 0 || count <= 0) return false;
   std::lock_guard<std::mutex> guard(lock_);
-  if (!file_ || !outputfile::seekTo(file_, offset)) return;
-  std::fwrite(bytes, 1, static_cast<size_t>(count), file_);
-  std::fflush(file_);
+  if (!file_ || !outputfile::seekTo(file_, offset)) return false;
+  bool written = std::fwrite(bytes, 1, static_cast<size_t>(count), file_) == static_cast<size_t>(count);
+  return std::fflush(file_) == 0 && written;
 }
 
 void FileDownloadOutput::finish(bool ok) {
@@ -71,6 +77,9 @@ bool FileDownloadOutput::isOk() {
   return ok_;
 }
 
+// The list never grows past its reserve, so adding a block cannot throw.
+MemoryDownloadOutput::MemoryDownloadOutput() { blocks_.reserve(kMaxSize / kBlockSize); }
+
 bool MemoryDownloadOutput::open(const std::wstring&) { return true; }
 
 std::wstring MemoryDownloadOutput::md5() { return std::wstring(); }
@@ -80,10 +89,9 @@ int MemoryDownloadOutput::size() {
   return size_;
 }
 
-void MemoryDownloadOutput::write(const char* bytes, int offset, int count) {
-  if (!bytes || offset < 0 || count <= 0) return;
-  // The end must stay representable as the int size().
-  if (offset > INT32_MAX - count) return;
+bool MemoryDownloadOutput::write(const char* bytes, int offset, int count) {
+  if (!bytes || offset < 0 || count <= 0) return false;
+  if (offset > kMaxSize - count) return false;
   std::lock_guard<std::mutex> guard(lock_);
   int position = offset;
   int end = offset + count;
@@ -92,13 +100,18 @@ void MemoryDownloadOutput::write(const char* bytes, int offset, int count) {
     int inBlock = position % kBlockSize;
     int part = std::min(kBlockSize - inBlock, end - position);
     while (blocks_.size() <= index) {
-      blocks_.emplace_back(new char[kBlockSize]);
-      std::memset(blocks_.back().get(), 0, kBlockSize);
+      // A download thread has nobody to catch an exception: running out of
+      // memory is a failed write like any other.
+      std::unique_ptr<char[]> block(new (std::nothrow) char[kBlockSize]);
+      if (!block) return false;
+      std::memset(block.get(), 0, kBlockSize);
+      blocks_.push_back(std::move(block));
     }
     std::memcpy(blocks_[index].get() + inBlock, bytes + (position - offset), static_cast<size_t>(part));
     position += part;
     size_ = std::max(size_, position);
   }
+  return true;
 }
 
 void MemoryDownloadOutput::finish(bool ok) {

@@ -19,10 +19,16 @@ class IDownloadOutput {
   virtual bool open(const std::wstring& fileName) = 0;
   // MD5 of the bytes held as 32 lower-case hex digits; empty when not available.
   virtual std::wstring md5() = 0;
+  // Whether md5() is meant to give a digest: when it does and md5() comes back
+  // empty, the digest could not be computed.
+  virtual bool hasMd5() { return false; }
+  // Most bytes the output can hold; -1 when only the disk limits it.
+  virtual long long maxSize() { return -1; }
   // Bytes held; -1 when nothing is open.
   virtual int size() = 0;
-  // Stores count bytes at offset. Negative values are refused.
-  virtual void write(const char* bytes, int offset, int count) = 0;
+  // Stores count bytes at offset; false when they could not be stored.
+  // Negative values are refused.
+  virtual bool write(const char* bytes, int offset, int count) = 0;
   // Records the outcome and releases the sink.
   virtual void finish(bool ok) = 0;
   virtual std::wstring name() = 0;
@@ -40,8 +46,9 @@ class FileDownloadOutput : public IDownloadOutput {
 
   bool open(const std::wstring& fileName) override;
   std::wstring md5() override;
+  bool hasMd5() override { return true; }
   int size() override;
-  void write(const char* bytes, int offset, int count) override;
+  bool write(const char* bytes, int offset, int count) override;
   void finish(bool ok) override;
   std::wstring name() override;
   bool isOk() override;
@@ -56,16 +63,22 @@ class FileDownloadOutput : public IDownloadOutput {
 };
 
 // Keeps the bytes in blocks of 256 KiB, so a growing download never copies
-// what it already holds.
+// what it already holds. Holds server answers and pictures, never packs:
+// anything past kMaxSize is refused rather than allowed to exhaust the
+// address space of a 32-bit process.
 class MemoryDownloadOutput : public IDownloadOutput {
  public:
   static constexpr int kBlockSize = 262144;
+  static constexpr int kMaxSize = 16 * 1024 * 1024;
 
+  MemoryDownloadOutput();
   bool open(const std::wstring& fileName) override;
   // Always empty: memory downloads are never compared with an MD5.
   std::wstring md5() override;
+  long long maxSize() override { return kMaxSize; }
   int size() override;
-  void write(const char* bytes, int offset, int count) override;
+  // False past kMaxSize or when memory runs out.
+  bool write(const char* bytes, int offset, int count) override;
   void finish(bool ok) override;
   std::wstring name() override;
   bool isOk() override;

@@ -8,6 +8,7 @@
 #include "app/Log.h"
 #include "app/platform/LogFile.h"
 #include "download/ChunkPlan.h"
+#include "download/FileNames.h"
 #include "download/HttpFacts.h"
 
 namespace download {
@@ -49,20 +50,6 @@ bool openWithRetries(ChunkDownloader& chunk, Log* log, bool followRedirects, int
   return false;
 }
 
-// A name from the server may carry folders ("..\..\x.exe") or a drive or
-// stream colon; only its last component, without colons, may name a file in
-// the caller's folder.
-std::wstring safeFileName(const std::wstring& name) {
-  std::wstring last = name.substr(name.find_last_of(L"/\\") == std::wstring::npos
-                                      ? 0
-                                      : name.find_last_of(L"/\\") + 1);
-  for (wchar_t& c : last) {
-    if (c == L':' || c < 32) c = L'_';
-  }
-  if (last == L"." || last == L"..") last.clear();
-  return last;
-}
-
 }  // namespace
 
 void reportChunkError(ChunkDownloader& chunk, const std::wstring& message) {
@@ -87,7 +74,17 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
     size_t count = 0;
     ReadStatus status = chunk.connection->read(buffer.data(), buffer.size(), &count);
     if (status == ReadStatus::kData && count > 0) {
-      output.write(buffer.data(), start + received, static_cast<int>(count));
+      if (!output.write(buffer.data(), start + received, static_cast<int>(count))) {
+        // Another attempt would fail the same way: the output is full, out of
+        // memory or its disk refuses.
+        long long cap = output.maxSize();
+        if (cap >= 0 && start + received + static_cast<long long>(count) > cap) {
+          reportChunkError(chunk, L"Download is larger than its output can hold (" + num(cap) + L" bytes)");
+        } else {
+          reportChunkError(chunk, L"Can't write to " + output.name());
+        }
+        break;
+      }
       received += static_cast<int>(count);
       long long now = nowMs();
       if (!reported || now - lastReport > timing.progressIntervalMs) {
@@ -187,8 +184,7 @@ void ChunkDownloaderListenerImpl::onChunkFinished(const ChunkDownloader& chunk, 
   std::lock_guard<std::mutex> guard(lock_);
   receivedByChunk_[chunk.chunkNum] = received;
   int contentLength = downloader_.contentLength();
-  bool done = chunk.done;
-  if (chunk.wholeBody && contentLength != -1 && received != contentLength) done = false;
+  bool done = chunk.wholeBody ? wholeBodyComplete(chunk, received, contentLength) : chunk.done;
   IDownloadListener* listener = downloader_.listener();
   if (done) {
     info(downloader_.log(), L"Chunk #" + num(chunk.chunkNum) + L" is done, downloadId:" + downloader_.name() +
@@ -200,14 +196,21 @@ void ChunkDownloaderListenerImpl::onChunkFinished(const ChunkDownloader& chunk, 
       completeReported_ = true;
       listener->onComplete(downloader_.name(), downloader_.id());
     }
-  } else if (listener) {
+  } else {
     std::wstring message = chunk.lastError;
     if (message.empty()) {
       message = L"Downloaded bytes differ from the length of the content, received=" + num(received) +
                 L", contentLength=" + num(contentLength);
     }
-    listener->onFailed(downloader_.name(), downloader_.id(), message);
+    downloader_.reportFailure(message);
   }
+}
+
+bool wholeBodyComplete(const ChunkDownloader& chunk, int received, int contentLength) {
+  if (!chunk.done) return false;
+  // Without a length only bytes show that an answer came; with one, an
+  // announced 0 is a complete, empty download.
+  return contentLength == -1 ? received > 0 : received == contentLength;
 }
 
 FileDownloader::FileDownloader(std::wstring url, std::shared_ptr<IDownloadOutput> output, int threadCount,
@@ -238,10 +241,28 @@ void FileDownloader::handleError(const std::wstring& message) {
   if (listener_) listener_->onError(name_, id_, message);
 }
 
+void FileDownloader::reportFailure(const std::wstring& message) {
+  failureReported_ = true;
+  if (listener_) listener_->onFailed(name_, id_, message);
+}
+
 void FileDownloader::reportMismatch(const std::wstring& message) {
   // Chunks may already have reported completion; the caller must still hear
-  // that the download as a whole failed.
-  if (listener_) listener_->onFailed(name_, id_, message);
+  // that the download as a whole failed, but only once.
+  if (!failureReported_) reportFailure(message);
+}
+
+bool FileDownloader::acceptsLength(long long length) {
+  // Offsets and sizes are 32-bit signed numbers throughout; a longer content
+  // would wrap and could even pass the length check.
+  long long cap = kMaxContentLength;
+  long long outputCap = output_->maxSize();
+  if (outputCap >= 0 && outputCap < cap) cap = outputCap;
+  if (length <= cap) return true;
+  error(log_, L"Content length of [" + url_ + L"]=" + num(length) + L" is more than the download can hold (" +
+                  num(cap) + L" bytes)");
+  reportFailure(L"Content length too large: " + num(length));
+  return false;
 }
 
 bool FileDownloader::openFirstRequest(ChunkDownloader& chunk) {
@@ -263,13 +284,18 @@ bool FileDownloader::download() {
   bool result = false;
   if (!openFirstRequest(main)) {
     info(log_, L"Can't open connection to " + url_);
-    if (listener_) listener_->onFailed(name_, id_, L"Can't open connection");
+    reportFailure(L"Can't open connection");
   } else {
     main.limit = -1;
     main.offset = 0;
     info(log_, L"Connection is opened: " + url_);
     ResponseFacts facts = main.connection->facts();
-    contentLength_ = facts.contentLength;
+    result = acceptsLength(facts.contentLength);
+    if (!result) main.connection->closeHandles();
+  }
+  if (result) {
+    ResponseFacts facts = main.connection->facts();
+    contentLength_ = static_cast<int>(facts.contentLength);
 
     if (static_cast<uint32_t>(contentLength_) < minValidSize_) {
       main.connection->closeHandles();
@@ -278,10 +304,12 @@ bool FileDownloader::download() {
       return false;
     }
 
-    std::wstring fileName = facts.fileName.empty() ? fileNameFromUrl(facts.currentUrl) : facts.fileName;
-    if (!output_->open(safeFileName(fileName))) {
+    std::wstring fileName =
+        lastPathComponent(facts.fileName.empty() ? fileNameFromUrl(facts.currentUrl) : facts.fileName);
+    if (!output_->open(fileName)) {
+      if (!isSafeFileName(fileName)) error(log_, L"Refused file name from server: " + fileName);
       error(log_, L"CantCreateFile_");
-      if (listener_) listener_->onFailed(name_, id_, L"CantCreateFile_" + output_->name());
+      reportFailure(L"CantCreateFile_" + output_->name());
       main.connection->closeHandles();
       output_->finish(false);
       return false;
@@ -294,7 +322,8 @@ bool FileDownloader::download() {
       main.connection->closeHandles();
       result = downloadChunks(facts);
     } else {
-      result = readChunk(main, log_, *output_, timing_) > 0;
+      int received = readChunk(main, log_, *output_, timing_);
+      result = wholeBodyComplete(main, received, contentLength_);
       main.connection->closeHandles();
     }
 
@@ -305,6 +334,11 @@ bool FileDownloader::download() {
                        L"]=" + actual);
         result = expectedMd5 == actual;
         if (!result) reportMismatch(L"MD5 mismatch");
+      } else if (output_->hasMd5()) {
+        // An unreadable file cannot be vouched for.
+        error(log_, L"Can't compute MD5 of downloaded file [" + output_->name() + L"]");
+        result = false;
+        reportMismatch(L"Can't compute MD5");
       }
     }
     int size = output_->size();

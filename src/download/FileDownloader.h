@@ -6,6 +6,7 @@
 // threads share the output and the chunk listener, which lock for themselves;
 // each chunk owns its connection. The caller's listener is called on chunk and
 // download threads with the chunk listener's lock held.
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -75,6 +76,9 @@ class ChunkDownloaderListenerImpl : public ChunkDownloaderListener {
 
 class FileDownloader : public ErrorHandler {
  public:
+  // Longest content a download takes: offsets and sizes are 32-bit signed.
+  static constexpr long long kMaxContentLength = 2147483647;
+
   FileDownloader(std::wstring url, std::shared_ptr<IDownloadOutput> output, int threadCount, Log* log,
                  IDownloadListener* listener, std::wstring name, int id, ConnectionFactory connections,
                  Timing timing = Timing());
@@ -92,6 +96,8 @@ class FileDownloader : public ErrorHandler {
 
   // Writes a chunk's error text and passes it to the listener.
   void handleError(const std::wstring& message) override;
+  // Passes a failure of the download to the listener.
+  void reportFailure(const std::wstring& message);
 
   const std::wstring& url() const { return url_; }
   const std::wstring& name() const { return name_; }
@@ -105,7 +111,11 @@ class FileDownloader : public ErrorHandler {
  private:
   bool openFirstRequest(ChunkDownloader& chunk);
   bool downloadChunks(const ResponseFacts& facts);
+  // A failure found after the transfer, reported unless one already was.
   void reportMismatch(const std::wstring& message);
+  // False, with a log line and a failure report, for a length that neither the
+  // 32-bit offsets nor the output can hold.
+  bool acceptsLength(long long length);
 
   std::wstring url_;
   std::shared_ptr<IDownloadOutput> output_;
@@ -119,6 +129,7 @@ class FileDownloader : public ErrorHandler {
   std::wstring expectedMd5_;
   std::wstring name_;
   int id_;
+  std::atomic<bool> failureReported_{false};
   ConnectionFactory connections_;
   Timing timing_;
 };
@@ -126,6 +137,11 @@ class FileDownloader : public ErrorHandler {
 // Reads the open request of chunk into output, reconnecting after failed reads
 // and short bodies while attempts remain. Returns the bytes received.
 int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const Timing& timing);
+
+// Whether the single-connection chunk read a whole answer: readChunk ended
+// cleanly, and the bytes match the announced length (or, without one, some
+// arrived).
+bool wholeBodyComplete(const ChunkDownloader& chunk, int received, int contentLength);
 
 // Passes "message [chunkNum=..., ...], lastError:<code>" to the chunk's error
 // handler and keeps "message, lastError:<code>" as the chunk's last error.

@@ -8,13 +8,14 @@ namespace download {
 
 bool acceptsRangesValue(const std::wstring& headerValue) { return headerValue == L"bytes"; }
 
-int parseContentLength(const std::wstring& headerValue) {
-  uint32_t value = 0;
+long long parseContentLength(const std::wstring& headerValue) {
+  long long value = 0;
   for (wchar_t c : headerValue) {
     if (c < L'0' || c > L'9') break;
-    value = value * 10u + static_cast<uint32_t>(c - L'0');
+    value = value * 10 + (c - L'0');
+    if (value >= kHugeLength) return kHugeLength;
   }
-  return static_cast<int>(value);
+  return value;
 }
 
 namespace {
@@ -48,22 +49,49 @@ std::wstring fileNameFromDisposition(const std::wstring& headerValue) {
   return std::wstring();
 }
 
-long long parseContentRangeStart(const std::wstring& headerValue) {
-  size_t i = 0;
-  while (i < headerValue.size() && std::iswspace(headerValue[i])) ++i;
-  if (headerValue.compare(i, 5, L"bytes") != 0) return -1;
-  i += 5;
-  while (i < headerValue.size() && std::iswspace(headerValue[i])) ++i;
-  size_t digits = i;
+namespace {
+// Digits at i as a number (at most kHugeLength); -1 when there are none.
+long long digitsAt(const std::wstring& text, size_t& i) {
+  size_t begin = i;
   long long value = 0;
-  while (i < headerValue.size() && headerValue[i] >= L'0' && headerValue[i] <= L'9') {
-    if (value > (1LL << 40)) return -1;
-    value = value * 10 + (headerValue[i] - L'0');
+  while (i < text.size() && text[i] >= L'0' && text[i] <= L'9') {
+    if (value < kHugeLength) value = value * 10 + (text[i] - L'0');
     ++i;
   }
-  if (i == digits || i >= headerValue.size() || headerValue[i] != L'-') return -1;
-  return value;
+  if (i == begin) return -1;
+  return value < kHugeLength ? value : kHugeLength;
 }
+}  // namespace
+
+ContentRange parseContentRange(const std::wstring& headerValue) {
+  ContentRange range;
+  const std::wstring& v = headerValue;
+  size_t i = 0;
+  while (i < v.size() && std::iswspace(v[i])) ++i;
+  if (v.compare(i, 5, L"bytes") != 0) return range;
+  i += 5;
+  while (i < v.size() && std::iswspace(v[i])) ++i;
+  long long first = -1;
+  long long last = -1;
+  if (i < v.size() && v[i] == L'*') {
+    ++i;
+  } else {
+    first = digitsAt(v, i);
+    if (first < 0 || i >= v.size() || v[i] != L'-') return range;
+    ++i;
+    last = digitsAt(v, i);
+    if (last < first) return range;
+  }
+  range.first = first;
+  range.last = last;
+  if (i < v.size() && v[i] == L'/') {
+    ++i;
+    range.total = digitsAt(v, i);
+  }
+  return range;
+}
+
+long long parseContentRangeStart(const std::wstring& headerValue) { return parseContentRange(headerValue).first; }
 
 bool wantsRangeHeader(bool acceptsRanges, int offset, int length) {
   return (acceptsRanges && offset != 0) || length != -1;

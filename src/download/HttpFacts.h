@@ -8,16 +8,25 @@ namespace download {
 // Only the exact lower-case token counts; "Bytes" means no ranges.
 bool acceptsRangesValue(const std::wstring& headerValue);
 
-// Content-Length as an unsigned decimal number kept in 32 bits (so 4294967295
-// reads as -1). Text without leading digits gives 0.
-int parseContentLength(const std::wstring& headerValue);
+// Content-Length as an unsigned decimal number in 64 bits, so that a length
+// past what a download can hold is seen as such instead of wrapping. Values
+// beyond kHugeLength read as kHugeLength; text without leading digits gives 0.
+constexpr long long kHugeLength = 1LL << 50;
+long long parseContentLength(const std::wstring& headerValue);
 
 // The file name of a Content-Disposition value; empty when none is found (a
 // name needs at least two characters).
 std::wstring fileNameFromDisposition(const std::wstring& headerValue);
 
-// First byte of a Content-Range value "bytes first-last/total"; -1 when the
-// value has another form.
+// A Content-Range value "bytes first-last/total" or "bytes */total"; each part
+// is -1 when it is missing, unknown ("*") or the value has another form.
+struct ContentRange {
+  long long first = -1;
+  long long last = -1;
+  long long total = -1;
+};
+ContentRange parseContentRange(const std::wstring& headerValue);
+// First byte of a Content-Range value; -1 when the value has another form.
 long long parseContentRangeStart(const std::wstring& headerValue);
 
 // A GET carries a Range header when the server accepts ranges and the offset is

@@ -57,6 +57,16 @@ TEST(FileDownloadOutput, AMissingFolderFailsToOpen) {
   EXPECT_EQ(output.size(), -1);
 }
 
+TEST(FileDownloadOutput, AFolderRefusesNamesThatAreNotPlainFiles) {
+  testfiles::ScratchDir dir;
+  std::wstring folder = dir.path() + kSep;
+  for (const wchar_t* name : {L"NUL", L"com1.txt", L"a:b", L"..", L"sub/x.bin", L"a?b"}) {
+    FileDownloadOutput output(folder);
+    EXPECT_FALSE(output.open(name)) << text::wideToUtf8(name);
+    EXPECT_EQ(output.name(), folder);
+  }
+}
+
 TEST(MemoryDownloadOutput, WritesAcrossBlocksInAnyOrder) {
   MemoryDownloadOutput output;
   const int block = MemoryDownloadOutput::kBlockSize;
@@ -79,9 +89,15 @@ TEST(MemoryDownloadOutput, SizeIsTheHighestEndAndBadWritesAreRefused) {
   output.write("a", 0, 1);
   EXPECT_EQ(output.size(), 12);
   EXPECT_EQ(output.content(), std::string("a") + std::string(9, '\0') + "zz");
-  output.write("x", -5, 1);
-  output.write("x", 2147483647, 1);
+  EXPECT_FALSE(output.write("x", -5, 1));
+  EXPECT_FALSE(output.write("x", 2147483647, 1));
   EXPECT_EQ(output.size(), 12);
+  // Up to 16 MiB and not a byte further.
+  const int cap = MemoryDownloadOutput::kMaxSize;
+  EXPECT_TRUE(output.write("e", cap - 1, 1));
+  EXPECT_FALSE(output.write("f", cap, 1));
+  EXPECT_FALSE(output.write("gh", cap - 1, 2));
+  EXPECT_EQ(output.size(), cap);
   output.finish(true);
   EXPECT_TRUE(output.isOk());
 }

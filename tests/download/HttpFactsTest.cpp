@@ -15,11 +15,13 @@ TEST(HttpFacts, OnlyTheExactLowerCaseTokenAcceptsRanges) {
   EXPECT_FALSE(acceptsRangesValue(L"bytes "));
 }
 
-TEST(HttpFacts, ContentLengthIsAnUnsigned32BitNumber) {
+TEST(HttpFacts, ContentLengthIsA64BitNumberThatNeverWraps) {
   EXPECT_EQ(parseContentLength(L"1000"), 1000);
   EXPECT_EQ(parseContentLength(L"0"), 0);
-  EXPECT_EQ(parseContentLength(L"4294967295"), -1);
-  EXPECT_EQ(parseContentLength(L"2147483648"), static_cast<int>(2147483648u));
+  EXPECT_EQ(parseContentLength(L"4294967295"), 4294967295LL);
+  EXPECT_EQ(parseContentLength(L"2147483648"), 2147483648LL);
+  EXPECT_EQ(parseContentLength(L"4294967396"), 4294967396LL);
+  EXPECT_EQ(parseContentLength(L"99999999999999999999999999"), kHugeLength);
   EXPECT_EQ(parseContentLength(L"12abc"), 12);
   EXPECT_EQ(parseContentLength(L""), 0);
 }
@@ -57,6 +59,17 @@ TEST(HttpFacts, ContentRangeStart) {
   EXPECT_EQ(parseContentRangeStart(L"bytes */5000"), -1);
   EXPECT_EQ(parseContentRangeStart(L"items 1-2/3"), -1);
   EXPECT_EQ(parseContentRangeStart(L""), -1);
+
+  ContentRange probe = parseContentRange(L"bytes 0-0/50331648");
+  EXPECT_EQ(probe.first, 0);
+  EXPECT_EQ(probe.last, 0);
+  EXPECT_EQ(probe.total, 50331648);
+  EXPECT_EQ(parseContentRange(L"bytes 0-0/4294967396").total, 4294967396LL);
+  EXPECT_EQ(parseContentRange(L"bytes 0-9/*").total, -1);
+  ContentRange unsatisfiable = parseContentRange(L"bytes */0");
+  EXPECT_EQ(unsatisfiable.first, -1);
+  EXPECT_EQ(unsatisfiable.total, 0);
+  EXPECT_EQ(parseContentRange(L"bytes 9-3/20").first, -1);
 }
 
 TEST(HttpFacts, RangeHeaderRule) {

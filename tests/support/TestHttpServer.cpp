@@ -335,7 +335,11 @@ void TestHttpServer::serve(Socket client) {
 
   std::string head = "HTTP/1.1 " + std::to_string(status) + " " + reason(status) + "\r\n";
   if (r.ranges) head += "Accept-Ranges: " + r.acceptRanges + "\r\n";
-  if (r.contentLength) head += "Content-Length: " + std::to_string(count) + "\r\n";
+  if (r.announcedLength >= 0) {
+    head += "Content-Length: " + std::to_string(r.announcedLength) + "\r\n";
+  } else if (r.contentLength) {
+    head += "Content-Length: " + std::to_string(count) + "\r\n";
+  }
   if (!r.contentMd5.empty()) head += "Content-MD5: " + r.contentMd5 + "\r\n";
   if (!r.disposition.empty()) head += "Content-Disposition: " + r.disposition + "\r\n";
   head += extra + "Connection: close\r\n\r\n";

@@ -37,6 +37,7 @@ struct Resource {
   bool ranges = true;                  // honour Range and announce Accept-Ranges
   std::string acceptRanges = "bytes";  // the value announced when ranges is set
   bool contentLength = true;
+  long long announcedLength = -1;  // a Content-Length other than the bytes sent
   std::string contentMd5;
   std::string disposition;
   std::string location;  // answer HEAD and GET with 302 and this Location

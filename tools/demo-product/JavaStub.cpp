@@ -1,18 +1,19 @@
-// Stand-in jre\bin\java.exe: reports a 32-bit 1.8.0_251 runtime the way the
-// real launcher does (the version text goes to both streams, since callers
-// differ in which one they capture).
+// Stand-in jre\bin\java.exe: reports its runtime the way the real launcher
+// does, on standard error only.
 #include <cstdio>
 #include <cwchar>
+
+#include "RuntimeConfig.h"
 
 int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::wcscmp(argv[i], L"-version") == 0) {
-      const char* text =
-          "java version \"1.8.0_251\"\n"
-          "Java(TM) SE Runtime Environment (build 1.8.0_251-b08)\n"
-          "Java HotSpot(TM) Client VM (build 25.251-b08, mixed mode)\n";
-      std::fputs(text, stdout);
-      std::fputs(text, stderr);
+      RuntimeConfig config = readRuntimeConfig();
+      std::fprintf(stderr,
+                   "java version \"%s\"\n"
+                   "Java(TM) SE Runtime Environment (build %s-b08)\n"
+                   "Java HotSpot(TM) Client VM (build 25.251-b08, mixed mode)\n",
+                   config.version.c_str(), config.version.c_str());
       return 0;
     }
   }

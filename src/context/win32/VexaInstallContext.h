@@ -1,6 +1,10 @@
 #pragma once
 // The product's install context: its file names, checks and actions.
+#include <memory>
+
 #include "context/win32/InstallContext.h"
+
+struct JVMProperties;
 
 class VexaInstallContext : public InstallContext {
  public:
@@ -31,6 +35,10 @@ class VexaInstallContext : public InstallContext {
 
   // Pack addresses from the tail; empty means the server's default path.
   std::wstring packedJreEbzUrl, vexa7zUrl, appdata7zUrl;
+
+  // The runtime candidates of the last successful search, kept for the next
+  // one; dropped when a search finds nothing.
+  std::shared_ptr<JVMProperties> jvmProperties;
 
   // The three program files whose presence means "installed".
   static bool productFilesPresent(const std::wstring& folder);

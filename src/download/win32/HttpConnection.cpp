@@ -214,7 +214,10 @@ void HttpConnection::readFacts() {
     std::wstring name = fileNameFromDisposition(value);
     if (!name.empty()) facts_.fileName = name;
   }
-  facts_.rangeStart = queryHeader(HTTP_QUERY_CONTENT_RANGE, &value) ? parseContentRangeStart(value) : -1;
+  ContentRange range;
+  if (queryHeader(HTTP_QUERY_CONTENT_RANGE, &value)) range = parseContentRange(value);
+  facts_.rangeStart = range.first;
+  facts_.rangeTotal = range.total;
 }
 
 ConnectionFactory winInetConnections() {

@@ -4,7 +4,10 @@
 // unpacked on a thread of its own beside the pack downloads.
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+
+#include "download/Timing.h"
 
 class VexaInstallContext;
 namespace download {
@@ -36,3 +39,16 @@ HANDLE startJreInstall(JreInstallHost& host, VexaInstallContext& context);
 // the registry. Returns its version text and appends its Java home to
 // javaHome; empty when none.
 std::wstring findJavaRuntime(VexaInstallContext& context, std::wstring& javaHome, bool allowRegistry);
+
+// Addresses, limits and pauses of the runtime's downloads. The product uses
+// the defaults; tests point them at their own server and shorten them before
+// starting anything, never while a runtime thread runs.
+struct JreSettings {
+  std::wstring runtimeRoot;  // the build's runtime server root
+  int paramsTimeoutMs = 10000;
+  int packTimeoutMs = 3600000;
+  uint32_t packMinValidSize = 0xA00000;
+  int attempts = 3;
+  download::Timing timing;
+};
+JreSettings& jreSettings();

@@ -165,6 +165,31 @@ TEST_F(DownloaderTest, AFailedMemoryDownloadGivesNothing) {
   EXPECT_FALSE(listener.failures().empty());
 }
 
+TEST_F(DownloaderTest, AnEmptyAnswerIsASuccessfulDownload) {
+  Resource empty;
+  server.add("/installer2.html", empty);
+  EXPECT_EQ(download::downloadToString(download::winInetConnections(), &listener, L"event",
+                                       server.wideUrl("/installer2.html?param=0a"), &log, 60000, 1, false,
+                                       quickTiming()),
+            L"");
+  EXPECT_TRUE(logHas("Download [" + server.url("/installer2.html?param=0a") + "] is SUCCESS")) << logText();
+  EXPECT_EQ(listener.completed(), 1);
+  EXPECT_TRUE(listener.failures().empty());
+}
+
+TEST_F(DownloaderTest, AnAnnouncedLengthPastTwoGibibytesFails) {
+  Resource huge;
+  huge.body = pattern(100, 15);
+  huge.ranges = false;
+  huge.announcedLength = 4294967296LL + 100;
+  server.add("/huge.bin", huge);
+  EXPECT_EQ(fetch("/huge.bin", 4), L"");
+  EXPECT_TRUE(logHas("Content length of [" + server.url("/huge.bin") + "]=4294967396 is more than the download can "
+                     "hold (2147483647 bytes)"))
+      << logText();
+  EXPECT_TRUE(logHas("Download [" + server.url("/huge.bin") + "] is FAILED"));
+}
+
 TEST_F(DownloaderTest, AShortChunkIsFetchedAgainFromItsStart) {
   Resource r;
   r.body = pattern(4000, 9);

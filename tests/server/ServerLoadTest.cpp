@@ -1,0 +1,113 @@
+// vexa-server under the load real installers put on it: many slow ranged
+// transfers held open at once, statistics requests among them.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "RunningServer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+struct Transfer {
+  int status = 0;
+  double firstByte = -1;  // seconds from the connect to the answer's head; -1: no answer
+};
+
+// One ranged GET read at about bytesPerSecond through a small receive
+// buffer, so the server's worker stays busy sending; dropped after holdFor.
+Transfer slowRangedGet(int port, const std::string& path, uint64_t first, uint64_t last, double bytesPerSecond,
+                       double holdFor) {
+  Transfer t;
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(5);
+  client.set_read_timeout(10);
+  client.set_socket_options([](socket_t sock) {
+    int size = 64 * 1024;
+    ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  });
+  httplib::Headers headers{{"Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last)}};
+  auto start = Clock::now();
+  double received = 0;
+  client.Get(
+      path.c_str(), headers,
+      [&](const httplib::Response& res) {
+        t.firstByte = secondsSince(start);
+        t.status = res.status;
+        return true;
+      },
+      [&](const char*, size_t n) {
+        received += static_cast<double>(n);
+        double ahead = received / bytesPerSecond - secondsSince(start);
+        if (ahead > 0) std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
+        return secondsSince(start) < holdFor;
+      });
+  return t;
+}
+
+// Three installers' worth of load: each opens 12 ranged transfers at once
+// (4 runtime parts, 4 + 4 pack parts), and their statistics events arrive
+// while the transfers run. With too few workers the 9th connection waits
+// for a transfer to end, far past the installer's patience.
+TEST(ServerLoad, AnswersThreeInstallersTransfersAndEventsWithinASecond) {
+  RunningServer srv;
+  constexpr uint64_t kSize = 8u << 20;
+  for (const char* name : {"jre_packed.ebz", "Vexa.ebz", "appdata.ebz"}) srv.put(name, std::string(kSize, 'p'));
+  ASSERT_NO_FATAL_FAILURE(srv.start());
+  // Digests are worked out once per file; keep that out of the timing.
+  for (const char* name : {"/jre_packed.ebz", "/Vexa.ebz", "/appdata.ebz"}) {
+    httplib::Client warm("127.0.0.1", srv.port);
+    ASSERT_TRUE(warm.Head(name));
+  }
+
+  constexpr int kInstallers = 3;
+  const char* files[] = {"/jre_packed.ebz", "/Vexa.ebz", "/appdata.ebz"};
+  std::vector<Transfer> transfers(kInstallers * 12);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kInstallers * 12; ++i) {
+    const char* file = files[(i % 12) / 4];
+    uint64_t part = kSize / 4, first = (i % 4) * part;
+    threads.emplace_back([&, i, file, first, part] {
+      transfers[i] = slowRangedGet(srv.port, file, first, first + part - 1, 1 << 20, 1.5);
+    });
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  std::mutex eventLock;
+  std::vector<std::pair<int, double>> events;  // status, seconds
+  for (int installer = 0; installer < kInstallers; ++installer) {
+    threads.emplace_back([&, installer] {
+      for (const wchar_t* mode : {L"installStart", L"installFinish"}) {
+        httplib::Client client("127.0.0.1", srv.port);
+        client.set_read_timeout(10);
+        auto start = Clock::now();
+        auto res = client.Get(RunningServer::statPath({{L"mode", mode}, {L"installId", std::to_wstring(installer)}}));
+        std::lock_guard<std::mutex> guard(eventLock);
+        events.emplace_back(res ? res->status : 0, secondsSince(start));
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+
+  for (size_t i = 0; i < transfers.size(); ++i) {
+    EXPECT_EQ(transfers[i].status, 206) << "transfer " << i;
+    EXPECT_GE(transfers[i].firstByte, 0) << "transfer " << i;
+    EXPECT_LT(transfers[i].firstByte, 1.0) << "transfer " << i;
+  }
+  ASSERT_EQ(events.size(), 2u * kInstallers);
+  for (const auto& [status, seconds] : events) {
+    EXPECT_EQ(status, 200);
+    EXPECT_LT(seconds, 1.0);
+  }
+  EXPECT_EQ(srv.rowCount(), 2 * kInstallers);
+}
+
+}  // namespace
