@@ -56,9 +56,17 @@ bool EventStore::open(const std::string& path) {
   return true;
 }
 
-bool EventStore::add(const StatEvent& event) {
+void EventStore::setBusyTimeoutMs(int ms) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (!insert_) return false;
+  if (db_) sqlite3_busy_timeout(db_, ms);
+}
+
+bool EventStore::add(const StatEvent& event, std::string* whyNot) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!insert_) {
+    if (whyNot) *whyNot = "database not open";
+    return false;
+  }
   int i = 1;
   auto bind = [&](const std::string& v) {
     sqlite3_bind_text(insert_, i++, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
@@ -71,7 +79,7 @@ bool EventStore::add(const StatEvent& event) {
   }
   bind(event.params);
   bool ok = sqlite3_step(insert_) == SQLITE_DONE;
-  if (!ok) error_ = sqlite3_errmsg(db_);
+  if (!ok) (whyNot ? *whyNot : error_) = sqlite3_errmsg(db_);
   sqlite3_reset(insert_);
   sqlite3_clear_bindings(insert_);
   return ok;

@@ -30,7 +30,12 @@ class EventStore {
   bool open(const std::string& path);
   const std::string& error() const { return error_; }
 
-  bool add(const StatEvent& event);
+  // False when the row could not be written (disk full, lock time-out...);
+  // the reason goes to *whyNot when given, else to error().
+  bool add(const StatEvent& event, std::string* whyNot = nullptr);
+
+  // How long a write waits for another connection's lock before it fails.
+  void setBusyTimeoutMs(int ms);
 
   // Rows as name -> column value, for reports and tests. sql must be a
   // read-only statement without parameters.

@@ -1,6 +1,179 @@
 #include "HttpServer.h"
 
+#include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <string>
+
+namespace {
+
+// httplib answers 414 to request lines longer than this; lines up to it
+// pass untouched.
+constexpr size_t kHttplibLineLimit = 8000;
+
+int toMs(time_t sec, time_t usec) { return static_cast<int>(sec * 1000 + usec / 1000); }
+
+// The accepted socket as httplib's Stream, with a read-ahead buffer that
+// lets the connection loop look at a request line before httplib parses it.
+class ConnectionStream : public httplib::Stream {
+ public:
+  ConnectionStream(socket_t sock, int readTimeoutMs, int writeTimeoutMs)
+      : sock_(sock), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs) {}
+
+  bool is_readable() const override { return buffered() > 0 || waitFor(POLLIN, readTimeoutMs_); }
+
+  bool is_writable() const override { return waitFor(POLLOUT, writeTimeoutMs_); }
+
+  ssize_t read(char* ptr, size_t size) override {
+    if (buffered() == 0) {
+      if (!waitFor(POLLIN, readTimeoutMs_)) return -1;
+      // Large reads go straight to the caller; small ones (httplib reads
+      // header lines a byte at a time) are served from the buffer.
+      if (size >= kChunk) return receive(ptr, size);
+      ssize_t n = fill();
+      if (n <= 0) return n;
+    }
+    size_t n = std::min(size, buffered());
+    std::memcpy(ptr, buffer_.data() + offset_, n);
+    offset_ += n;
+    return static_cast<ssize_t>(n);
+  }
+
+  ssize_t write(const char* ptr, size_t size) override {
+    if (!is_writable()) return -1;
+    ssize_t n;
+    do {
+      n = ::send(sock_, ptr, size, MSG_NOSIGNAL);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
+
+  void get_remote_ip_and_port(std::string& ip, int& port) const override { addressOf(true, ip, port); }
+  void get_local_ip_and_port(std::string& ip, int& port) const override { addressOf(false, ip, port); }
+  socket_t socket() const override { return sock_; }
+
+  // Waits for the next request's first bytes; false at the keep-alive
+  // time-out, at the peer's close or when the server stops listening.
+  bool awaitRequest(time_t keepAliveSec, const std::atomic<socket_t>& listening) const {
+    if (buffered() > 0) return true;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(keepAliveSec);
+    while (listening != INVALID_SOCKET) {
+      // Short waits, so a stopping server does not sit out every idle
+      // connection's time-out.
+      if (waitFor(POLLIN, 50)) return true;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+    }
+    return false;
+  }
+
+  // Reads ahead until the buffer holds a whole first line or more than
+  // limit bytes of it. The line without its end, or nothing.
+  std::optional<std::string> peekLine(size_t limit) {
+    for (;;) {
+      size_t end = buffer_.find('\n', offset_);
+      if (end != std::string::npos) {
+        size_t len = end - offset_;
+        if (len > 0 && buffer_[end - 1] == '\r') --len;
+        return buffer_.substr(offset_, len);
+      }
+      if (buffered() > limit || !waitFor(POLLIN, readTimeoutMs_) || fill() <= 0) return std::nullopt;
+    }
+  }
+
+  // Swaps the buffered first line (without its end) for another.
+  void replaceLine(size_t oldLength, const std::string& line) { buffer_.replace(offset_, oldLength, line); }
+
+ private:
+  static constexpr size_t kChunk = 4096;
+
+  size_t buffered() const { return buffer_.size() - offset_; }
+
+  ssize_t receive(char* ptr, size_t size) {
+    ssize_t n;
+    do {
+      n = ::recv(sock_, ptr, size, 0);
+    } while (n < 0 && errno == EINTR);
+    return n;
+  }
+
+  // Appends what the socket has: what recv() returned.
+  ssize_t fill() {
+    if (offset_ > 0 && offset_ == buffer_.size()) {
+      buffer_.clear();
+      offset_ = 0;
+    }
+    char chunk[kChunk];
+    ssize_t n = receive(chunk, sizeof chunk);
+    if (n > 0) buffer_.append(chunk, static_cast<size_t>(n));
+    return n;
+  }
+
+  bool waitFor(short events, int timeoutMs) const {
+    pollfd p{sock_, events, 0};
+    int r;
+    do {
+      r = ::poll(&p, 1, timeoutMs);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) return false;
+    // A hang-up still lets the rest of the data be read, never written.
+    if (events == POLLOUT) return (p.revents & (POLLERR | POLLHUP)) == 0 && (p.revents & POLLOUT) != 0;
+    return true;
+  }
+
+  void addressOf(bool peer, std::string& ip, int& port) const {
+    sockaddr_storage addr{};
+    socklen_t len = sizeof addr;
+    int r = peer ? ::getpeername(sock_, reinterpret_cast<sockaddr*>(&addr), &len)
+                 : ::getsockname(sock_, reinterpret_cast<sockaddr*>(&addr), &len);
+    if (r != 0) return;
+    char host[NI_MAXHOST], service[NI_MAXSERV];
+    if (::getnameinfo(reinterpret_cast<sockaddr*>(&addr), len, host, sizeof host, service, sizeof service,
+                      NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+      ip = host;
+      port = std::atoi(service);
+    }
+  }
+
+  socket_t sock_;
+  int readTimeoutMs_;
+  int writeTimeoutMs_;
+  std::string buffer_;
+  size_t offset_ = 0;
+};
+
+// "GET <path>?<query> HTTP/1.1" longer than httplib takes, but within our
+// limit, becomes "GET <path> HTTP/1.1"; the whole target is returned so the
+// query can be put back once httplib has parsed the request.
+std::optional<std::string> shortenLongLine(ConnectionStream& stream, size_t limit) {
+  auto line = stream.peekLine(limit);
+  if (!line || line->size() <= kHttplibLineLimit || line->size() > limit) return std::nullopt;
+  size_t methodEnd = line->find(' ');
+  size_t versionStart = line->rfind(' ');
+  if (methodEnd == std::string::npos || versionStart <= methodEnd) return std::nullopt;
+  std::string target = line->substr(methodEnd + 1, versionStart - methodEnd - 1);
+  size_t question = target.find('?');
+  if (question == std::string::npos || question > kHttplibLineLimit / 2) return std::nullopt;
+  stream.replaceLine(line->size(), line->substr(0, methodEnd + 1) + target.substr(0, question) +
+                                       line->substr(versionStart));
+  return target;
+}
+
+void restoreTarget(httplib::Request& req, const std::string& target) {
+  req.target = target;
+  req.params.clear();
+  httplib::detail::parse_query_text(target.substr(target.find('?') + 1), req.params);
+}
+
+}  // namespace
 
 HttpServer::HttpServer(size_t workers) {
   if (workers == 0) workers = 1;
@@ -13,4 +186,24 @@ void HttpServer::deepenListenQueue() {
   // Calling listen() again on a listening socket only changes the queue.
   socket_t sock = svr_sock_;
   if (sock != INVALID_SOCKET) ::listen(sock, SOMAXCONN);
+}
+
+bool HttpServer::process_and_close_socket(socket_t sock) {
+  bool ok = false;
+  {
+    ConnectionStream stream(sock, toMs(read_timeout_sec_, read_timeout_usec_),
+                            toMs(write_timeout_sec_, write_timeout_usec_));
+    for (size_t left = keep_alive_max_count_; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
+      if (!stream.awaitRequest(keep_alive_timeout_sec_, svr_sock_)) break;
+      std::optional<std::string> longTarget = shortenLongLine(stream, kMaxRequestLine);
+      bool closed = false;
+      ok = process_request(stream, left == 1, closed, [&longTarget](httplib::Request& req) {
+        if (longTarget) restoreTarget(req, *longTarget);
+      });
+      if (!ok || closed) break;
+    }
+  }
+  ::shutdown(sock, SHUT_RDWR);
+  ::close(sock);
+  return ok;
 }

@@ -154,17 +154,33 @@ void VexaServer::serveStatistics(const httplib::Request& req, httplib::Response&
   event.client = req.remote_addr;
   event.params = *plain;
   for (const auto& [name, value] : *params) event.fields[text::wideToUtf8(name)] = text::wideToUtf8(value);
-  if (!events_.add(event)) {
-    res.status = 500;
-    t_logNote = "not stored: " + events_.error();
-    return;
-  }
   const std::string mode = event.fields["mode"];
-  t_logNote = "event " + (mode.empty() ? std::string("(no mode)") : mode);
+  const std::string modeText = mode.empty() ? std::string("(no mode)") : mode;
   res.status = 200;
   if (isStartEvent(mode)) {
     res.set_content(answers_.answerFor(event.fields["installKey"]), "application/json");
   }
+  // Link checkers and proxies probe addresses with HEAD; only an
+  // installer's GET is an event.
+  if (req.method == "HEAD") {
+    t_logNote = "HEAD, not stored";
+    return;
+  }
+  std::string whyNot;
+  if (!events_.add(event, &whyNot)) {
+    noteEventNotStored(res, modeText, whyNot);
+    return;
+  }
+  t_logNote = "event " + modeText;
+}
+
+void VexaServer::noteEventNotStored(httplib::Response& res, const std::string& mode, const std::string& why) {
+  long count = ++eventsNotStored_;
+  t_logNote = "event " + mode + " NOT STORED (" + std::to_string(count) + " since start): " + why;
+  // The start answer carries the user's identity verdict and install data:
+  // a full disk must not turn into installs without them. Other answers are
+  // not read by the installer, so they may tell the truth.
+  if (!isStartEvent(mode)) res.status = 500;
 }
 
 void VexaServer::serveReport(httplib::Response& res) {

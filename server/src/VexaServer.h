@@ -8,6 +8,7 @@
 // The stores are shared with the caller and must outlive the server.
 #include <httplib.h>
 
+#include <atomic>
 #include <mutex>
 #include <ostream>
 #include <string>
@@ -36,10 +37,13 @@ class VexaServer {
   bool run();
   void stop();
   bool running() const { return http_.is_running(); }
+  // Statistics events that arrived whole but could not be written.
+  long eventsNotStored() const { return eventsNotStored_; }
 
  private:
   void serveFile(const httplib::Request& req, httplib::Response& res);
   void serveStatistics(const httplib::Request& req, httplib::Response& res);
+  void noteEventNotStored(httplib::Response& res, const std::string& mode, const std::string& why);
   void serveReport(httplib::Response& res);
   void logRequest(const httplib::Request& req, const httplib::Response& res);
 
@@ -48,5 +52,6 @@ class VexaServer {
   const StartAnswer& answers_;
   std::ostream& log_;
   std::mutex logLock_;
+  std::atomic<long> eventsNotStored_{0};
   HttpServer http_;
 };

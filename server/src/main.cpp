@@ -112,6 +112,9 @@ int runServer(std::map<std::string, std::string>& options) {
   std::cout << "vexa-server: " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ", stopping" << std::endl;
   server.stop();
   serving.join();
+  if (server.eventsNotStored() > 0) {
+    std::cout << "vexa-server: " << server.eventsNotStored() << " statistics events could not be stored" << std::endl;
+  }
   return 0;
 }
 

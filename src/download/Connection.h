@@ -27,6 +27,9 @@ struct ResponseFacts {
   // Length of the whole content after the "/" of that Content-Range; -1 when
   // there was none or it was "*".
   long long rangeTotal = -1;
+  // HTTP status of the last response; 0 when unknown. Only used to tell a
+  // partial answer that lacks its Content-Range from a whole one.
+  int status = 0;
 };
 
 enum class ReadStatus { kData, kEnd, kFailed };

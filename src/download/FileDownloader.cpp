@@ -265,8 +265,58 @@ bool FileDownloader::acceptsLength(long long length) {
   return false;
 }
 
-bool FileDownloader::openFirstRequest(ChunkDownloader& chunk) {
-  return openWithRetries(chunk, log_, followRedirects_, -1, 0, timing_);
+bool FileDownloader::openFirstRequest(ChunkDownloader& chunk, int length) {
+  if (openWithRetries(chunk, log_, followRedirects_, length, 0, timing_)) return true;
+  info(log_, L"Can't open connection to " + url_);
+  reportFailure(L"Can't open connection");
+  return false;
+}
+
+FileDownloader::FirstAnswer FileDownloader::openFirstAnswer(ChunkDownloader& main, ResponseFacts* facts) {
+  // Closing a request whose body was not read makes some WinINet versions
+  // read the whole rest of the body first, which for a large file costs as
+  // much as the download itself. So when the content may be split, the first
+  // request asks for its first byte only: a server that splits answers with
+  // the length of the whole content in its Content-Range, and the chunks
+  // follow; one that does not sends the whole content, which is then read
+  // from this very answer.
+  bool probe = threadCount_ > 1;
+  if (!openFirstRequest(main, probe ? kProbeLength : -1)) return FirstAnswer::kFailed;
+  info(log_, L"Connection is opened: " + url_);
+  *facts = main.connection->facts();
+  bool partial = facts->rangeStart >= 0 || facts->rangeTotal >= 0 || facts->status == 206;
+  if (!probe || !partial) return FirstAnswer::kWholeContent;
+  if (facts->rangeStart == 0 && facts->rangeTotal > 0 && facts->acceptsRanges) {
+    facts->contentLength = facts->rangeTotal;
+    std::vector<char> rest(kReadBufferSize);
+    size_t count = 0;
+    for (int reads = 0; reads < 8; ++reads) {
+      if (main.connection->read(rest.data(), rest.size(), &count) != ReadStatus::kData) break;
+    }
+    main.connection->closeHandles();
+    return FirstAnswer::kSplit;
+  }
+  // A partial answer that cannot be split on (ranges not announced, an
+  // unknown total, nothing satisfiable, no Content-Range at all): ask for the
+  // content as a whole.
+  main.connection->closeHandles();
+  if (!openFirstRequest(main, -1)) return FirstAnswer::kFailed;
+  *facts = main.connection->facts();
+  return FirstAnswer::kWholeContent;
+}
+
+bool FileDownloader::readFirstAnswer(ChunkDownloader& main) {
+  if (!main.connection->facts().acceptsRanges || contentLength_ <= 0) {
+    int received = readChunk(main, log_, *output_, timing_);
+    return wholeBodyComplete(main, received, contentLength_);
+  }
+  // A single chunk over the first answer: a break resumes with a range, and a
+  // short body is fetched again, as a chunk thread would.
+  main.wholeBody = false;
+  main.limit = contentLength_;
+  main.offset = 0;
+  readChunk(main, log_, *output_, timing_);
+  return main.done;
 }
 
 bool FileDownloader::download() {
@@ -280,21 +330,14 @@ bool FileDownloader::download() {
   main.errorHandler = this;
   main.listener = &chunkListener_;
   main.wholeBody = true;
+  main.limit = -1;
+  main.offset = 0;
 
-  bool result = false;
-  if (!openFirstRequest(main)) {
-    info(log_, L"Can't open connection to " + url_);
-    reportFailure(L"Can't open connection");
-  } else {
-    main.limit = -1;
-    main.offset = 0;
-    info(log_, L"Connection is opened: " + url_);
-    ResponseFacts facts = main.connection->facts();
-    result = acceptsLength(facts.contentLength);
-    if (!result) main.connection->closeHandles();
-  }
+  ResponseFacts facts;
+  FirstAnswer answer = openFirstAnswer(main, &facts);
+  bool result = answer != FirstAnswer::kFailed && acceptsLength(facts.contentLength);
+  if (answer != FirstAnswer::kFailed && !result) main.connection->closeHandles();
   if (result) {
-    ResponseFacts facts = main.connection->facts();
     contentLength_ = static_cast<int>(facts.contentLength);
 
     if (static_cast<uint32_t>(contentLength_) < minValidSize_) {
@@ -316,14 +359,10 @@ bool FileDownloader::download() {
     }
 
     std::wstring expectedMd5 = expectedMd5_.empty() ? facts.contentMd5 : expectedMd5_;
-    // Without a length there is nothing to split; the first answer's body is
-    // read instead.
-    if (facts.acceptsRanges && contentLength_ > 0) {
-      main.connection->closeHandles();
+    if (answer == FirstAnswer::kSplit) {
       result = downloadChunks(facts);
     } else {
-      int received = readChunk(main, log_, *output_, timing_);
-      result = wholeBodyComplete(main, received, contentLength_);
+      result = readFirstAnswer(main);
       main.connection->closeHandles();
     }
 

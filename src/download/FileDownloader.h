@@ -78,6 +78,8 @@ class FileDownloader : public ErrorHandler {
  public:
   // Longest content a download takes: offsets and sizes are 32-bit signed.
   static constexpr long long kMaxContentLength = 2147483647;
+  // Bytes asked by the first request of a download that may be split.
+  static constexpr int kProbeLength = 1;
 
   FileDownloader(std::wstring url, std::shared_ptr<IDownloadOutput> output, int threadCount, Log* log,
                  IDownloadListener* listener, std::wstring name, int id, ConnectionFactory connections,
@@ -109,7 +111,15 @@ class FileDownloader : public ErrorHandler {
   const ConnectionFactory& connections() const { return connections_; }
 
  private:
-  bool openFirstRequest(ChunkDownloader& chunk);
+  enum class FirstAnswer { kFailed, kSplit, kWholeContent };
+  // Opens the first request with retries; on failure logs and reports it.
+  bool openFirstRequest(ChunkDownloader& chunk, int length);
+  // The first answer and its facts (contentLength: that of the whole content).
+  // kSplit: the content is fetched in chunks and the request is closed;
+  // kWholeContent: the open answer carries the whole content.
+  FirstAnswer openFirstAnswer(ChunkDownloader& main, ResponseFacts* facts);
+  // Reads the whole content from the open first answer; true when it is complete.
+  bool readFirstAnswer(ChunkDownloader& main);
   bool downloadChunks(const ResponseFacts& facts);
   // A failure found after the transfer, reported unless one already was.
   void reportMismatch(const std::wstring& message);

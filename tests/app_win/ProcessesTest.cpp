@@ -41,6 +41,13 @@ TEST(Processes, CaptureReadsOutputOnlyOnSuccess) {
   EXPECT_TRUE(out.empty());
 }
 
+TEST(Processes, CaptureTakesStandardErrorLikeARuntimeVersionReport) {
+  // A runtime writes its "-version" report to standard error only.
+  std::string out;
+  EXPECT_EQ(processes::executeAndCapture(nullptr, cmd(L"echo java version \"1.8.0_251\" 1>&2"), out), 0);
+  EXPECT_NE(out.find("java version \"1.8.0_251\""), std::string::npos) << out;
+}
+
 TEST(Processes, FindProcessMatchesExactName) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);

@@ -10,6 +10,7 @@
 #include "TestFiles.h"
 #include "app/Log.h"
 #include "download/DownloadManager.h"
+#include "download/FileDownloader.h"
 #include "download/HttpFacts.h"
 #include "app/Text.h"
 #include "formats/Md5.h"
@@ -30,6 +31,7 @@ struct FakeSite {
   bool ranges = true;          // honours Range
   bool announceRanges = true;  // says so with Accept-Ranges
   bool contentLength = true;
+  bool contentRange = true;  // a partial answer names its range
   long long announce = -1;  // a Content-Length other than the bytes sent
   std::wstring fileName;    // as from Content-Disposition
   int refuseOpens = 0;                          // the first n opens fail
@@ -38,6 +40,8 @@ struct FakeSite {
 
   std::mutex lock;
   std::vector<Opened> opened;
+  // Bytes of bodies that were closed before they were read to their end.
+  size_t unreadBytesClosed = 0;
 };
 
 class FakeConnection : public IHttpConnection {
@@ -56,11 +60,16 @@ class FakeConnection : public IHttpConnection {
     first_ = 0;
     count_ = size;
     facts_.rangeStart = -1;
+    facts_.rangeTotal = -1;
+    facts_.status = 200;
     if (site_.ranges && wantsRangeHeader(facts_.acceptsRanges, offset, length)) {
       uint32_t last = static_cast<uint32_t>(offset) + static_cast<uint32_t>(length) - 1u;
       first_ = std::min<size_t>(static_cast<uint32_t>(offset), size);
       count_ = std::min<size_t>(static_cast<size_t>(last) + 1, size) - first_;
       facts_.rangeStart = static_cast<long long>(first_);
+      facts_.rangeTotal = site_.announce >= 0 ? site_.announce : static_cast<long long>(size);
+      facts_.status = 206;
+      if (!site_.contentRange) facts_.rangeStart = facts_.rangeTotal = -1;
     }
     facts_.acceptsRanges = site_.ranges && site_.announceRanges;
     facts_.contentLength = site_.contentLength ? static_cast<long long>(count_) : -1;
@@ -91,7 +100,14 @@ class FakeConnection : public IHttpConnection {
   }
 
   const ResponseFacts& facts() const override { return facts_; }
-  void closeHandles() override { open_ = false; }
+  void closeHandles() override {
+    if (open_ && sent_ < count_ && (breakAt_ < 0 || sent_ < static_cast<size_t>(breakAt_)) &&
+        (endAt_ < 0 || sent_ < static_cast<size_t>(endAt_))) {
+      std::lock_guard<std::mutex> guard(site_.lock);
+      site_.unreadBytesClosed += count_ - sent_;
+    }
+    open_ = false;
+  }
   void closeConnection() override {}
 
  private:
@@ -186,8 +202,11 @@ TEST_F(FileDownloaderTest, AWholeBodyResumesToTheEndOfTheRange) {
   site.breakAt = breakOnce(-1, 0, 300);
   ASSERT_EQ(fetch(4), file) << logText();
   EXPECT_TRUE(testfiles::readFile(file) == site.body);
-  ASSERT_EQ(site.opened.size(), 2u);
-  EXPECT_EQ(rangeHeader(site.opened[1].offset, site.opened[1].length), L"Range: bytes=300-4294967294");
+  // The first byte answered without Accept-Ranges, so the content is asked whole.
+  ASSERT_EQ(site.opened.size(), 3u);
+  EXPECT_EQ(rangeHeader(site.opened[0].offset, site.opened[0].length), L"Range: bytes=0-0");
+  EXPECT_EQ(site.opened[1].length, -1);
+  EXPECT_EQ(rangeHeader(site.opened[2].offset, site.opened[2].length), L"Range: bytes=300-4294967294");
   EXPECT_EQ(listener.completed(), 1);
 }
 
@@ -195,7 +214,7 @@ TEST_F(FileDownloaderTest, AServerIgnoringTheResumeRangeIsReadAgainFromTheStart)
   site.body = pattern(6000, 8);
   site.ranges = false;
   site.contentLength = false;  // nothing but the restart can keep this file right
-  site.breakAt = breakOnce(-1, 0, 300);
+  site.breakAt = breakOnce(FileDownloader::kProbeLength, 0, 300);
   ASSERT_EQ(fetch(4), file) << logText();
   EXPECT_TRUE(testfiles::readFile(file) == site.body);
   EXPECT_NE(logText().find("Range ignored by server, reading again from the first byte"), std::string::npos);
@@ -403,6 +422,65 @@ TEST_F(FileDownloaderTest, ServerFileNamesThatNameDevicesOrReservedCharactersAre
             folder + L"console.exe");
   site.fileName = L"CON";
   EXPECT_EQ(fetch(2), file);
+}
+
+// Some WinINet versions read the rest of a body before they close its
+// request, which for a large pack costs as long as the download itself.
+TEST_F(FileDownloaderTest, NoBodyIsLeftUnreadAndSplitsAskForTheFirstByteFirst) {
+  site.body = pattern(100000, 15);
+  ASSERT_EQ(fetch(4), file);
+  EXPECT_EQ(site.unreadBytesClosed, 0u);
+  ASSERT_EQ(site.opened.size(), 5u);
+  EXPECT_EQ(rangeHeader(site.opened[0].offset, site.opened[0].length), L"Range: bytes=0-0");
+  EXPECT_TRUE(contains(site.opened, 25000, 0));
+  EXPECT_TRUE(contains(site.opened, 25000, 75000));
+
+  // One connection: the first answer's body is the download.
+  site.opened.clear();
+  RecordingListener single;
+  ASSERT_EQ(downloadToFile(fakeConnections(site), &single, L"pack", L"http://fake/pack.ebz", file, 1, 1, &log, 60000, 0,
+                           L"", false, noPauses()),
+            file);
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_EQ(site.unreadBytesClosed, 0u);
+  ASSERT_EQ(site.opened.size(), 1u);
+  EXPECT_EQ(site.opened[0].length, -1);
+  EXPECT_EQ(single.completed(), 1);
+  EXPECT_TRUE(single.failures().empty());
+
+  // A server that ignores ranges sends the whole content to the first request.
+  site.ranges = false;
+  site.opened.clear();
+  ASSERT_EQ(fetch(4), file);
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_EQ(site.opened.size(), 1u);
+  EXPECT_EQ(site.unreadBytesClosed, 0u);
+
+  // A partial answer without its Content-Range is not taken for the whole.
+  site.ranges = true;
+  site.contentRange = false;
+  site.opened.clear();
+  ASSERT_EQ(fetch(4), file);
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  ASSERT_EQ(site.opened.size(), 2u);
+  EXPECT_EQ(site.opened[1].length, -1);
+}
+
+TEST_F(FileDownloaderTest, ASingleConnectionOverARangedAnswerIsFetchedAgainWhenShort) {
+  site.body = pattern(9000, 16);
+  auto ended = std::make_shared<bool>(false);
+  site.endAt = [ended](const Opened&) {
+    if (*ended) return -1;
+    *ended = true;
+    return 4000;
+  };
+  ASSERT_EQ(fetch(1), file) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  ASSERT_EQ(site.opened.size(), 2u);
+  EXPECT_EQ(rangeHeader(site.opened[1].offset, site.opened[1].length), L"Range: bytes=0-8999");
+  EXPECT_NE(logText().find("Downloaded bytes less than the length of the content, redownload all [chunkNum=0"),
+            std::string::npos);
+  EXPECT_EQ(listener.completed(), 1);
 }
 
 }  // namespace

@@ -11,7 +11,10 @@ std::wstring moduleFolder() {
 }
 
 void appendCallLine(const std::wstring& logName, const std::wstring& line) {
-  std::wstring path = moduleFolder() + L"\\" + logName;
+  appendCallLineTo(moduleFolder() + L"\\" + logName, line);
+}
+
+void appendCallLineTo(const std::wstring& path, const std::wstring& line) {
   HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return;

@@ -5,3 +5,5 @@
 
 std::wstring moduleFolder();
 void appendCallLine(const std::wstring& logName, const std::wstring& line);
+// The same, to a file given by its full path.
+void appendCallLineTo(const std::wstring& path, const std::wstring& line);

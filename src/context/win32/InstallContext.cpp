@@ -10,7 +10,7 @@
 #include "app/win32/ShellFolders.h"
 #include "context/ContextText.h"
 #include "formats/Xml.h"
-#include "pinstall/win32/PinstallContainer.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 #include "scenario/Command.h"
 #include "scenario/CommandSenderLocal.h"
 
@@ -31,7 +31,7 @@ InstallContext::InstallContext(const std::wstring& commandLine, const std::wstri
   if (args.size() > kModeExtensionMax) args.resize(kModeExtensionMax);
   modeExtension = L"args[" + args + L"]";
   statUrl = std::wstring(VEXA_STAT_ROOT) + L"/installer2.html";
-  offers_ = new PinstallContainer(*this, log);
+  offers_ = new PinstallContainerComposited(*this, log);
   installId = files::newGuidText();
   applyPidOption();
 }

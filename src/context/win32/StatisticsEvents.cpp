@@ -7,12 +7,13 @@
 #include "app/Log.h"
 #include "app/win32/SystemInfo.h"
 #include "context/StatRequest.h"
+#include "context/UrlParamAppender.h"
 #include "context/win32/InstallContext.h"
 #include "context/win32/SystemProbes.h"
 #include "download/win32/Downloads.h"
 #include "formats/Crc32.h"
 #include "formats/Json.h"
-#include "pinstall/win32/PinstallContainer.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 
 namespace stats {
 namespace {
@@ -132,9 +133,15 @@ void sendFinishEvent(InstallContext& context, bool started, bool cancelled, bool
   runJob(SendJob{L"sendFinish", buildUrl(context, context.statUrl, params), &context, readAnswer});
 }
 
-void sendPartnerFinishEvent(InstallContext& context) {
+Params partnerFinishParams(InstallContext& context) {
   Params params = commonParams(context, L"pinstallFinish");
   addFinishPathParams(context, params);
+  return params;
+}
+
+void sendPartnerFinishEvent(InstallContext& context, const UrlParamAppender* offer) {
+  Params params = partnerFinishParams(context);
+  if (offer) offer->appendUrlParams(params);
   runJob(SendJob{L"sendFinish", buildUrl(context, context.statUrl, params), &context, false});
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 class InstallContext;
+class UrlParamAppender;
 
 namespace stats {
 
@@ -28,7 +29,10 @@ Params finishParams(InstallContext& context, bool started, bool cancelled);
 
 void sendStartEvent(InstallContext& context);
 void sendFinishEvent(InstallContext& context, bool started, bool cancelled, bool readAnswer);
-void sendPartnerFinishEvent(InstallContext& context);
+// "pinstallFinish" with the finish-path parameters; the offer, when given,
+// adds its own before the request is built.
+Params partnerFinishParams(InstallContext& context);
+void sendPartnerFinishEvent(InstallContext& context, const UrlParamAppender* offer = nullptr);
 
 // The decimal CRC-32 of the user name's ANSI bytes, signed; "0" when the
 // name cannot be read.

@@ -214,6 +214,13 @@ void HttpConnection::readFacts() {
     std::wstring name = fileNameFromDisposition(value);
     if (!name.empty()) facts_.fileName = name;
   }
+  DWORD status = 0;
+  DWORD size = sizeof status;
+  DWORD index = 0;
+  facts_.status = HttpQueryInfoW(request_.get(), HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size,
+                                 &index)
+                      ? static_cast<int>(status)
+                      : 0;
   ContentRange range;
   if (queryHeader(HTTP_QUERY_CONTENT_RANGE, &value)) range = parseContentRange(value);
   facts_.rangeStart = range.first;

@@ -3,12 +3,40 @@
 #include <algorithm>
 
 #include "app/Log.h"
+#include "app/win32/Registry.h"
 #include "context/win32/InstallContext.h"
 #include "formats/Json.h"
+#include "pinstall/win32/InstallTestSystemWin32.h"
+#include "pinstall/win32/PinstallHostWin32.h"
 
-PinstallContainer::PinstallContainer(InstallContext& context, Log* log) : log_(log), context_(context) {
+namespace {
+
+class CampaignEnvironmentWin32 : public pinstall::CampaignEnvironment {
+ public:
+  std::wstring installDate(const std::wstring& id) override {
+    return registry::readText(HKEY_CURRENT_USER, pinstall::offerKey(id), L"installDate", 64);
+  }
+  int64_t nowMs() override { return pinstall::currentTimeMs(); }
+  int languageId() override { return GetSystemDefaultLangID(); }
+  pinstall::InstallTestSystem& testSystem() override { return pinstall::windowsInstallTestSystem(); }
+};
+
+}  // namespace
+
+PinstallContainer::PinstallContainer(InstallContext& context, Log* log)
+    : PinstallContainer(context, log, nullptr, nullptr) {}
+
+PinstallContainer::PinstallContainer(InstallContext& context, Log* log, pinstall::CampaignEnvironment* environment,
+                                     PinstallHost* host)
+    : log_(log), context_(context) {
   context.supportText = L"image;yandex2;complex;osVersion;folder";
+  if (!environment) ownEnvironment_ = std::make_unique<CampaignEnvironmentWin32>();
+  if (!host) ownHost_ = std::make_unique<pinstall::PinstallHostWin32>(context, log);
+  environment_ = environment ? environment : ownEnvironment_.get();
+  host_ = host ? host : ownHost_.get();
 }
+
+PinstallContainer::~PinstallContainer() = default;
 
 void PinstallContainer::load(InstallContext& context, const std::wstring& answer) {
   JsonValue root = parseJson(answer);
@@ -41,10 +69,26 @@ void PinstallContainer::load(InstallContext& context, const std::wstring& answer
   notifyIfReady();
 }
 
-// Reading the campaigns into offers (date rules, install tests, options and
-// groups) belongs to the partner offers; until they are part of the build the
-// container stays without groups, so no partner page is ever shown.
-void PinstallContainer::readCampaigns(const JsonValue&) {}
+void PinstallContainer::readCampaigns(const JsonValue& campaigns) {
+  std::lock_guard<std::mutex> guard(lock_);
+  std::vector<PinstallInfo> records = pinstall::readCampaigns(campaigns, *environment_, log_, context_.modeExtension);
+  std::vector<Pinstall*> made;
+  {
+    std::lock_guard<std::mutex> offers(offersLock_);
+    for (auto& info : records) {
+      offers_.push_back(std::make_unique<Pinstall>(std::move(info), log_, host_));
+      made.push_back(offers_.back().get());
+    }
+  }
+  for (auto& group : pinstall::groupOffers(made)) {
+    auto it = std::find_if(groups_.begin(), groups_.end(), [&](const PinstallGroup& g) { return g.name == group.name; });
+    if (it == groups_.end()) {
+      groups_.push_back(std::move(group));
+    } else {
+      it->pinstalls.insert(it->pinstalls.end(), group.pinstalls.begin(), group.pinstalls.end());
+    }
+  }
+}
 
 void PinstallContainer::notifyIfReady() {
   std::lock_guard<std::mutex> guard(lock_);
@@ -63,14 +107,22 @@ void PinstallContainer::setReadyListener(PinstallContainerLoadListener* listener
 }
 
 void PinstallContainer::runAll(bool cancelled, bool) {
-  if (log_) log_->info(L"runPinstallUtilSyncOrWait");
   if (cancelled) return;
+  std::lock_guard<std::mutex> guard(lock_);
+  if (groups_.empty()) return;
+  const PinstallGroup& group = groups_.front();
+  for (Pinstall* offer : group.pinstalls) {
+    if (log_) log_->info(L"runPinstallFunc for " + group.name);
+    offer->run();
+  }
 }
 
 void PinstallContainer::writeOfferDates() {
   std::lock_guard<std::mutex> guard(lock_);
-  for (const auto& group : groups_)
+  for (const auto& group : groups_) {
     if (log_) log_->info(L"writeOfferDate, group= " + group.name);
+    for (Pinstall* offer : group.pinstalls) offer->writeOfferDate();
+  }
 }
 
 void PinstallContainer::keepOnlyGroup(const std::wstring& name) {
@@ -87,4 +139,11 @@ void PinstallContainer::removeGroup(const std::wstring& name) {
   if (log_) log_->info(L"InstallGroup is deleted from container: " + name);
 }
 
-void PinstallContainer::waitForInstalls() {}
+void PinstallContainer::waitForInstalls() {
+  std::vector<Pinstall*> offers;
+  {
+    std::lock_guard<std::mutex> guard(offersLock_);
+    for (auto& offer : offers_) offers.push_back(offer.get());
+  }
+  for (Pinstall* offer : offers) std::lock_guard<std::mutex> running(offer->runLock());
+}

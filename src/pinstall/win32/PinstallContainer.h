@@ -1,29 +1,35 @@
 #pragma once
-// The partner-offer container the install context owns. It receives the
-// server's answer to the start event on the statistics thread, hands the
-// install data (init xml and tail) to the context, keeps the offers, and
-// tells the wizard once offers and window both exist.
+// The partner-offer container. It receives the server's answer to the start
+// event on the statistics thread, hands the install data (init xml and tail)
+// to the context, reads the campaigns into offers and groups, tells the
+// wizard once offers and window both exist, and runs the first group's
+// offers when the wizard stops.
 //
-// Threading: load() runs on the statistics thread, the wizard reads groups on
-// the main thread; one mutex guards the groups and the notification.
+// Threading: load() runs on the statistics thread; the wizard reads groups(),
+// calls keepOnlyGroup/removeGroup/writeOfferDates and runAll on the main
+// thread; the scenario's worker calls waitForInstalls. lock_ guards the
+// groups and the notification and is held by runAll for the whole run;
+// offersLock_ guards the list of every offer made, which waitForInstalls
+// walks without lock_ so it never waits for a whole run to be scheduled.
 #include <windows.h>
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "pinstall/CampaignReader.h"
+#include "pinstall/Pinstall.h"
 
 class InstallContext;
 class JsonValue;
 class Log;
 
-class PinstallGroup {
- public:
-  std::wstring name;
-};
-
 class PinstallContainerLoadListener {
  public:
   virtual ~PinstallContainerLoadListener() = default;
+  // Called once, under the container's lock, on whichever thread completed
+  // the pair (offers read, window given).
   virtual void onOffersReady(std::vector<PinstallGroup>* groups) = 0;
 };
 
@@ -43,11 +49,18 @@ class IPinstallContainer {
 
 class PinstallContainer : public IPinstallContainer {
  public:
-  // Also sets the context's support text, reported with every event.
+  // Also sets the context's support text, reported with every event. Uses
+  // the Windows registry, clock, install tests and runner host.
   PinstallContainer(InstallContext& context, Log* log);
+  // For tests: another campaign environment and runner host (both outlive
+  // the container).
+  PinstallContainer(InstallContext& context, Log* log, pinstall::CampaignEnvironment* environment,
+                    PinstallHost* host);
+  ~PinstallContainer() override;
 
   void load(InstallContext& context, const std::wstring& answer) override;
   std::vector<PinstallGroup>& groups() override { return groups_; }
+  // Runs the first group's offers one after the other on the calling thread.
   void runAll(bool cancelled, bool finished) override;
   void writeOfferDates() override;
   void keepOnlyGroup(const std::wstring& name) override;
@@ -70,4 +83,10 @@ class PinstallContainer : public IPinstallContainer {
   bool disabled_ = false;
   Log* log_;
   InstallContext& context_;
+  std::unique_ptr<pinstall::CampaignEnvironment> ownEnvironment_;
+  std::unique_ptr<PinstallHost> ownHost_;
+  pinstall::CampaignEnvironment* environment_;
+  PinstallHost* host_;
+  std::mutex offersLock_;
+  std::vector<std::unique_ptr<Pinstall>> offers_;
 };

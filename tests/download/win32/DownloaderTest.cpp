@@ -69,7 +69,8 @@ TEST_F(DownloaderTest, WithoutRangesOneConnectionReadsTheWholeBody) {
   server.add("/whole.bin", r);
   ASSERT_EQ(fetch("/whole.bin", 4), file) << logText();
   EXPECT_TRUE(sameBytes(testfiles::readFile(file), r.body));
-  EXPECT_EQ(ranges(server.requests()), std::vector<std::string>{""});
+  // The server ignores the first request's range and sends everything to it.
+  EXPECT_EQ(ranges(server.requests()), std::vector<std::string>{"bytes=0-0"});
   EXPECT_EQ(listener.completed(), 1);
   EXPECT_EQ(listener.progress().back(), 100.0f);
   EXPECT_TRUE(logHas("INFO : [DEF] : Chunk #0 is done, downloadId:pack, url:" + server.url("/whole.bin")));
@@ -85,7 +86,10 @@ TEST_F(DownloaderTest, RangesSplitTheContentOverTheThreads) {
   EXPECT_TRUE(sameBytes(testfiles::readFile(file), even.body));
   auto seen = ranges(server.requests());
   std::sort(seen.begin(), seen.end());
-  EXPECT_EQ(seen, (std::vector<std::string>{"", "bytes=0-249", "bytes=250-499", "bytes=500-749", "bytes=750-999"}));
+  // The first request asks for the first byte only, so that no large body is
+  // left unread when it is closed.
+  EXPECT_EQ(seen, (std::vector<std::string>{"bytes=0-0", "bytes=0-249", "bytes=250-499", "bytes=500-749",
+                                            "bytes=750-999"}));
   EXPECT_EQ(listener.completed(), 1);
   EXPECT_TRUE(listener.failures().empty());
 
