@@ -2,11 +2,14 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <climits>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <vector>
+
+#include <openssl/evp.h>
 
 #include "formats/Md5.h"
 
@@ -58,30 +61,56 @@ std::optional<ContentFile> ContentStore::resolve(const std::string& urlPath) con
 }
 
 std::string ContentStore::md5Of(const ContentFile& file) {
+  std::promise<std::string> mine;
+  uint64_t generation = 0;
   {
-    std::lock_guard<std::mutex> guard(cacheLock_);
+    std::unique_lock<std::mutex> guard(cacheLock_);
     auto it = cache_.find(file.path);
     if (it != cache_.end() && it->second.size == file.size && it->second.mtimeNs == file.mtimeNs) {
-      return it->second.hex;
+      std::shared_future<std::string> known = it->second.hex;
+      generation = it->second.generation;
+      guard.unlock();
+      std::string hex = known.get();
+      if (hex.empty()) forget(file.path, generation);
+      return hex;
     }
+    generation = ++nextGeneration_;
+    cache_[file.path] = CachedDigest{file.size, file.mtimeNs, generation, mine.get_future().share()};
   }
-  // Hashing runs outside the lock: two first requests for one file may both
-  // hash it, which costs time but never a wrong answer.
+  // A pack of hundreds of megabytes takes a while: the requests that came
+  // meanwhile wait on the promise, each within the installer's patience,
+  // rather than each reading the whole file again at the same time.
+  ++digestsWorkedOut_;
+  std::string hex = hashFile(file);
+  mine.set_value(hex);
+  // A failed reading is not kept: the next request tries again.
+  if (hex.empty()) forget(file.path, generation);
+  return hex;
+}
+
+void ContentStore::forget(const std::string& path, uint64_t generation) {
+  std::lock_guard<std::mutex> guard(cacheLock_);
+  auto it = cache_.find(path);
+  if (it != cache_.end() && it->second.generation == generation) cache_.erase(it);
+}
+
+std::string ContentStore::hashFile(const ContentFile& file) {
   std::ifstream in(file.path, std::ios::binary);
   if (!in) return {};
-  Md5 md5;
-  std::vector<char> buffer(1 << 16);
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> md5(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+  if (!md5 || EVP_DigestInit_ex(md5.get(), EVP_md5(), nullptr) != 1) return {};
+  std::vector<char> buffer(1 << 20);
   uint64_t seen = 0;
   while (in) {
     in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
     std::streamsize got = in.gcount();
     if (got <= 0) break;
-    md5.update(buffer.data(), static_cast<size_t>(got));
+    EVP_DigestUpdate(md5.get(), buffer.data(), static_cast<size_t>(got));
     seen += static_cast<uint64_t>(got);
   }
   if (in.bad() || seen != file.size) return {};
-  std::string hex = md5HexOf(md5.finish());
-  std::lock_guard<std::mutex> guard(cacheLock_);
-  cache_[file.path] = CachedDigest{file.size, file.mtimeNs, hex};
-  return hex;
+  std::array<uint8_t, 16> digest{};
+  unsigned int length = 0;
+  if (EVP_DigestFinal_ex(md5.get(), digest.data(), &length) != 1 || length != digest.size()) return {};
+  return md5HexOf(digest);
 }

@@ -110,4 +110,58 @@ TEST(ServerLoad, AnswersThreeInstallersTransfersAndEventsWithinASecond) {
   EXPECT_EQ(srv.rowCount(), 2 * kInstallers);
 }
 
+// Time from the connect to the answer's head of a ranged GET whose body is
+// not read; -1 when no answer came.
+double headOfRangedGet(int port, const std::string& path, const std::string& range, std::string& md5) {
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(30);
+  auto start = Clock::now();
+  double seconds = -1;
+  httplib::Headers headers{{"Range", range}};
+  client.Get(
+      path.c_str(), headers,
+      [&](const httplib::Response& res) {
+        seconds = secondsSince(start);
+        md5 = res.get_header_value("Content-MD5");
+        return false;
+      },
+      [](const char*, size_t) { return false; });
+  return seconds;
+}
+
+// The installer starts 4 ranged transfers of a freshly changed pack at once
+// and gives each 5 s to answer; the pack is read for its digest once.
+TEST(ServerLoad, ReadsAChangedPackForItsDigestOnceWhateverTheRequestsAtOnce) {
+  RunningServer srv;
+  const std::string pack = srv.root + "/Vexa.ebz";
+  auto grow = [&](off_t size) {
+    // Sparse: the test measures the hashing, not the disk.
+    ASSERT_EQ(::truncate(pack.c_str(), size), 0);
+  };
+  srv.put("Vexa.ebz", "");
+  ASSERT_NO_FATAL_FAILURE(grow(off_t(400) << 20));
+  ASSERT_NO_FATAL_FAILURE(srv.start());
+
+  for (int round = 0; round < 2; ++round) {
+    long before = srv.content().digestsWorkedOut();
+    std::vector<double> seconds(4);
+    std::vector<std::string> digests(4);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 4; ++i) {
+      std::string range = "bytes=" + std::to_string(i * (100 << 20)) + "-" + std::to_string((i + 1) * (100 << 20) - 1);
+      threads.emplace_back([&, i, range] { seconds[i] = headOfRangedGet(srv.port, "/Vexa.ebz", range, digests[i]); });
+    }
+    for (auto& t : threads) t.join();
+    for (int i = 0; i < 4; ++i) {
+      EXPECT_GE(seconds[i], 0) << "round " << round << ", request " << i;
+      EXPECT_LT(seconds[i], 5.0) << "round " << round << ", request " << i;
+      EXPECT_EQ(digests[i].size(), 32u) << "round " << round << ", request " << i;
+      EXPECT_EQ(digests[i], digests[0]);
+    }
+    EXPECT_EQ(srv.content().digestsWorkedOut() - before, 1) << "round " << round;
+    // The pack changes: one more byte, a new modification time.
+    ASSERT_NO_FATAL_FAILURE(grow((off_t(400) << 20) + 1));
+  }
+}
+
 }  // namespace
