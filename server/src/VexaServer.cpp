@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ByteRange.h"
+#include "PartnerReport.h"
 #include "Report.h"
 #include "app/Text.h"
 #include "context/StatRequest.h"
@@ -198,5 +199,6 @@ void VexaServer::noteEventNotStored(httplib::Response& res, const std::string& m
 }
 
 void VexaServer::serveReport(httplib::Response& res) {
-  res.set_content(FunnelReport::compute(events_).html(), "text/html; charset=utf-8");
+  res.set_content(FunnelReport::compute(events_).html(PartnerReport::compute(events_).html()),
+                  "text/html; charset=utf-8");
 }

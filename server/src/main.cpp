@@ -13,6 +13,7 @@
 
 #include "ContentStore.h"
 #include "EventStore.h"
+#include "PartnerReport.h"
 #include "Report.h"
 #include "StartAnswer.h"
 #include "VexaServer.h"
@@ -42,7 +43,7 @@ int runReport(std::map<std::string, std::string>& options) {
     std::cerr << "vexa-server: " << options["--db"] << ": " << store.error() << "\n";
     return 1;
   }
-  std::cout << FunnelReport::compute(store).text();
+  std::cout << FunnelReport::compute(store).text() << PartnerReport::compute(store).text();
   return 0;
 }
 
