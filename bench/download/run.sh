@@ -6,7 +6,7 @@
 #      WinINet loop (one GET, 8 KiB reads, the same request flags) under the
 #      same Wine (goal for 4 threads >= 0.8 of its throughput)
 # Download times are measured inside the programs (Wine's start-up is not
-# counted); each unlimited figure is the best of BENCH_RUNS runs. Not a test:
+# counted); each unlimited figure is the best of BENCH_RUNS runs (default 5). Not a test:
 # prints the figures and exits 0 when the downloads were right, whatever the
 # ratios.
 set -euo pipefail
@@ -14,7 +14,7 @@ source "$(dirname "$0")/../../scripts/lib.sh"
 cd "$ROOT"
 
 SIZE_MIB="${BENCH_SIZE_MIB:-48}"
-RUNS="${BENCH_RUNS:-3}"
+RUNS="${BENCH_RUNS:-5}"
 RATE=$((4 * 1024 * 1024))
 NATIVE="$ROOT/build/bench-native"
 TREE="$(wine_tree)"
@@ -90,15 +90,8 @@ bareget_ms() {
   echo "$result" | sed -n 's/^elapsed_ms \([0-9]*\)$/\1/p'
 }
 
-# best_of <command...>: the smallest of RUNS figures
-best_of() {
-  local best="" ms
-  for _ in $(seq 1 "$RUNS"); do
-    ms="$("$@")"
-    if [ -z "$best" ] || [ "$ms" -lt "$best" ]; then best="$ms"; fi
-  done
-  echo "$best"
-}
+# min_of <numbers...>
+min_of() { printf '%s\n' "$@" | sort -n | head -1; }
 
 mibps() { awk -v ms="$1" -v m="$SIZE_MIB" 'BEGIN { printf "%.1f", m * 1000 / ms }'; }
 
@@ -111,12 +104,19 @@ four="$(vexaget_ms 4)"
 echo "1 thread:  ${one} ms"
 echo "4 threads: ${four} ms"
 
-echo "== 2. ${SIZE_MIB} MiB, unlimited (best of $RUNS)"
+echo "== 2. ${SIZE_MIB} MiB, unlimited (best of $RUNS, runs interleaved so that the load of the machine falls on all three alike)"
 start_server 0
 bareget_ms >/dev/null  # warm the page cache and Wine
-bare="$(best_of bareget_ms)"
-single="$(best_of vexaget_ms 1)"
-ours="$(best_of vexaget_ms 4)"
+bares=(); singles=(); fours=()
+for _ in $(seq 1 "$RUNS"); do
+  bares+=("$(bareget_ms)")
+  singles+=("$(vexaget_ms 1)")
+  fours+=("$(vexaget_ms 4)")
+done
+echo "runs (ms): bare ${bares[*]} | 1 thread ${singles[*]} | 4 threads ${fours[*]}"
+bare="$(min_of "${bares[@]}")"
+single="$(min_of "${singles[@]}")"
+ours="$(min_of "${fours[@]}")"
 echo "bare WinINet loop: ${bare} ms ($(mibps "$bare") MiB/s)"
 echo "vexaget 1 thread:  ${single} ms ($(mibps "$single") MiB/s)"
 echo "vexaget 4 threads: ${ours} ms ($(mibps "$ours") MiB/s)"

@@ -27,6 +27,9 @@ struct ServerSettings {
   // Empty: "/report" answers clients on this machine only. Otherwise it
   // answers any client that presents this token, and no other.
   std::string reportToken;
+  // Bytes per second each file transfer may send; 0 for no limit. Lets a
+  // benchmark on loopback see the network a user has.
+  int rateBytesPerSecond = 0;
 };
 
 class VexaServer {
@@ -58,4 +61,5 @@ class VexaServer {
   std::mutex logLock_;
   std::atomic<long> eventsNotStored_{0};
   HttpServer http_;
+  int rate_ = 0;  // bytes per second per file transfer; 0 for none
 };

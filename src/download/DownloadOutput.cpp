@@ -8,7 +8,6 @@
 #include "app/Text.h"
 #include "download/FileNames.h"
 #include "download/platform/OutputFile.h"
-#include "formats/Md5.h"
 
 namespace download {
 
@@ -30,16 +29,31 @@ bool FileDownloadOutput::open(const std::wstring& fileName) {
   }
   closeFile();
   file_ = outputfile::createTruncated(path_);
-  return file_ != nullptr;
+  if (!file_) return false;
+  // Every write is seeked to and must reach the file at once; unbuffered, a
+  // write is one system call instead of a copy, a write and a flush.
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  running_ = Md5();
+  hashedEnd_ = 0;
+  runningValid_ = true;
+  return true;
 }
 
 std::wstring FileDownloadOutput::md5() {
   std::lock_guard<std::mutex> guard(lock_);
-  if (!file_ || !outputfile::seekTo(file_, 0)) return std::wstring();
+  if (!file_) return std::wstring();
   Md5 digest;
-  char block[8192];
+  long long from = 0;
+  if (runningValid_) {
+    digest = running_;
+    from = hashedEnd_;
+  }
+  if (!outputfile::seekTo(file_, from)) return std::wstring();
+  constexpr size_t kBlock = 262144;
+  std::unique_ptr<char[]> block(new (std::nothrow) char[kBlock]);
+  if (!block) return std::wstring();
   size_t n;
-  while ((n = std::fread(block, 1, sizeof block, file_)) > 0) digest.update(block, n);
+  while ((n = std::fread(block.get(), 1, kBlock, file_)) > 0) digest.update(block.get(), n);
   if (std::ferror(file_)) {
     std::clearerr(file_);
     return std::wstring();
@@ -58,7 +72,14 @@ bool FileDownloadOutput::write(const char* bytes, int offset, int count) {
   std::lock_guard<std::mutex> guard(lock_);
   if (!file_ || !outputfile::seekTo(file_, offset)) return false;
   bool written = std::fwrite(bytes, 1, static_cast<size_t>(count), file_) == static_cast<size_t>(count);
-  return std::fflush(file_) == 0 && written;
+  written = std::fflush(file_) == 0 && written;
+  if (!written || offset < hashedEnd_) {
+    runningValid_ = false;
+  } else if (runningValid_ && offset == hashedEnd_) {
+    running_.update(bytes, static_cast<size_t>(count));
+    hashedEnd_ += count;
+  }
+  return written;
 }
 
 void FileDownloadOutput::finish(bool ok) {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "formats/Md5.h"
+
 namespace download {
 
 class IDownloadOutput {
@@ -60,6 +62,13 @@ class FileDownloadOutput : public IDownloadOutput {
   std::wstring path_;
   std::FILE* file_ = nullptr;
   bool ok_ = false;
+  // Digest of the bytes from the start to hashedEnd_, taken as they were
+  // written in order, so that md5() only reads what came out of order (with
+  // one connection: nothing). A write below hashedEnd_ (a chunk fetched
+  // again) drops it, and md5() then reads the whole file.
+  Md5 running_;
+  long long hashedEnd_ = 0;
+  bool runningValid_ = true;
 };
 
 // Keeps the bytes in blocks of 256 KiB, so a growing download never copies

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TestFiles.h"
 #include "download/DownloadOutput.h"
 #include "formats/Md5.h"
@@ -55,6 +57,52 @@ TEST(FileDownloadOutput, AMissingFolderFailsToOpen) {
   FileDownloadOutput output(dir.path() + kSep + L"no" + kSep + L"such" + kSep);
   EXPECT_FALSE(output.open(L"f.bin"));
   EXPECT_EQ(output.size(), -1);
+}
+
+// The digest is partly taken while writing; it must always be that of the
+// bytes the file holds in the end, whatever order they came in.
+TEST(FileDownloadOutput, Md5IsThatOfTheFileWhateverTheOrderOfWrites) {
+  testfiles::ScratchDir dir;
+  std::wstring path = dir.path() + kSep + L"f.bin";
+  std::string body(300000, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 31 + i / 7);
+  auto expect = [&](FileDownloadOutput& output, const std::string& content) {
+    EXPECT_EQ(testfiles::readFile(path).size(), content.size());
+    EXPECT_EQ(output.md5(), text::toWide(md5Hex(content.data(), content.size())));
+  };
+
+  FileDownloadOutput inOrder(path);
+  ASSERT_TRUE(inOrder.open(L"x"));
+  for (size_t at = 0; at < body.size(); at += 8192) {
+    int n = static_cast<int>(std::min<size_t>(8192, body.size() - at));
+    ASSERT_TRUE(inOrder.write(body.data() + at, static_cast<int>(at), n));
+  }
+  expect(inOrder, body);
+  expect(inOrder, body);  // asking twice gives the same
+  inOrder.finish(true);
+
+  // Four chunks written round-robin, as chunk threads do.
+  FileDownloadOutput chunks(path);
+  ASSERT_TRUE(chunks.open(L"x"));
+  const size_t quarter = body.size() / 4;
+  for (size_t step = 0; step < quarter; step += 5000) {
+    for (size_t c = 0; c < 4; ++c) {
+      size_t at = c * quarter + step;
+      int n = static_cast<int>(std::min<size_t>(5000, quarter - step));
+      ASSERT_TRUE(chunks.write(body.data() + at, static_cast<int>(at), n));
+    }
+  }
+  expect(chunks, body);
+  chunks.finish(true);
+
+  // A chunk fetched again with other bytes replaces what was already digested.
+  FileDownloadOutput again(path);
+  ASSERT_TRUE(again.open(L"x"));
+  ASSERT_TRUE(again.write("broken answer", 0, 13));
+  ASSERT_TRUE(again.write(" tail", 13, 5));
+  ASSERT_TRUE(again.write("right answer!", 0, 13));
+  expect(again, "right answer! tail");
+  again.finish(true);
 }
 
 TEST(FileDownloadOutput, AFolderRefusesNamesThatAreNotPlainFiles) {

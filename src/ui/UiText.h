@@ -1,0 +1,24 @@
+#pragma once
+// Text rules of the user interface. Texts shown in the wizard come partly
+// from the server (stage texts, titles, offer labels): they are only ever
+// arguments, never formats, and they are cut to their buffers on whole
+// characters. Portable: no windows.h.
+#include <cstddef>
+#include <string>
+
+namespace uitext {
+
+// The first capacity-1 UTF-16 units of s (the room a buffer of capacity
+// units leaves beside its terminator), one unit less when the cut would
+// separate a surrogate pair. capacity 0 gives empty.
+std::wstring cut(const std::wstring& s, size_t capacity);
+
+// Replaces the first "%s" of format by argument and every "%%" by "%". The
+// argument is copied as it stands: a '%' inside it is never interpreted, so
+// a server's text cannot act as a format. Other '%' sequences stay.
+std::wstring formatWith(const std::wstring& format, const std::wstring& argument);
+
+// "%0.1f%%" of value: one decimal and a percent sign ("42.5%").
+std::wstring percentText(float value);
+
+}  // namespace uitext
