@@ -158,3 +158,55 @@ TEST(ImageFit, ScalesDownEvenlyNeverUp) {
   EXPECT_EQ(s.width, 300);
   EXPECT_EQ(s.height, 200);
 }
+
+#include "ui/OptionRules.h"
+
+namespace {
+std::vector<PinstallOption> offerOptions() {
+  std::vector<PinstallOption> o(4);
+  o[0].name = L"browser";
+  o[1].name = L"homepage";
+  o[1].dependsOn = L"browser";
+  o[2].name = L"search";
+  o[2].dependsOn = L"browser";
+  o[3].name = L"bar";
+  return o;
+}
+}  // namespace
+
+TEST(OptionRules, DependantsFollowTheirMainOption) {
+  auto o = offerOptions();
+  auto changed = optionrules::choose(o, 0, false);
+  ASSERT_EQ(changed.size(), 2u);
+  EXPECT_EQ(changed[0].first, 1u);
+  EXPECT_FALSE(changed[0].second.checked);
+  EXPECT_FALSE(changed[0].second.enabled);
+  EXPECT_FALSE(o[1].chosen);
+  EXPECT_FALSE(o[2].chosen);
+  EXPECT_TRUE(o[3].chosen);  // independent
+  changed = optionrules::choose(o, 0, true);
+  ASSERT_EQ(changed.size(), 2u);
+  EXPECT_TRUE(changed[1].second.enabled);
+  EXPECT_TRUE(o[1].chosen && o[2].chosen);
+  // A dependant unchecked alone touches nobody.
+  EXPECT_TRUE(optionrules::choose(o, 1, false).empty());
+  EXPECT_FALSE(o[1].chosen);
+  EXPECT_TRUE(optionrules::choose(o, 9, false).empty());
+}
+
+TEST(OptionRules, EmptyNamesLinkNothing) {
+  std::vector<PinstallOption> o(2);
+  o[1].dependsOn = L"";
+  EXPECT_TRUE(optionrules::choose(o, 0, false).empty());
+  EXPECT_TRUE(o[1].chosen);
+}
+
+TEST(OptionRules, FullInstallChoosesEverythingAgain) {
+  auto o = offerOptions();
+  optionrules::choose(o, 0, false);
+  o[3].chosen = false;
+  optionrules::applyFullInstall(o, false);
+  EXPECT_FALSE(o[3].chosen);
+  optionrules::applyFullInstall(o, true);
+  for (const auto& option : o) EXPECT_TRUE(option.chosen);
+}

@@ -5,6 +5,9 @@
 //   done       the main page when the install is done
 //   settings   the settings page (extended install)
 //   licence    the licence window over the main page
+//   partner    the generic partner page
+//   partnerImg the partner page with a picture (the poster) and links
+//   yandex     the fixed page of the partner group "yandex"
 //   fail       the installation failure dialog
 //   java       the Java error dialog
 // The user language is the system's, as in the installer.
@@ -21,7 +24,9 @@
 #include "context/win32/VexaInstallContext.h"
 #include "scenario/IInstallScenario.h"
 #include "scenario/InstallScenarioListener.h"
+#include "pinstall/Pinstall.h"
 #include "ui/win32/Dialogs.h"
+#include "ui/win32/PartnerPages.h"
 #include "ui/win32/UiResources.h"
 #include "ui/win32/VexaWizard.h"
 #include "ui/win32/WizardRoad.h"
@@ -76,9 +81,73 @@ struct Look {
   std::wstring what;
 };
 
+class QuietHost : public PinstallHost {
+ public:
+  int installMode() override { return 0; }
+  Params statisticsParams() override { return {}; }
+  std::wstring createTempFolder() override { return L""; }
+  std::wstring download(const std::wstring&, const std::wstring&) override { return L""; }
+  int runAndWait(const std::wstring&) override { return -1; }
+  void writeDate(const std::wstring&, const wchar_t*, const std::wstring&) override {}
+  void deleteFolder(const std::wstring&) override {}
+  void sendFinishEvent(const UrlParamAppender&) override {}
+};
+
+constexpr UINT kShowLastPage = WM_APP + 50;
+
+// Moves to the last page once the partner page has joined the list.
+class LastPageHandler : public WidgetCommandHandler {
+ public:
+  explicit LastPageHandler(VexaInstallerWizard* wizard) : wizard_(wizard) {}
+  bool onUserMessage(UINT message, WPARAM, LPARAM) override {
+    if (message != kShowLastPage) return false;
+    while (wizard_->flow().following()) wizard_->next();
+    return true;
+  }
+
+ private:
+  VexaInstallerWizard* wizard_;
+};
+
+// A partner offer like the ones the server sends, in the user's language.
+std::vector<PinstallGroup>* sampleGroups(const std::wstring& kind, bool russian) {
+  static QuietHost host;
+  PinstallInfo info;
+  info.id = L"sample";
+  info.title = russian ? L"Рекомендуемые программы" : L"Recommended software";
+  PinstallOption main, home, bar;
+  main.name = L"main";
+  main.label = russian ? L"Установить браузер партнёра" : L"Install the partner's browser";
+  home.name = L"home";
+  home.dependsOn = L"main";
+  home.label = russian ? L"Сделать его стартовой страницей" : L"Make it the home page";
+  bar.name = L"bar";
+  bar.label = russian ? L"Добавить панель партнёра в браузеры" : L"Add the partner's toolbar to the browsers";
+  info.options = {main, home, bar};
+  if (kind == L"partnerImg") {
+    wchar_t url[512] = {};
+    GetEnvironmentVariableW(L"VEXA_PREVIEW_IMAGE", url, 512);
+    info.imageUrl = url[0] ? url : L"http://127.0.0.1:8731/pictures/partner.png";
+    info.links = {{L"http://127.0.0.1/terms", russian ? L"Условия партнёра" : L"Partner terms"}};
+  }
+  auto* offer = new Pinstall(info, nullptr, &host);
+  auto* groups = new std::vector<PinstallGroup>(1);
+  (*groups)[0].name = kind == L"yandex" ? L"yandex" : L"sample";
+  (*groups)[0].pinstalls = {offer};
+  return groups;
+}
+
 void arrange(VexaInstallerWizard& wizard, void* data) {
   const std::wstring& what = static_cast<Look*>(data)->what;
   auto* main = dynamic_cast<WebMainPage*>(wizard.mainPage());
+  if (what == L"partner" || what == L"partnerImg" || what == L"yandex") {
+    bool russian = wizard.resources()->strings() && wizard.resources()->strings()->languageId() == 0x0419;
+    HWND window = wizard.window()->handle();
+    // Posted as the offer container posts it; shown once it has arrived.
+    wizard.resources()->handlers().push_back(new LastPageHandler(&wizard));
+    PostMessageW(window, kCreatePartnerPageMessage, 0, reinterpret_cast<LPARAM>(sampleGroups(what, russian)));
+    PostMessageW(window, kShowLastPage, 0, 0);
+  }
   if (what == L"settings" && main) {
     SendMessageW(main->mode()->extendedButton(), BM_CLICK, 0, 0);
     wizard.next();

@@ -4,8 +4,10 @@
 #include <commctrl.h>
 
 #include "context/win32/InstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 #include "scenario/IInstallScenario.h"
 #include "ui/win32/LicenseWindow.h"
+#include "ui/win32/PartnerPages.h"
 #include "ui/win32/VexaWizard.h"
 
 namespace ui {
@@ -23,6 +25,9 @@ int runWizard(InstallContext& context, const StringTable& strings, IInstallScena
   auto* header = new SimpleWizardHeader(&context, resources);
   auto* licence = new LicenseResourceProviderImpl(&strings);
   auto* wizard = new VexaInstallerWizard(header, resources, &context, &scenario, licence);
+  // One wizard per process: its partner page creator is the only handler.
+  resources->handlers().clear();
+  resources->handlers().push_back(new PartnerPageCreator(wizard, &context));
 
   const int x = GetSystemMetrics(SM_CXFULLSCREEN) / 2 - 250;
   const int y = GetSystemMetrics(SM_CYFULLSCREEN) / 2 - 223;
@@ -30,6 +35,7 @@ int runWizard(InstallContext& context, const StringTable& strings, IInstallScena
   wizard->init(window, nullptr);
   if (built) built(*wizard, data);
   scenario.setListener(wizard);
+  setOffersWindow(context.offers(), window->handle());
   scenario.start();
   return window->runMessageLoop();
 }

@@ -1,0 +1,220 @@
+// Partner pages in the real wizard window: the offer container's message
+// arrives, the right page joins the list, its boxes follow the rules and
+// showing it records the offer's date.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "FakeScenario.h"
+#include "TestHttpServer.h"
+#include "WizardDriver.h"
+#include "WizardUnderTest.h"
+#include "app/win32/Resources.h"
+#include "pinstall/Pinstall.h"
+
+namespace {
+
+class RecordingHost : public PinstallHost {
+ public:
+  int installMode() override { return 0; }
+  Params statisticsParams() override { return {}; }
+  std::wstring createTempFolder() override { return L""; }
+  std::wstring download(const std::wstring&, const std::wstring&) override { return L""; }
+  int runAndWait(const std::wstring&) override { return -1; }
+  void writeDate(const std::wstring& id, const wchar_t* valueName, const std::wstring&) override {
+    std::lock_guard<std::mutex> hold(lock);
+    dates.push_back(id + L":" + valueName);
+  }
+  void deleteFolder(const std::wstring&) override {}
+  void sendFinishEvent(const UrlParamAppender&) override {}
+  std::vector<std::wstring> written() {
+    std::lock_guard<std::mutex> hold(lock);
+    return dates;
+  }
+  std::mutex lock;
+  std::vector<std::wstring> dates;
+};
+
+PinstallInfo offerInfo(const wchar_t* id, const wchar_t* title) {
+  PinstallInfo info;
+  info.id = id;
+  info.title = title;
+  PinstallOption browser, homepage, bar;
+  browser.name = L"browser";
+  browser.label = L"Install the partner browser";
+  homepage.name = L"homepage";
+  homepage.label = L"Make it the home page";
+  homepage.dependsOn = L"browser";
+  bar.name = L"bar";
+  bar.label = L"Add the partner bar";
+  info.options = {browser, homepage, bar};
+  return info;
+}
+
+// The check box beside a label: same panel, three pixels higher.
+HWND boxOf(HWND window, HWND label) {
+  driver::Control l = driver::describe(window, label);
+  for (const auto& c : driver::controls(window))
+    if (c.className == L"Button" && c.text.empty() && GetParent(c.hwnd) == GetParent(label) &&
+        c.rect.top == l.rect.top - 3)
+      return c.hwnd;
+  return nullptr;
+}
+
+void offer(WizardUnderTest& w, std::vector<PinstallGroup>& groups) {
+  PostMessageW(w.window, WM_USER + 1, 0, reinterpret_cast<LPARAM>(&groups));
+}
+
+}  // namespace
+
+TEST(PartnerPages, GenericPageFullOrCustomAndDependsOn) {
+  WizardUnderTest w(noBody);
+  ASSERT_NE(w.window, nullptr);
+  RecordingHost host;
+  Pinstall first(offerInfo(L"partnerA", L"Recommended by Vexa"), nullptr, &host);
+  std::vector<PinstallGroup> groups(1);
+  groups[0].name = L"partnerA";
+  groups[0].pinstalls = {&first};
+  offer(w, groups);
+  HWND next = w.control(L"Finish", L"Button");
+  ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
+  EXPECT_TRUE(host.written().empty());
+  ASSERT_TRUE(driver::click(next));
+  ASSERT_TRUE(w.waitText(L"Full Install (recommended)"));
+  EXPECT_EQ(w.context->lastPage, L"partner");
+  EXPECT_EQ(host.written(), std::vector<std::wstring>{L"partnerA:offerDate"});
+  EXPECT_TRUE(w.waitText(L"Establishing the proposed software you help Vexa remain free"));
+  EXPECT_TRUE(w.waitText(L"Recommended by Vexa"));
+  EXPECT_EQ(driver::textOf(next), L"Finish");
+
+  HWND full = w.control(L"Full Install (recommended)");
+  HWND custom = w.control(L"Configuring");
+  HWND browser = boxOf(w.window, w.control(L"Install the partner browser"));
+  HWND homepage = boxOf(w.window, w.control(L"Make it the home page"));
+  HWND bar = boxOf(w.window, w.control(L"Add the partner bar"));
+  ASSERT_TRUE(browser && homepage && bar);
+  EXPECT_EQ(w.describe(full).checked, BST_CHECKED);
+  for (HWND b : {browser, homepage, bar}) {
+    EXPECT_EQ(w.describe(b).checked, BST_CHECKED);
+    EXPECT_FALSE(IsWindowEnabled(b));
+  }
+  EXPECT_TRUE(w.hasControl(L"Button", 20 + 10, 100 + 55, 25, 25)) << "first box";
+
+  ASSERT_TRUE(driver::click(custom));
+  for (HWND b : {browser, homepage, bar}) EXPECT_TRUE(IsWindowEnabled(b));
+  ASSERT_TRUE(driver::click(browser));  // off: its dependant follows
+  EXPECT_FALSE(first.info().options[0].chosen);
+  EXPECT_FALSE(first.info().options[1].chosen);
+  EXPECT_EQ(w.describe(homepage).checked, BST_UNCHECKED);
+  EXPECT_FALSE(IsWindowEnabled(homepage));
+  EXPECT_TRUE(first.info().options[2].chosen);
+  ASSERT_TRUE(driver::click(bar));
+  EXPECT_FALSE(first.info().options[2].chosen);
+  ASSERT_TRUE(driver::click(browser));  // on again: dependant back
+  EXPECT_TRUE(first.info().options[1].chosen);
+  EXPECT_TRUE(IsWindowEnabled(homepage));
+  ASSERT_TRUE(driver::click(bar));
+  ASSERT_TRUE(driver::click(bar));
+  EXPECT_FALSE(first.info().options[2].chosen);
+  // Back to full: everything chosen again and locked.
+  ASSERT_TRUE(driver::click(full));
+  for (const auto& o : first.info().options) EXPECT_TRUE(o.chosen);
+  EXPECT_EQ(w.describe(bar).checked, BST_CHECKED);
+  EXPECT_FALSE(IsWindowEnabled(bar));
+
+  // Leaving and coming back: the main page's header returns.
+  ASSERT_TRUE(driver::click(w.control(L"< Back")));
+  EXPECT_TRUE(w.waitText(L"Installing Vexa"));
+  // A second notice never adds a second page.
+  offer(w, groups);
+  Sleep(300);
+  ASSERT_TRUE(driver::click(next));
+  ASSERT_TRUE(w.waitText(L"Full Install (recommended)"));
+  EXPECT_EQ(driver::textOf(next), L"Finish");
+}
+
+TEST(PartnerPages, PageWithPictureShowsItsLinksInsteadOfTheInformationLink) {
+  testserver::TestHttpServer server;
+  const void* poster = nullptr;
+  size_t size = 0;
+  ASSERT_TRUE(resources::load(135, L"img", poster, size));
+  testserver::Resource png;
+  png.body.assign(static_cast<const char*>(poster), size);
+  server.add("/offer.png", png);
+
+  WizardUnderTest w(noBody);
+  ASSERT_NE(w.window, nullptr);
+  RecordingHost host;
+  PinstallInfo info = offerInfo(L"partnerB", L"");
+  info.imageUrl = server.wideUrl("/offer.png");
+  info.links = {{L"http://127.0.0.1:1/terms", L"Partner terms"}, {L"http://127.0.0.1:1/privacy", L"Privacy"}};
+  Pinstall first(info, nullptr, &host);
+  std::vector<PinstallGroup> groups(1);
+  groups[0].name = L"partnerB";
+  groups[0].pinstalls = {&first};
+  offer(w, groups);
+  HWND next = w.control(L"Finish", L"Button");
+  ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
+  HWND information = w.control(L"Information", L"myLinkLabelClass");
+  HWND terms = w.control(L"Partner terms", L"myLinkLabelClass");
+  ASSERT_NE(terms, nullptr);
+  EXPECT_EQ(GetParent(terms), w.window) << "links belong to the wizard window";
+  EXPECT_FALSE(IsWindowVisible(terms));
+  EXPECT_TRUE(IsWindowVisible(information));
+
+  ASSERT_TRUE(driver::click(next));
+  EXPECT_TRUE(driver::waitUntil([&] { return IsWindowVisible(terms) != FALSE; }, 5000));
+  EXPECT_EQ(w.context->lastPage, L"partnerImg");
+  EXPECT_FALSE(IsWindowVisible(information));
+  SIZE c = driver::clientSize(w.window);
+  EXPECT_TRUE(w.hasControl(L"myLinkLabelClass", 20, c.cy - 45, 200, 20));
+  EXPECT_TRUE(w.hasControl(L"myLinkLabelClass", 20, c.cy - 45 + 17, 200, 20));
+  // Options stand at the bottom; the picture arrives and keeps its size
+  // (it fits), moved to the corner.
+  EXPECT_TRUE(driver::waitUntil([&] { return w.hasControl(L"Static", 20, 100, 173, 241); }, 10000));
+  EXPECT_EQ(host.written(), std::vector<std::wstring>{L"partnerB:offerDate"});
+
+  ASSERT_TRUE(driver::click(w.control(L"< Back")));
+  EXPECT_TRUE(driver::waitUntil([&] { return IsWindowVisible(information) != FALSE; }, 5000));
+  EXPECT_FALSE(IsWindowVisible(terms));
+}
+
+TEST(PartnerPages, YandexGroupGetsItsOwnPageEvenWithAPicture) {
+  WizardUnderTest w(noBody);
+  ASSERT_NE(w.window, nullptr);
+  RecordingHost host;
+  PinstallInfo info = offerInfo(L"ya", L"ignored title");
+  info.imageUrl = L"http://127.0.0.1:1/none.png";
+  Pinstall first(info, nullptr, &host);
+  std::vector<PinstallGroup> groups(2);
+  groups[0].name = L"yandex";
+  groups[0].pinstalls = {&first};
+  groups[1].name = L"other";
+  offer(w, groups);
+  HWND next = w.control(L"Finish", L"Button");
+  ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
+  ASSERT_TRUE(driver::click(next));
+  ASSERT_TRUE(w.waitText(L"Vexa рекомендует установить программы и настройки Яндекса:"));
+  EXPECT_TRUE(w.waitText(L"Программы Яндекса"));
+  EXPECT_TRUE(w.waitText(L"Устанавливая программы Яндекса, вы помогаете Vexa"));
+  EXPECT_EQ(host.written(), std::vector<std::wstring>{L"ya:offerDate"});
+  HWND browserLabel = w.control(L"Install the partner browser");
+  ASSERT_NE(browserLabel, nullptr);
+  EXPECT_EQ(w.describe(browserLabel).rect.left, 20 + 28);
+  EXPECT_EQ(w.describe(browserLabel).rect.top, 100 + 64);
+  EXPECT_TRUE(w.hasControl(L"Button", 20 + 10, 100 + 60, 17, 25));
+  // No "dependsOn" here: only the box's own option changes.
+  HWND box = nullptr;
+  for (const auto& c : driver::controls(w.window))
+    if (c.className == L"Button" && c.rect.left == 30 && c.rect.top == 160) box = c.hwnd;
+  ASSERT_NE(box, nullptr);
+  ASSERT_TRUE(driver::click(box));
+  EXPECT_FALSE(first.info().options[0].chosen);
+  EXPECT_TRUE(first.info().options[1].chosen);
+  ASSERT_TRUE(driver::click(w.control(L"< Back")));
+  EXPECT_TRUE(w.waitText(L"Installing Vexa"));
+}
