@@ -2,11 +2,13 @@
 
 #include <chrono>
 #include <ctime>
+#include <set>
 
 const std::vector<std::string>& EventStore::parameterColumns() {
   static const std::vector<std::string> columns{"mode", "installId", "i_user_id", "s_user_id", "pid",
                                                 "cid",  "sid",       "version",   "os",        "installKey",
-                                                "errors", "trace"};
+                                                "errors", "trace", "mode_ext", "pinstall", "campaign_id",
+                                                "presult", "pexitcode"};
   return columns;
 }
 
@@ -39,7 +41,8 @@ bool EventStore::open(const std::string& path) {
                        "client TEXT NOT NULL";
   for (const auto& c : parameterColumns()) create += ", \"" + c + "\" TEXT NOT NULL DEFAULT ''";
   create += ", params TEXT NOT NULL)";
-  if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(create.c_str())) {
+  if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(create.c_str()) ||
+      !addMissingColumns()) {
     return false;
   }
   std::string insert = "INSERT INTO events(received, client";
@@ -52,6 +55,25 @@ bool EventStore::open(const std::string& path) {
   if (sqlite3_prepare_v2(db_, insert.c_str(), -1, &insert_, nullptr) != SQLITE_OK) {
     error_ = sqlite3_errmsg(db_);
     return false;
+  }
+  return true;
+}
+
+// A database made before a column was added keeps its rows; the new column
+// reads as empty for them.
+bool EventStore::addMissingColumns() {
+  std::set<std::string> present;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, "PRAGMA table_info(events)", -1, &stmt, nullptr) != SQLITE_OK) {
+    error_ = sqlite3_errmsg(db_);
+    return false;
+  }
+  while (sqlite3_step(stmt) == SQLITE_ROW) present.insert(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
+  sqlite3_finalize(stmt);
+  for (const auto& c : parameterColumns()) {
+    if (present.count(c)) continue;
+    std::string alter = "ALTER TABLE events ADD COLUMN \"" + c + "\" TEXT NOT NULL DEFAULT ''";
+    if (!exec(alter.c_str())) return false;
   }
   return true;
 }

@@ -46,6 +46,7 @@ class EventStore {
 
  private:
   bool exec(const char* sql);
+  bool addMissingColumns();
 
   std::mutex lock_;
   sqlite3* db_ = nullptr;

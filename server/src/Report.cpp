@@ -116,7 +116,7 @@ std::string FunnelReport::text() const {
   return out.str();
 }
 
-std::string FunnelReport::html() const {
+std::string FunnelReport::html(const std::string& extraSections) const {
   FunnelRow total;
   for (const auto& r : byDay) {
     total.starts += r.starts;
@@ -153,6 +153,6 @@ std::string FunnelReport::html() const {
   for (const auto& [token, n] : topErrors) {
     out << "<tr><td>" << n << "</td><td style=\"text-align:left\">" << escapeHtml(token) << "</td></tr>\n";
   }
-  out << "</table>\n</body></html>\n";
+  out << "</table>\n" << extraSections << "</body></html>\n";
   return out.str();
 }

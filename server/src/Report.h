@@ -22,7 +22,8 @@ struct FunnelReport {
 
   static FunnelReport compute(EventStore& store, size_t maxErrors = 10);
   std::string text() const;
-  std::string html() const;
+  // extraSections go at the end of the page body.
+  std::string html(const std::string& extraSections = std::string()) const;
 };
 
 // The ";"-terminated tokens of an error text; an unterminated tail counts too.

@@ -1,7 +1,7 @@
 // vexa-server: the companion server of the installer for development, tests
 // and demos.
 //   vexa-server --root <content folder> --db <file.sqlite> [--listen host:port] [--config <answers.json>]
-//               [--threads <n>]
+//               [--threads <n>] [--report-token <secret>]
 //   vexa-server report --db <file.sqlite>
 #include <signal.h>
 
@@ -13,6 +13,7 @@
 
 #include "ContentStore.h"
 #include "EventStore.h"
+#include "PartnerReport.h"
 #include "Report.h"
 #include "StartAnswer.h"
 #include "VexaServer.h"
@@ -21,7 +22,8 @@ namespace {
 
 int usage() {
   std::cerr << "usage: vexa-server --root <folder> --db <file> [--listen 127.0.0.1:8731] [--config <file>]\n"
-               "                   [--threads <n>]\n"
+               "                   [--threads <n>] [--rate <bytes per second per transfer>]\n"
+               "                   [--report-token <secret>]\n"
                "       vexa-server report --db <file>\n";
   return 2;
 }
@@ -42,7 +44,7 @@ int runReport(std::map<std::string, std::string>& options) {
     std::cerr << "vexa-server: " << options["--db"] << ": " << store.error() << "\n";
     return 1;
   }
-  std::cout << FunnelReport::compute(store).text();
+  std::cout << FunnelReport::compute(store).text() << PartnerReport::compute(store).text();
   return 0;
 }
 
@@ -59,6 +61,17 @@ bool readSettings(std::map<std::string, std::string>& options, ServerSettings& s
   if (options.count("--threads") && !readCount(options["--threads"], 1, 4096, settings.threads)) {
     std::cerr << "vexa-server: --threads wants a number from 1 to 4096\n";
     return false;
+  }
+  if (options.count("--rate") && !readCount(options["--rate"], 1, 999999999, settings.rateBytesPerSecond)) {
+    std::cerr << "vexa-server: --rate wants bytes per second, from 1 to 999999999\n";
+    return false;
+  }
+  if (options.count("--report-token")) {
+    settings.reportToken = options["--report-token"];
+    if (settings.reportToken.size() < 16) {
+      std::cerr << "vexa-server: --report-token wants at least 16 characters\n";
+      return false;
+    }
   }
   return true;
 }
@@ -105,7 +118,8 @@ int runServer(std::map<std::string, std::string>& options) {
     return 1;
   }
   std::cout << "vexa-server: listening on " << host << ":" << bound << ", root " << options["--root"] << ", "
-            << settings.threads << " workers" << std::endl;
+            << settings.threads << " workers, /report "
+            << (settings.reportToken.empty() ? "for this machine only" : "with its token") << std::endl;
   std::thread serving([&server] { server.run(); });
   int signal = 0;
   sigwait(&stopSignals, &signal);

@@ -4,7 +4,21 @@
 
 namespace {
 constexpr size_t kAnsiBufferBytes = 262144;
-}
+
+// Callers write a failure line and then its last-error line; the log's own
+// file calls (an existing file opened with OPEN_ALWAYS sets 183) must not
+// stand in for the caller's error in between.
+class KeepLastError {
+ public:
+  KeepLastError() : code_(logfile::lastErrorCode()) {}
+  ~KeepLastError() { logfile::setLastErrorCode(code_); }
+  KeepLastError(const KeepLastError&) = delete;
+  KeepLastError& operator=(const KeepLastError&) = delete;
+
+ private:
+  int code_;
+};
+}  // namespace
 
 Log::Log(const wchar_t* fileName) : path_(logfile::tempFolder() + (fileName ? fileName : L"")) {}
 
@@ -32,6 +46,7 @@ std::wstring Log::formatLine(const Stamp& s, const wchar_t* level, const wchar_t
 
 const wchar_t* Log::write(const wchar_t* level, const wchar_t* message) {
   if (!message) return message;
+  KeepLastError keep;
   std::lock_guard<std::mutex> guard(lock_);
   std::wstring line = formatLine(logfile::utcNow(), level, tag_.c_str(), message);
   logfile::append(path_, logfile::toAnsi(line, kAnsiBufferBytes));
@@ -39,6 +54,7 @@ const wchar_t* Log::write(const wchar_t* level, const wchar_t* message) {
 }
 
 void Log::writeLastError() {
+  KeepLastError keep;
   int code = logfile::lastErrorCode();
   std::wstring text = L"LastErrorCode #" + std::to_wstring(code);
   std::wstring systemText = logfile::systemErrorText(code);

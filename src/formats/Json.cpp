@@ -50,14 +50,22 @@ float narrowToFloat(double v) {
   return static_cast<float>(v);
 }
 
+// True when the quote at v[i] is escaped: only an odd run of backslashes
+// right before it escapes it, so "C:\\" still ends at its last quote.
+bool quoteEscaped(View v, size_t i) {
+  size_t run = 0;
+  while (run < i && v[i - 1 - run] == L'\\') ++run;
+  return run % 2 == 1;
+}
+
 // Matching bracket for the one at v[0], counting only this bracket kind.
-// Quotes toggle "inside a string" unless a backslash sits right before them.
+// Brackets inside strings do not count.
 size_t findMatching(View v, wchar_t open, wchar_t close) {
   int count = 1;
   bool inString = false;
   for (size_t i = 1; i < v.size(); ++i) {
     wchar_t c = v[i];
-    if (c == L'"' && v[i - 1] != L'\\') {
+    if (c == L'"' && !quoteEscaped(v, i)) {
       inString = !inString;
     } else if (!inString) {
       if (c == open) {
@@ -85,7 +93,7 @@ size_t findStringEnd(View v) {
 
 size_t findUnescapedQuote(View v, size_t from) {
   for (size_t i = from; i < v.size(); ++i) {
-    if (v[i] == L'"' && (i == 0 || v[i - 1] != L'\\')) return i;
+    if (v[i] == L'"' && !quoteEscaped(v, i)) return i;
   }
   return kNone;
 }
@@ -175,14 +183,17 @@ JsonValue readArray(View text, int depth) {
   if (!text.empty() && text.front() == L'[' && text.back() == L']') text = text.substr(1, text.size() - 2);
 
   JsonValue result = JsonValue::fromArray({});
-  // The element buffer is always text[0, i): it restarts wherever a value ends.
+  // The element buffer is always text[0, i): it restarts wherever a value
+  // ends. Whether it holds anything but blanks is kept as it grows, since
+  // re-trimming it at every quote made long answers quadratic.
   size_t i = 0;
+  bool bufferBlank = true;
   while (i < text.size()) {
     wchar_t c = text[i];
     bool error = false;
     // A string element is read whole from its opening quote, so a ",", "]",
     // "{" or "[" inside it is text, not structure.
-    bool stringStart = c == L'"' && trimBoth(text.substr(0, i)).empty();
+    bool stringStart = c == L'"' && bufferBlank;
     if (c == L'{' || c == L'[' || stringStart) {
       View rest = text.substr(i);
       JsonValue value = readValue(rest, error, depth + 1);
@@ -190,6 +201,7 @@ JsonValue readArray(View text, int depth) {
       if (!value.isNull()) result.append(std::move(value));
       text = rest;
       i = 0;
+      bufferBlank = true;
       continue;
     }
     bool separator = c == L',' || c == L']';
@@ -202,8 +214,10 @@ JsonValue readArray(View text, int depth) {
       if (!separator) break;
       text.remove_prefix(i + 1);
       i = 0;
+      bufferBlank = true;
       continue;
     }
+    if (!isSpace(c)) bufferBlank = false;
     ++i;
   }
   return result;

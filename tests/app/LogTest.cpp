@@ -9,6 +9,12 @@
 #include "app/Text.h"
 #include "TestFiles.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <cerrno>
+#endif
+
 TEST(Log, StampIsUtcUnpadded) {
   Log::Stamp stamp{2020, 10, 1, 9, 5, 7, 42};
   EXPECT_EQ(Log::formatLine(stamp, L"INFO", L"DEF", L"---START---"),
@@ -43,4 +49,50 @@ TEST(Log, LastErrorLineCarriesCode) {
   Log log = Log::atPath(path);
   log.writeLastError();
   EXPECT_NE(testfiles::readFile(path).find("ERROR : [DEF] : LastErrorCode #"), std::string::npos);
+}
+
+namespace {
+
+// Fails to open a file in a folder that does not exist, the way a caller's
+// failing step leaves the thread's last error behind.
+void failOpeningIn(const std::wstring& folder) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW((folder + L"\\missing\\x.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_EQ(h, INVALID_HANDLE_VALUE);
+#else
+  FILE* f = std::fopen(testfiles::narrow(folder + L"/missing/x.txt").c_str(), "wb");
+  ASSERT_EQ(f, nullptr);
+#endif
+}
+
+}  // namespace
+
+// The failure line between the failing call and the last-error line opens
+// the (existing) log file itself; that must not become the reported error.
+TEST(Log, LastErrorLineNamesTheCallersErrorNotTheLogsOwn) {
+  testfiles::ScratchDir dir;
+  std::wstring path = dir.path() + L"/e.log";
+  Log log = Log::atPath(path);
+  log.info(L"the file exists from here on");
+
+  failOpeningIn(dir.path());
+  log.error(L"Can't create file");
+  log.writeLastError();
+  std::string content = testfiles::readFile(path);
+  bool named = content.find("LastErrorCode #2,") != std::string::npos ||
+               content.find("LastErrorCode #3,") != std::string::npos;
+  EXPECT_TRUE(named) << content;
+  EXPECT_EQ(content.find("LastErrorCode #183"), std::string::npos) << content;
+
+  // Writing the last-error line leaves the error for the next reader too.
+#ifdef _WIN32
+  SetLastError(ERROR_ACCESS_DENIED);
+  log.writeLastError();
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+#else
+  errno = EACCES;
+  log.writeLastError();
+  EXPECT_EQ(errno, EACCES);
+#endif
 }

@@ -48,6 +48,21 @@ TEST(Files, UniqueNamesAndFolderTrees) {
   EXPECT_EQ(files::newGuidText().size(), 36u);
 }
 
+// Linux refuses folders in sysfs even to root, so Wine reports access
+// denied there while the look-up afterwards finds nothing (error 2).
+TEST(Files, FailedFolderCreationKeepsItsOwnError) {
+  const std::wstring refused = L"Z:\\sys\\vexa_tests_refused";
+  SetLastError(0);
+  BOOL made = CreateDirectoryW(refused.c_str(), nullptr);
+  DWORD expected = GetLastError();
+  if (made) RemoveDirectoryW(refused.c_str());
+  if (made || expected == ERROR_FILE_NOT_FOUND) GTEST_SKIP() << "no folder here that refuses creation";
+
+  SetLastError(0);
+  EXPECT_FALSE(files::createFolderTree(refused));
+  EXPECT_EQ(GetLastError(), expected);
+}
+
 TEST(System, VersionTextAndDrives) {
   std::wstring v = sysinfo::osVersionText();
   EXPECT_EQ(std::count(v.begin(), v.end(), L'.'), 2);

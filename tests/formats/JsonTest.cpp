@@ -139,6 +139,38 @@ TEST(JsonStrings, UnterminatedStringEmptiesItsContainer) {
   EXPECT_TRUE(nested.asObject().empty());
 }
 
+// Windows paths end in a backslash; before, the quote after "\\" counted as
+// escaped and one such value emptied the whole answer.
+TEST(JsonStrings, StringsEndingInABackslashEndAtTheirQuote) {
+  JsonValue v = parseJson(LR"({"data":{"idState":1,"path":"C:\\Apps\\","list":["C:\\", "]", "b"],"after":"x"}})");
+  ASSERT_EQ(v.type(), JsonValue::kObject);
+  JsonValue& data = v.member(L"data");
+  EXPECT_EQ(data.member(L"idState").intValue(), 1);
+  EXPECT_EQ(data.member(L"path").asString(), L"C:\\Apps\\");
+  auto list = data.member(L"list").asArray();
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].asString(), L"C:\\");
+  EXPECT_EQ(list[1].asString(), L"]");
+  EXPECT_EQ(data.member(L"after").asString(), L"x");
+
+  // An answer nested as text carries the backslashes twice over.
+  v = parseJson(LR"({"installData":"{\"dir\":\"C:\\\\Apps\\\\\",\"tail\":\"t\"}","n":2})");
+  EXPECT_EQ(v.member(L"n").intValue(), 2);
+  JsonValue inner = parseJson(v.member(L"installData").asString());
+  EXPECT_EQ(inner.member(L"dir").asString(), L"C:\\Apps\\");
+  EXPECT_EQ(inner.member(L"tail").asString(), L"t");
+
+  // Keys stay raw, but their closing quote follows the same rule.
+  v = parseJson(LR"({"k\\":1,"b":2})");
+  EXPECT_EQ(v.asObject().size(), 2u);
+  EXPECT_EQ(v.member(L"k\\\\").intValue(), 1);
+  EXPECT_EQ(v.member(L"b").intValue(), 2);
+
+  // An odd run still escapes: backslash, then an escaped quote.
+  EXPECT_EQ(parseJson(LR"(["a\\\"b"])").asArray().at(0).asString(), L"a\\\"b");
+  EXPECT_EQ(parseJson(LR"({"s":["a\\\"]"]})").member(L"s").asArray().at(0).asString(), L"a\\\"]");
+}
+
 TEST(JsonArrays, NullsAreNeverStoredAndNestingIsRead) {
   EXPECT_EQ(parseJson(L"[1,null,2]").asArray().size(), 2u);
   EXPECT_TRUE(parseJson(L"[]").asArray().empty());
@@ -290,6 +322,20 @@ TEST(JsonHostile, HugeAndBrokenTextsReadQuickly) {
   std::wstring blanks = L"[" + repeat(L"{},", 20000) + repeat(L" ", kMegabyte) + L"]";
   EXPECT_LT(secondsToParse(blanks, &v), kGenerousSeconds);
   EXPECT_EQ(v.asArray().size(), 20000u);
+}
+
+// Quotes after a blank-led element used to re-trim the element at each one.
+TEST(JsonHostile, QuotesAfterLeadingBlanksReadInLinearTime) {
+  auto shape = [](size_t half) { return L"[" + repeat(L" ", half) + L"x" + repeat(L"\"", half) + L"]"; };
+  JsonValue v;
+  ASSERT_LT(secondsToParse(shape(40000), &v), 1.0);
+  EXPECT_EQ(v.type(), JsonValue::kArray);
+
+  const size_t kHalfMegabyte = 1 << 19;
+  EXPECT_LT(secondsToParse(shape(kHalfMegabyte), &v), 1.0);
+  std::wstring records = L"[" + repeat(L"  \"a\\\\\" ,", kHalfMegabyte / 8) + L"1]";
+  EXPECT_LT(secondsToParse(records, &v), 1.0);
+  EXPECT_EQ(v.asArray().size(), kHalfMegabyte / 8 + 1);
 }
 
 TEST(JsonHostile, EmbeddedNulsAreOrdinaryCharacters) {

@@ -15,6 +15,7 @@ std::string toAnsi(const std::wstring& line, size_t maxBytes);
 // appends the bytes and closes it. Failures are ignored.
 void append(const std::wstring& path, const std::string& bytes);
 int lastErrorCode();
+void setLastErrorCode(int code);
 // The system's message text for an error code (empty when it has none).
 std::wstring systemErrorText(int code);
 }  // namespace logfile

@@ -49,6 +49,8 @@ void append(const std::wstring& path, const std::string& bytes) {
 
 int lastErrorCode() { return errno; }
 
+void setLastErrorCode(int code) { errno = code; }
+
 std::wstring systemErrorText(int code) { return code ? text::utf8ToWide(std::strerror(code)) + L"\n" : L""; }
 
 }  // namespace logfile

@@ -55,6 +55,8 @@ void append(const std::wstring& path, const std::string& bytes) {
 
 int lastErrorCode() { return static_cast<int>(GetLastError()); }
 
+void setLastErrorCode(int code) { SetLastError(static_cast<DWORD>(code)); }
+
 std::wstring systemErrorText(int code) {
   wchar_t* buffer = nullptr;
   DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |

@@ -68,7 +68,14 @@ bool createFolderTree(const std::wstring& folder) {
     std::wstring parent = path.substr(0, pos);
     if (!(parent.size() == 2 && parent[1] == L':') && !isFolder(parent)) createFolderTree(parent);
   }
-  return CreateDirectoryW(path.c_str(), nullptr) || isFolder(path);
+  if (CreateDirectoryW(path.c_str(), nullptr)) return true;
+  // Another process may have made it meanwhile. If not, the caller's
+  // last-error line must name why the creation failed, not the look-up's
+  // "file not found".
+  DWORD createError = GetLastError();
+  if (isFolder(path)) return true;
+  SetLastError(createError);
+  return false;
 }
 
 void deleteFolderTree(const std::wstring& folder) {
