@@ -23,6 +23,19 @@ build_windows() {
   cmake --build "$ROOT/build/$tree" -j"$JOBS" "${targets[@]}"
 }
 
+# build_signed_setup <tree> <arch> <public key file>: VexaSetup.exe built in
+# build/<tree>-signed with the key that pack signatures must match. A tree of
+# its own, so the test trees keep installing unsigned packs as they always did.
+build_signed_setup() {
+  local tree="$1" arch="$2" key
+  key="$(tr -d '[:space:]' <"$3")"
+  mkdir -p "$ROOT/build"
+  cmake -S "$ROOT" -B "$ROOT/build/$tree-signed" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DVEXA_PACK_PUBLIC_KEY="$key" >"$ROOT/build/$tree-signed.configure.log" 2>&1 \
+    || { cat "$ROOT/build/$tree-signed.configure.log"; return 1; }
+  cmake --build "$ROOT/build/$tree-signed" -j"$JOBS" --target VexaSetup
+}
+
 # The shipped 32-bit programs. Where 32-bit programs cannot run, only these
 # are built in build/win32; the tests are built and run from build/win64.
 WIN32_PRODUCT_TARGETS=(VexaSetup ebztool vexaget)

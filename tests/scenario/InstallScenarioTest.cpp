@@ -23,6 +23,7 @@
 #include "context/win32/VexaInstallContext.h"
 #include "download/Timing.h"
 #include "scenario/EbzWriter.h"
+#include "scenario/PackSignature.h"
 #include "scenario/win32/InstallFinishing.h"
 #include "scenario/win32/JavaRuntime.h"
 #include "scenario/win32/SilentScenarioListener.h"
@@ -211,6 +212,112 @@ TEST_F(InstallScenarioTest, AFullInstallUnpacksBothPacksAndLeavesNoneInTmp) {
   // Both downloads used four connections: the first answer and four ranges each.
   EXPECT_EQ(requestsFor("/Vexa.ebz"), 5u);
   EXPECT_EQ(requestsFor("/appdata.ebz"), 5u);
+  // Without a configured key nobody asks for signatures.
+  EXPECT_EQ(requestsFor("/Vexa.ebz.sig"), 0u);
+  EXPECT_EQ(requestsFor("/appdata.ebz.sig"), 0u);
+}
+
+// ---- Signed packs -----------------------------------------------------------
+
+namespace {
+
+struct Signer {
+  std::array<uint8_t, pack_signature::kPublicKeySize> publicKey{};
+  std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
+  Signer() { EXPECT_TRUE(pack_signature::makeKeyPair(publicKey, secretKey)); }
+  std::string publicHex() const { return pack_signature::toHex(publicKey.data(), publicKey.size()); }
+  std::string sign(const std::string& bytes) const {
+    std::array<uint8_t, pack_signature::kSignatureSize> signature{};
+    EXPECT_TRUE(pack_signature::sign(std::vector<uint8_t>(bytes.begin(), bytes.end()), secretKey, signature));
+    return std::string(signature.begin(), signature.end());
+  }
+};
+
+enum class Damage { None, PackByte, SignatureByte, NoSignature, OtherKey };
+
+}  // namespace
+
+class SignedPackScenarioTest : public InstallScenarioTest {
+ protected:
+  // Serves both packs; the product pack and its signature suffer the damage.
+  void serveSignedPacks(Damage damage) {
+    std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(20000, 1)}, {"vreg.dll", "dll"}});
+    std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
+    std::string productSignature = (damage == Damage::OtherKey ? Signer() : signer).sign(product);
+    if (damage == Damage::PackByte) product[product.size() / 2] ^= 0x01;
+    if (damage == Damage::SignatureByte) productSignature[17] ^= 0x01;
+    server.add("/Vexa.ebz", {product});
+    server.add("/appdata.ebz", {appdata});
+    if (damage != Damage::NoSignature) server.add("/Vexa.ebz.sig", {productSignature});
+    server.add("/appdata.ebz.sig", {signer.sign(appdata)});
+  }
+  void runSigned(Damage damage) {
+    makeContext();
+    placePrivateRuntime();
+    serveSignedPacks(damage);
+    makeScenario().setPackVerifier(verifier);
+    ASSERT_TRUE(runToEnd()) << logText();
+  }
+  void expectRefusedProduct() {
+    EXPECT_FALSE(files::exists(install + L"\\Vexa.exe"));
+    EXPECT_FALSE(files::exists(install + L"\\Vexa.jar"));
+    EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
+    EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
+    EXPECT_NE(context->errors_.find(L"vexa8z_signature;"), std::wstring::npos) << context->errors_;
+    std::string text = logText();
+    EXPECT_NE(text.find("/Vexa.ebz refused: "), std::string::npos) << text;
+    EXPECT_EQ(text.find("UnEbz "), std::string::npos);
+    bool reported = false;
+    for (const auto& call : listener.calls()) reported |= call.rfind(L"error:pack:", 0) == 0;
+    EXPECT_TRUE(reported);
+    EXPECT_FALSE(finishing::completeInstall(*context));
+  }
+
+  Signer signer;
+  pack_signature::PackVerifier verifier{signer.publicHex()};
+};
+
+TEST_F(SignedPackScenarioTest, AGoodSignatureInstalls) {
+  runSigned(Damage::None);
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_TRUE(files::isFile(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
+  EXPECT_EQ(context->errors_.find(L"signature"), std::wstring::npos) << context->errors_;
+  EXPECT_EQ(requestsFor("/Vexa.ebz.sig"), 1u);
+  EXPECT_EQ(requestsFor("/appdata.ebz.sig"), 1u);
+}
+
+TEST_F(SignedPackScenarioTest, AFlippedPackByteIsRefused) {
+  runSigned(Damage::PackByte);
+  expectRefusedProduct();
+}
+
+TEST_F(SignedPackScenarioTest, AFlippedSignatureByteIsRefused) {
+  runSigned(Damage::SignatureByte);
+  expectRefusedProduct();
+}
+
+TEST_F(SignedPackScenarioTest, AMissingSignatureIsRefused) {
+  runSigned(Damage::NoSignature);
+  expectRefusedProduct();
+  EXPECT_NE(logText().find("no signature could be fetched"), std::string::npos);
+}
+
+TEST_F(SignedPackScenarioTest, ASignatureOfAnotherKeyIsRefused) {
+  runSigned(Damage::OtherKey);
+  expectRefusedProduct();
+}
+
+TEST_F(SignedPackScenarioTest, ARefusedAppdataPackLeavesTheProductInstalled) {
+  makeContext();
+  placePrivateRuntime();
+  serveSignedPacks(Damage::None);
+  server.add("/appdata.ebz.sig", {std::string(64, '\0')});
+  makeScenario().setPackVerifier(verifier);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
+  EXPECT_FALSE(files::exists(packFolder() + L"\\appdata.ebz"));
+  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_;
 }
 
 TEST_F(InstallScenarioTest, BothPackDownloadsFailingStillEndTheStagesAndFailTheInstall) {

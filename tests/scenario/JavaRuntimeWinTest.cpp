@@ -19,6 +19,7 @@
 #include "scenario/CommandSenderLocal.h"
 #include "scenario/EbzWriter.h"
 #include "scenario/JvmChooser.h"
+#include "scenario/PackSignature.h"
 #include "scenario/win32/JavaRuntime.h"
 #include "scenario/win32/UpgradeCleanup.h"
 
@@ -59,7 +60,10 @@ class RecordingHost : public JreInstallHost, public download::IDownloadListener 
     std::lock_guard<std::mutex> guard(lock);
     completed.push_back(name);
   }
-  void onFailed(const std::wstring&, int, const std::wstring&) override {}
+  void onFailed(const std::wstring& name, int, const std::wstring& message) override {
+    std::lock_guard<std::mutex> guard(lock);
+    failed.push_back(name + L"_" + message);
+  }
   void onError(const std::wstring&, int, const std::wstring&) override {}
 
   bool sawStage(int stage, int percent) {
@@ -72,6 +76,7 @@ class RecordingHost : public JreInstallHost, public download::IDownloadListener 
   std::mutex lock;
   std::vector<Stage> stages;
   std::vector<std::wstring> completed;
+  std::vector<std::wstring> failed;
   std::atomic<bool> cancelled{false};
   std::atomic<int> javaMissing{0};
 };
@@ -225,6 +230,40 @@ TEST_F(JavaRuntimeWinTest, FourConnectionDownloadFailsAndOneConnectionRetrySucce
   EXPECT_EQ(host.javaMissing, 0);
   EXPECT_TRUE(server_.requestsFor("/jre_packed.ebz").empty());
   EXPECT_NE(context_.stopwatch().trace().count(L"unpackJre"), 0u);
+}
+
+TEST_F(JavaRuntimeWinTest, SignedRuntimePacksInstallOnlyWithAMatchingSignature) {
+  std::array<uint8_t, pack_signature::kPublicKeySize> publicKey{};
+  std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
+  ASSERT_TRUE(pack_signature::makeKeyPair(publicKey, secretKey));
+  pack_signature::PackVerifier verifier(pack_signature::toHex(publicKey.data(), publicKey.size()));
+  jreSettings().verifier = &verifier;
+  jreSettings().attempts = 1;
+  serveJavaJson("{\"packedJreEbzUrl\":\"" + server_.url("/runtime/jre.ebz") + "\",\"minVersion\":\"1.8.0_251\"}");
+  const std::string pack = runtimePack();
+  std::array<uint8_t, pack_signature::kSignatureSize> signature{};
+  ASSERT_TRUE(pack_signature::sign(std::vector<uint8_t>(pack.begin(), pack.end()), secretKey, signature));
+  std::string signatureBytes(signature.begin(), signature.end());
+  server_.add("/runtime/jre.ebz", {pack});
+
+  // A flipped signature byte: nothing is unpacked, the attempt counts as failed.
+  signatureBytes[3] ^= 0x01;
+  server_.add("/runtime/jre.ebz.sig", {signatureBytes});
+  RecordingHost refused;
+  runThread(refused);
+  EXPECT_FALSE(files::exists(install_ + L"\\jre\\bin\\java.exe"));
+  EXPECT_EQ(count("---End download jre result=FAILED"), 1u);
+  EXPECT_EQ(count("/runtime/jre.ebz refused: "), 1u) << logText();
+  EXPECT_NE(context_.errors_.find(L"ebzDownloadFail;"), std::wstring::npos) << context_.errors_;
+  EXPECT_EQ(refused.failed, std::vector<std::wstring>{L"jreEbz_signature"});
+
+  signatureBytes[3] ^= 0x01;
+  server_.add("/runtime/jre.ebz.sig", {signatureBytes});
+  RecordingHost accepted;
+  runThread(accepted);
+  EXPECT_TRUE(files::isFile(install_ + L"\\jre\\bin\\client\\jvm.dll"));
+  EXPECT_EQ(count("---End download jre result=SUCCESS"), 1u);
+  EXPECT_TRUE(accepted.failed.empty());
 }
 
 TEST_F(JavaRuntimeWinTest, JavaJsonWithoutAddressLeavesTheDefaultPack) {

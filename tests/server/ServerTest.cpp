@@ -175,6 +175,21 @@ TEST_F(ServerTest, HeadAnswersHeadersWithoutBody) {
   EXPECT_TRUE(res->body.empty());
 }
 
+TEST_F(ServerTest, ServesDetachedSignaturesLikeAnyFile) {
+  // 64 raw bytes with NULs, high bytes and a CR LF: nothing may be translated.
+  std::string signature = randomBytes(60) + std::string("\0\xff\r\n", 4);
+  put(root_ + "/Vexa.ebz.sig", signature);
+  start();
+  auto res = get("/Vexa.ebz.sig");
+  ASSERT_TRUE(res) << "Error: " << httplib::to_string(res.error());
+  EXPECT_EQ(res->status, 200);
+  EXPECT_EQ(res->body, signature);
+  EXPECT_EQ(res->get_header_value("Content-Length"), "64");
+  auto missing = get("/appdata.ebz.sig");
+  ASSERT_TRUE(missing);
+  EXPECT_EQ(missing->status, 404);
+}
+
 TEST_F(ServerTest, SendsHexDigestOfWholeFile) {
   start();
   auto fox = get("/sub/fox.txt");

@@ -1,10 +1,18 @@
 // ebztool pack <folder> <out.ebz> [--key <10 ASCII characters>]
 // ebztool unpack <pack> <folder>
+// ebztool keygen <secret key file>
+// ebztool sign <pack> <secret key file>
 //
 // pack stores every file below the folder under its relative name ("/"
 // between folders) with a random key unless one is given. unpack runs the
 // installer's own unpack command and exits with its result ("0" success,
 // "1" damaged pack, "2" missing pack), which it also prints.
+//
+// keygen writes a new Ed25519 secret key (128 hex digits) to the file, its
+// public key (64 hex digits, the VEXA_PACK_PUBLIC_KEY build setting) to the
+// file + ".pub", and prints the public key. sign writes the pack's detached
+// signature (64 bytes) to <pack>.sig, where the installer fetches it.
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -15,6 +23,7 @@
 #include "scenario/CommandSenderLocal.h"
 #include "scenario/Commands.h"
 #include "scenario/EbzWriter.h"
+#include "scenario/PackSignature.h"
 
 namespace {
 
@@ -22,7 +31,9 @@ constexpr int kUsage = 64;
 
 int usage() {
   std::fputs("usage: ebztool pack <folder> <out.ebz> [--key <10 ASCII characters>]\n"
-             "       ebztool unpack <pack> <folder>\n",
+             "       ebztool unpack <pack> <folder>\n"
+             "       ebztool keygen <secret key file>\n"
+             "       ebztool sign <pack> <secret key file>\n",
              stderr);
   return kUsage;
 }
@@ -95,7 +106,74 @@ int unpack(const std::wstring& packPath, const std::wstring& folder) {
   }
 }
 
+bool readFile(const std::wstring& path, std::vector<uint8_t>& out) {
+  toolfs::File in = toolfs::open(path, "rb");
+  if (!in) return false;
+  std::vector<uint8_t> buffer(1 << 16);
+  for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), in.get())) > 0;) {
+    out.insert(out.end(), buffer.begin(), buffer.begin() + n);
+  }
+  return !std::ferror(in.get());
+}
+
+bool writeFile(const std::wstring& path, const void* data, size_t size) {
+  toolfs::File out = toolfs::open(path, "wb");
+  return out && std::fwrite(data, 1, size, out.get()) == size && std::fflush(out.get()) == 0;
+}
+
+int keygen(const std::wstring& secretPath) {
+  std::array<uint8_t, pack_signature::kPublicKeySize> publicKey{};
+  std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
+  if (!pack_signature::makeKeyPair(publicKey, secretKey)) {
+    std::fputs("ebztool: can't make a key pair\n", stderr);
+    return 1;
+  }
+  const std::string secretHex = pack_signature::toHex(secretKey.data(), secretKey.size()) + "\n";
+  const std::string publicHex = pack_signature::toHex(publicKey.data(), publicKey.size());
+  const std::string publicLine = publicHex + "\n";
+  if (!writeFile(secretPath, secretHex.data(), secretHex.size()) ||
+      !writeFile(secretPath + L".pub", publicLine.data(), publicLine.size())) {
+    std::fprintf(stderr, "ebztool: can't write %s\n", text::wideToUtf8(secretPath).c_str());
+    return 1;
+  }
+  std::printf("%s\n", publicHex.c_str());
+  return 0;
+}
+
+int sign(const std::wstring& packPath, const std::wstring& secretPath) {
+  std::vector<uint8_t> keyText;
+  std::vector<uint8_t> key;
+  if (!readFile(secretPath, keyText)) {
+    std::fprintf(stderr, "ebztool: can't read %s\n", text::wideToUtf8(secretPath).c_str());
+    return 1;
+  }
+  std::string hex(keyText.begin(), keyText.end());
+  while (!hex.empty() && (hex.back() == '\n' || hex.back() == '\r' || hex.back() == ' ')) hex.pop_back();
+  if (!pack_signature::fromHex(hex, key) || key.size() != pack_signature::kSecretKeySize) {
+    std::fputs("ebztool: the secret key file must hold 128 hex digits (ebztool keygen)\n", stderr);
+    return 1;
+  }
+  std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
+  std::copy(key.begin(), key.end(), secretKey.begin());
+  std::vector<uint8_t> pack;
+  if (!readFile(packPath, pack)) {
+    std::fprintf(stderr, "ebztool: can't read %s\n", text::wideToUtf8(packPath).c_str());
+    return 1;
+  }
+  std::array<uint8_t, pack_signature::kSignatureSize> signature{};
+  const std::wstring signaturePath = packPath + pack_signature::kSignatureSuffix;
+  if (!pack_signature::sign(pack, secretKey, signature) ||
+      !writeFile(signaturePath, signature.data(), signature.size())) {
+    std::fprintf(stderr, "ebztool: can't sign into %s\n", text::wideToUtf8(signaturePath).c_str());
+    return 1;
+  }
+  std::printf("signed %s\n", text::wideToUtf8(signaturePath).c_str());
+  return 0;
+}
+
 int run(const std::vector<std::wstring>& args) {
+  if (args.size() == 2 && args[0] == L"keygen") return keygen(args[1]);
+  if (args.size() == 3 && args[0] == L"sign") return sign(args[1], args[2]);
   if (args.size() >= 3 && args[0] == L"pack") {
     ebz::EbzWriter::Key key = ebz::randomKey();
     if (args.size() == 5 && args[3] == L"--key") {

@@ -10,6 +10,9 @@
 #include "download/Timing.h"
 
 class VexaInstallContext;
+namespace pack_signature {
+class PackVerifier;
+}
 namespace download {
 class IDownloadListener;
 }
@@ -50,5 +53,7 @@ struct JreSettings {
   uint32_t packMinValidSize = 0xA00000;
   int attempts = 3;
   download::Timing timing;
+  // Null: the verifier of the built-in key.
+  const pack_signature::PackVerifier* verifier = nullptr;
 };
 JreSettings& jreSettings();

@@ -5,7 +5,9 @@
 #include "app/win32/Files.h"
 #include "download/DownloadManager.h"
 #include "download/win32/HttpConnection.h"
+#include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
+#include "scenario/win32/PackSignatureCheck.h"
 #include "scenario/win32/JavaRuntime.h"
 
 JreSettings& jreSettings() {
@@ -53,6 +55,15 @@ std::wstring downloadRuntimePack(const std::wstring& url, download::IDownloadLis
     if (log) log->info(L"Retry download one thread");
     result = downloadOnce(url, path, 1, listener, log);
     if (log) log->info(L"End download one thread");
+  }
+  if (!result.empty()) {
+    const JreSettings& settings = jreSettings();
+    const pack_signature::PackVerifier& verifier =
+        settings.verifier ? *settings.verifier : pack_signature::builtInVerifier();
+    if (!acceptPackSignature(verifier, scenario_downloads::kRuntimePack, scenario_downloads::kRuntimeId, url, result,
+                             listener, log, settings.timing)) {
+      result.clear();
+    }
   }
   // The temporary file exists from the start; a failed download must not
   // leave it, or a partial pack, in the user's temporary folder.

@@ -14,7 +14,9 @@
 #include "pinstall/win32/PinstallContainer.h"
 #include "scenario/Command.h"
 #include "scenario/Commands.h"
+#include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
+#include "scenario/win32/PackSignatureCheck.h"
 #include "scenario/win32/UpgradeCleanup.h"
 
 namespace {
@@ -48,7 +50,10 @@ class TimerScope {
 }  // namespace
 
 VexaInstallScenario::VexaInstallScenario(VexaInstallContext& context, bool silent)
-    : AbstractInstallScenario(context.log()), VexaPackDownloadListsner(context.log()), context_(context) {
+    : AbstractInstallScenario(context.log()),
+      VexaPackDownloadListsner(context.log()),
+      context_(context),
+      verifier_(&pack_signature::builtInVerifier()) {
   if (!(silent && context.isInstalled())) stats::sendStartEvent(context);
   downloadTiming_.abort = std::make_shared<std::atomic<bool>>(false);
   if (silent) {
@@ -132,9 +137,20 @@ void VexaInstallScenario::doInstall() {
   if (log_) log_->info(downloaded ? L"Vexa packs are downloaded" : L"Vexa packs are FAILED");
   if (isCancelled()) return;
 
+  // A pack whose signature is refused is gone by now, as if its download had failed.
+  const bool productOk = productOutput->isOk() &&
+                         acceptPackSignature(*verifier_, scenario_downloads::kProductPack,
+                                             scenario_downloads::kPackId, packAddress(context_.vexa7zUrl, L"/Vexa.ebz"),
+                                             productPack, this, log_, downloadTiming_);
+  if (productOk && appdataOutput->isOk()) {
+    acceptPackSignature(*verifier_, scenario_downloads::kAppdataPack, scenario_downloads::kPackId,
+                        packAddress(context_.appdata7zUrl, L"/appdata.ebz"), appdataPack, this, log_,
+                        downloadTiming_);
+  }
+
   stageProgress(2, 1, 1.0f);
   removeUpdates(context_);
-  if (productOutput->isOk()) unpackPacks(context_, productPack, appdataPack);
+  if (productOk) unpackPacks(context_, productPack, appdataPack);
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
 

@@ -17,6 +17,9 @@
 #include "scenario/win32/JavaRuntime.h"
 
 class VexaInstallContext;
+namespace pack_signature {
+class PackVerifier;
+}
 namespace download {
 class DownloadManager;
 class FileDownloadOutput;
@@ -49,6 +52,8 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   void setJavaMissingHandler(std::function<void()> handler) { javaMissing_ = std::move(handler); }
   // Tests shorten the downloads' pauses; the abort flag is the scenario's own.
   void setDownloadTiming(const download::Timing& timing);
+  // Tests check packs against keys of their own; the built-in one otherwise.
+  void setPackVerifier(const pack_signature::PackVerifier& verifier) { verifier_ = &verifier; }
 
   // The pack's address: the install data's value, or the pack server's path
   // when that is empty.
@@ -83,4 +88,5 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   AlertHandler alert_;
   std::function<void()> javaMissing_;
   download::Timing downloadTiming_;
+  const pack_signature::PackVerifier* verifier_;
 };

@@ -1,0 +1,31 @@
+#include "scenario/win32/PackSignatureCheck.h"
+
+#include <windows.h>
+
+#include "app/Log.h"
+#include "download/DownloadListener.h"
+#include "download/DownloadManager.h"
+#include "download/win32/HttpConnection.h"
+#include "scenario/PackSignature.h"
+
+bool acceptPackSignature(const pack_signature::PackVerifier& verifier, const std::wstring& name, int id,
+                         const std::wstring& packUrl, const std::wstring& packPath,
+                         download::IDownloadListener* listener, Log* log, const download::Timing& timing) {
+  if (!verifier.enabled()) return true;
+  const std::wstring signatureUrl = packUrl + pack_signature::kSignatureSuffix;
+  // No listener: a missing signature is reported once, as the pack's refusal.
+  std::vector<unsigned char> signature =
+      download::downloadToBytes(download::winInetConnections(), nullptr, name + L"_sig", signatureUrl, log,
+                                kSignatureTimeoutMs, id, timing);
+  pack_signature::Verdict verdict = verifier.verifyFile(packPath, signature);
+  if (verdict.accepted) {
+    if (log) log->info(L"Signature of " + packUrl + L" verified");
+    return true;
+  }
+  if (log) log->error(L"Pack " + packUrl + L" refused: " + verdict.reason);
+  if (!DeleteFileW(packPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && log) {
+    log->error(L"Can't delete " + packPath);
+  }
+  if (listener) listener->onFailed(name, id, pack_signature::kRefusedToken);
+  return false;
+}
