@@ -59,6 +59,17 @@ TEST_F(EntryPoint, SecondInstallerExitsWithTen) {
   EXPECT_NE(log.find("ERROR : [DEF] : can't create mutex vexaFull"), std::string::npos) << log;
 }
 
+// A mutex name that cannot be had at all counts as another installer too.
+TEST_F(EntryPoint, MutexThatCannotBeCreatedAlsoExitsWithTen) {
+  HANDLE squatter = CreateEventW(nullptr, FALSE, FALSE, L"vexaFull");
+  ASSERT_NE(squatter, nullptr);
+  EXPECT_EQ(runSetup(L"/version"), 10);
+  CloseHandle(squatter);
+  std::string log = testfiles::readFile(logPath());
+  EXPECT_NE(log.find("ERROR : [DEF] : can't create mutex vexaFull"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Mutex is created vexaFull"), std::string::npos) << log;
+}
+
 TEST_F(EntryPoint, SecondInstanceByHandRunsTheInstallRoad) {
   // Without the product and with "/secondInstance" no elevated copy is
   // started: the install road is taken in this very process.
