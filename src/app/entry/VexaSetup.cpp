@@ -14,6 +14,7 @@
 #include "app/win32/CommandLine.h"
 #include "app/win32/Elevation.h"
 #include "app/win32/ModulePaths.h"
+#include "app/win32/ProcessEnd.h"
 #include "app/win32/Resources.h"
 #include "app/win32/SingleInstance.h"
 #include "app/win32/SystemInfo.h"
@@ -127,7 +128,5 @@ int runInstaller(const std::wstring& commandLine) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR rawCommandLine, int) {
-  // Returning would run the static destructors while the start event's
-  // thread may still use them; ExitProcess stops the other threads first.
-  ExitProcess(static_cast<UINT>(runInstaller(rawCommandLine ? rawCommandLine : L"")));
+  processend::endProcess(runInstaller(rawCommandLine ? rawCommandLine : L""));
 }
