@@ -1,6 +1,9 @@
 #include "VexaServer.h"
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -44,7 +47,8 @@ bool isStartEvent(const std::string& mode) { return mode == "installStart" || mo
 VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAnswer& answers, std::ostream& log,
                        const ServerSettings& settings)
     : content_(content), events_(events), answers_(answers), log_(log),
-      http_(static_cast<size_t>(settings.threads > 0 ? settings.threads : 1)) {
+      http_(static_cast<size_t>(settings.threads > 0 ? settings.threads : 1)),
+      rate_(settings.rateBytesPerSecond) {
   http_.Get("/installer2.html", [this](const httplib::Request& req, httplib::Response& res) {
     serveStatistics(req, res);
   });
@@ -122,6 +126,8 @@ void VexaServer::serveFile(const httplib::Request& req, httplib::Response& res) 
   struct Reader {
     std::ifstream in;
     std::vector<char> buffer = std::vector<char>(1 << 18);
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+    uint64_t sent = 0;
   };
   auto reader = std::make_shared<Reader>();
   reader->in.open(file->path, std::ios::binary);
@@ -131,12 +137,20 @@ void VexaServer::serveFile(const httplib::Request& req, httplib::Response& res) 
   }
   res.set_content_provider(
       static_cast<size_t>(length), contentTypeOf(file->path),
-      [reader, first](size_t offset, size_t want, httplib::DataSink& sink) {
+      [reader, first, rate = rate_](size_t offset, size_t want, httplib::DataSink& sink) {
+        size_t block = reader->buffer.size();
+        if (rate > 0) {
+          // Small blocks, each sent when the rate allows it: a steady stream
+          // rather than bursts.
+          block = std::max<size_t>(1024, std::min<size_t>(block, static_cast<size_t>(rate) / 50));
+          auto due = reader->start + std::chrono::microseconds(reader->sent * 1000000 / static_cast<uint64_t>(rate));
+          std::this_thread::sleep_until(due);
+        }
         reader->in.seekg(static_cast<std::streamoff>(first + offset));
-        reader->in.read(reader->buffer.data(),
-                        static_cast<std::streamsize>(std::min(want, reader->buffer.size())));
+        reader->in.read(reader->buffer.data(), static_cast<std::streamsize>(std::min(want, block)));
         std::streamsize got = reader->in.gcount();
         if (got <= 0) return false;
+        reader->sent += static_cast<uint64_t>(got);
         return sink.write(reader->buffer.data(), static_cast<size_t>(got));
       });
 }

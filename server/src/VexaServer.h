@@ -24,6 +24,9 @@ struct ServerSettings {
   // once, and gives up on a connection that stays unanswered for 5 s.
   static constexpr int kDefaultThreads = 64;
   int threads = kDefaultThreads;
+  // Bytes per second each file transfer may send; 0 for no limit. Lets a
+  // benchmark on loopback see the network a user has.
+  int rateBytesPerSecond = 0;
 };
 
 class VexaServer {
@@ -54,4 +57,5 @@ class VexaServer {
   std::mutex logLock_;
   std::atomic<long> eventsNotStored_{0};
   HttpServer http_;
+  int rate_ = 0;  // bytes per second per file transfer; 0 for none
 };

@@ -22,7 +22,7 @@ namespace {
 
 int usage() {
   std::cerr << "usage: vexa-server --root <folder> --db <file> [--listen 127.0.0.1:8731] [--config <file>]\n"
-               "                   [--threads <n>]\n"
+               "                   [--threads <n>] [--rate <bytes per second per transfer>]\n"
                "       vexa-server report --db <file>\n";
   return 2;
 }
@@ -59,6 +59,10 @@ bool readCount(const std::string& text, int low, int high, int& out) {
 bool readSettings(std::map<std::string, std::string>& options, ServerSettings& settings) {
   if (options.count("--threads") && !readCount(options["--threads"], 1, 4096, settings.threads)) {
     std::cerr << "vexa-server: --threads wants a number from 1 to 4096\n";
+    return false;
+  }
+  if (options.count("--rate") && !readCount(options["--rate"], 1, 999999999, settings.rateBytesPerSecond)) {
+    std::cerr << "vexa-server: --rate wants bytes per second, from 1 to 999999999\n";
     return false;
   }
   return true;

@@ -1,5 +1,6 @@
 #include "download/DownloadManager.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <system_error>
@@ -61,10 +62,16 @@ bool DownloadManager::waitAll(int timeoutMs) {
     downloads = downloads_;
   }
   bool allOk = true;
+  // An aborted wait stops early: the downloads end on their own threads.
+  constexpr int kAbortCheckMs = 100;
   for (const auto& download : downloads) {
     std::unique_lock<std::mutex> wait(download->lock);
-    download->finished.wait_for(wait, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
-                                [&] { return download->ended; });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    while (!download->ended && !timing_.aborted()) {
+      auto step = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(kAbortCheckMs));
+      if (download->finished.wait_until(wait, step, [&] { return download->ended; })) break;
+      if (std::chrono::steady_clock::now() >= deadline) break;
+    }
     if (!download->ended || download->exitCode != 0) allOk = false;
   }
   std::lock_guard<std::mutex> guard(lock_);

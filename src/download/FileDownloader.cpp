@@ -25,8 +25,15 @@ void error(Log* log, const std::wstring& message) {
   if (log) log->error(message);
 }
 
-void pause(int milliseconds) {
-  if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+// Sleeps in short steps so that an aborted download does not sit out a
+// five-second retry pause.
+void pause(int milliseconds, const Timing& timing) {
+  constexpr int kStepMs = 50;
+  while (milliseconds > 0 && !timing.aborted()) {
+    int step = milliseconds < kStepMs ? milliseconds : kStepMs;
+    std::this_thread::sleep_for(std::chrono::milliseconds(step));
+    milliseconds -= step;
+  }
 }
 
 long long nowMs() {
@@ -41,11 +48,11 @@ std::wstring num(long long value) { return std::to_wstring(value); }
 bool openWithRetries(ChunkDownloader& chunk, Log* log, bool followRedirects, int length, int offset,
                      const Timing& timing) {
   if (!chunk.connection) return false;
-  for (int left = chunk.connectAttempts - 1; left >= 0; --left) {
+  for (int left = chunk.connectAttempts - 1; left >= 0 && !timing.aborted(); --left) {
     if (chunk.connection->openRequest(log, followRedirects, length, offset)) return true;
     reportChunkError(chunk, L"Failed open connection, connectAttemptCountRemain=" + num(left));
     chunk.connection->closeConnection();
-    if (left > 0) pause(timing.connectRetryPauseMs);
+    if (left > 0) pause(timing.connectRetryPauseMs, timing);
   }
   return false;
 }
@@ -71,6 +78,10 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
   std::vector<char> buffer(kReadBufferSize);
 
   while (chunk.connection) {
+    if (timing.aborted()) {
+      chunk.lastError = L"Download aborted";
+      break;
+    }
     size_t count = 0;
     ReadStatus status = chunk.connection->read(buffer.data(), buffer.size(), &count);
     if (status == ReadStatus::kData && count > 0) {
@@ -105,7 +116,7 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
       received = 0;
       chunk.connection->closeHandles();
       if (chunk.downloadAttemptsRemain <= 0) break;
-      pause(chunk.retryDelayMs);
+      pause(chunk.retryDelayMs, timing);
       --chunk.downloadAttemptsRemain;
       if (!openWithRetries(chunk, log, false, total, start, timing)) break;
       chunk.limit = total;
@@ -121,7 +132,7 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
     reportChunkError(chunk, L"InternetReadFile");
     chunk.connection->closeHandles();
     if (chunk.downloadAttemptsRemain <= 0) break;
-    pause(chunk.retryDelayMs);
+    pause(chunk.retryDelayMs, timing);
     int resumeOffset = start + received;
     int rest = total - received;
     --chunk.downloadAttemptsRemain;

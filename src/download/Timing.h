@@ -1,6 +1,9 @@
 #pragma once
 // Pauses and time-outs of the downloader. Members default to the product's
 // values; only tests shorten them.
+#include <atomic>
+#include <memory>
+
 namespace download {
 
 struct Timing {
@@ -12,6 +15,11 @@ struct Timing {
   int retryDelayMs = 5000;
   // A chunk reports progress when more than this has passed since its last report.
   int progressIntervalMs = 500;
+  // Set by the owner to end its downloads early: pauses are cut short, no
+  // further connection or read is made, and the download fails. Null: never.
+  std::shared_ptr<std::atomic<bool>> abort;
+
+  bool aborted() const { return abort && abort->load(); }
 };
 
 }  // namespace download

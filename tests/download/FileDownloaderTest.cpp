@@ -2,7 +2,9 @@
 // under ASan/UBSan, where races between chunk threads show up.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 #include <random>
 
 #include "RecordingListener.h"
@@ -484,3 +486,29 @@ TEST_F(FileDownloaderTest, ASingleConnectionOverARangedAnswerIsFetchedAgainWhenS
 }
 
 }  // namespace
+
+TEST_F(FileDownloaderTest, AnAbortEndsRetryPausesAndTheWaitAtOnce) {
+  // Every chunk read fails, so without the abort the chunks would sit out
+  // five ten-second pauses each.
+  site.body = pattern(8000, 9);
+  site.breakAt = [](const Opened& o) { return o.offset >= 0 && o.length > 0 ? 10 : -1; };
+  Timing timing;
+  timing.retryDelayMs = 10000;
+  timing.connectRetryPauseMs = 10000;
+  timing.abort = std::make_shared<std::atomic<bool>>(false);
+  DownloadManager manager(&log, fakeConnections(site), timing);
+  auto output = std::make_shared<FileDownloadOutput>(file);
+  manager.startDownload(L"pack", L"http://fake/pack.ebz", 4, &listener, 1, 0, L"", false, output);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  timing.abort->store(true);
+  auto before = std::chrono::steady_clock::now();
+  EXPECT_FALSE(manager.waitAll(60000));
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(2));
+  // The download thread itself ends soon too: nothing it waits for is long.
+  for (int i = 0; i < 200 && logText().find("-----END thread fileDownloaderThread") == std::string::npos; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_NE(logText().find("-----END thread fileDownloaderThread"), std::string::npos);
+  ASSERT_FALSE(listener.failures().empty());
+  EXPECT_EQ(listener.completed(), 0);
+}

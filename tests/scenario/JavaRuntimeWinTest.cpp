@@ -271,6 +271,37 @@ TEST_F(JavaRuntimeWinTest, CancelledInstallStartsNoDownloadAndReportsNothing) {
   EXPECT_EQ(count("-----END thread installJreFunc"), 1u);
 }
 
+TEST_F(JavaRuntimeWinTest, CancelDuringTheDownloadEndsTheThreadPromptly) {
+  serveJavaJson("{}");
+  testserver::Resource slow;
+  slow.body = std::string(400000, 'x');
+  slow.bytesPerSecond = 20000;  // twenty seconds at full length
+  server_.add("/jre_packed.ebz", slow);
+  // The scenario hands its abort flag to the runtime's downloads.
+  auto abort = std::make_shared<std::atomic<bool>>(false);
+  jreSettings().timing.abort = abort;
+  // The aborted download's own thread ends a little after the wait gives up
+  // on it and still reports then: the host outlives the test, as the
+  // scenario outlives its downloads in the product.
+  RecordingHost& host = *new RecordingHost;
+  HANDLE thread = startJreInstall(host, context_);
+  ASSERT_NE(thread, nullptr);
+  Sleep(1000);
+  DWORD cancelledAt = GetTickCount();
+  host.cancelled = true;
+  abort->store(true);
+  EXPECT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
+  EXPECT_LT(GetTickCount() - cancelledAt, 5000u);
+  CloseHandle(thread);
+  EXPECT_EQ(count("Retry download one thread"), 0u);
+  EXPECT_EQ(count("attemptRemind=2"), 0u);
+  EXPECT_EQ(context_.javaInstall_.find(L"ebz_"), std::wstring::npos);
+  EXPECT_EQ(host.javaMissing, 0);
+  EXPECT_EQ(count("-----END thread installJreFunc"), 1u);
+  server_.stop();
+  Sleep(2000);  // the download thread writes to this test's log until it ends
+}
+
 // Sends through the local sender but answers every copy with a failure.
 class FailingCopySender : public CommandSender {
  public:

@@ -56,12 +56,12 @@ class ServerTest : public ::testing::Test {
     ASSERT_TRUE(events_.open(testfiles::narrow(scratch_.path()) + "/events.sqlite")) << events_.error();
   }
 
-  void start(bool withConfig = true) {
+  void start(bool withConfig = true, ServerSettings settings = ServerSettings()) {
     if (withConfig) {
       ASSERT_TRUE(answers_.loadText(kConfig)) << answers_.error();
     }
     content_ = std::make_unique<ContentStore>(root_);
-    server_ = std::make_unique<VexaServer>(*content_, events_, answers_, log_);
+    server_ = std::make_unique<VexaServer>(*content_, events_, answers_, log_, settings);
     port_ = server_->bind("127.0.0.1", 0);
     ASSERT_GT(port_, 0);
     thread_ = std::thread([this] { server_->run(); });
@@ -146,6 +146,22 @@ TEST_F(ServerTest, AnswersByteRanges) {
   auto emptyRange = get("/empty.bin", "bytes=0-");
   ASSERT_TRUE(emptyRange);
   EXPECT_EQ(emptyRange->status, 416);
+}
+
+TEST_F(ServerTest, ARateLimitSlowsEachTransferOnItsOwn) {
+  ServerSettings settings;
+  settings.rateBytesPerSecond = 200000;
+  start(true, settings);
+  // Two transfers at once each take their own half second for 100000 bytes.
+  auto before = std::chrono::steady_clock::now();
+  std::thread other([&] { EXPECT_EQ(get("/Vexa.ebz")->body, pack_); });
+  auto res = get("/Vexa.ebz", "bytes=0-49999");
+  other.join();
+  auto took = std::chrono::steady_clock::now() - before;
+  ASSERT_TRUE(res);
+  EXPECT_EQ(res->body, pack_.substr(0, 50000));
+  EXPECT_GE(took, std::chrono::milliseconds(450));
+  EXPECT_LT(took, std::chrono::milliseconds(1500));
 }
 
 TEST_F(ServerTest, HeadAnswersHeadersWithoutBody) {

@@ -4,13 +4,14 @@
 // wizard. Each is the one place where the entry point meets that part.
 class InstallContext;
 class StringTable;
+class VexaInstallContext;
 
 namespace roads {
 // Sends the "restart" finish event before the installed product starts.
 void reportRestart(InstallContext& context);
 // Builds the scenario (which sends the start event) and runs it silently to
 // its end; sets the context's exit code.
-void runSilentInstall(InstallContext& context, const StringTable& strings);
+void runSilentInstall(VexaInstallContext& context, const StringTable& strings);
 // Builds the scenario and the wizard and runs the message loop.
 void runWizardInstall(InstallContext& context, const StringTable& strings);
 }  // namespace roads

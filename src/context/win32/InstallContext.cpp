@@ -120,13 +120,13 @@ std::wstring InstallContext::installKey() {
 
 bool InstallContext::noteMissingFile(const std::wstring& path) {
   if (files::isFile(path)) return true;
-  errors_ += L"fne_" + path + L";";
+  appendError(L"fne_" + path + L";");
   return false;
 }
 
 bool InstallContext::noteMissingFolder(const std::wstring& path) {
   if (files::isFolder(path)) return true;
-  errors_ += L"dne_" + path + L";";
+  appendError(L"dne_" + path + L";");
   return false;
 }
 

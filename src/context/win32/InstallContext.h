@@ -10,6 +10,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -75,8 +76,15 @@ class InstallContext {
   // Note a missing file or folder in the error text ("fne_"/"dne_").
   bool noteMissingFile(const std::wstring& path);
   bool noteMissingFolder(const std::wstring& path);
-  void appendError(const std::wstring& token) { errors_ += token; }
-  void appendJavaTrace(const std::wstring& token) { javaInstall_ += token; }
+  // The runtime, download and worker threads append at the same time.
+  void appendError(const std::wstring& token) {
+    std::lock_guard<std::mutex> guard(textLock_);
+    errors_ += token;
+  }
+  void appendJavaTrace(const std::wstring& token) {
+    std::lock_guard<std::mutex> guard(textLock_);
+    javaInstall_ += token;
+  }
 
   // The server's answer at start, as the offer container hands it over: the
   // init xml (the first media item, also written to "init.xml") and the tail
@@ -139,4 +147,5 @@ class InstallContext {
   CommandSender* sender_ = nullptr;
   IPinstallContainer* offers_ = nullptr;
   std::vector<Command*> deferred_;
+  std::mutex textLock_;
 };

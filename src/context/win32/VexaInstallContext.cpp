@@ -52,7 +52,7 @@ void VexaInstallContext::addProductStatParams(std::map<std::wstring, std::wstrin
   if (!atEnd || succeeded()) return;
   std::wstring listing = L"PFL:";
   for (const auto& name : files::listFolder(shortInstallFolder())) listing += name + L";";
-  errors_ += listing + L"PFL_end;";
+  appendError(listing + L"PFL_end;");
 }
 
 void VexaInstallContext::onTail(const std::map<std::wstring, std::wstring>& attributes) {
@@ -131,7 +131,14 @@ void VexaInstallContext::createShortcuts() {
   const std::wstring shortFolder = shortInstallFolder();  // also reads the folder if still unknown
   const std::wstring program = installFolder_ + L"\\Vexa.exe";
   registry::writeText(HKEY_CURRENT_USER, productKey(), L"exec", program);
-  if (downloadFolder_.empty()) registration::warnUnknownDownloadFolder();
+  if (downloadFolder_.empty()) {
+    // A silent install has nobody to click the box away: it would wait forever.
+    if (hasOption(L"/silent")) {
+      if (log_) log_->error(L"Unknown download dir");
+    } else {
+      registration::warnUnknownDownloadFolder();
+    }
+  }
   registration::createShortcuts(program, downloadFolder_);
   if (commandSender()) {
     AddUninstallInfoCommand uninstallInfo(shortFolder);

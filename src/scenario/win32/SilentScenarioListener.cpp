@@ -1,0 +1,85 @@
+#include "scenario/win32/SilentScenarioListener.h"
+
+#include <windows.h>
+
+#include "app/Log.h"
+#include "app/Text.h"
+#include "context/win32/VexaInstallContext.h"
+#include "scenario/IInstallScenario.h"
+#include "scenario/win32/InstallFinishing.h"
+
+SilentScenarioListener::SilentScenarioListener(VexaInstallContext& context, IInstallScenario& scenario, Log* log)
+    : context_(context), scenario_(scenario), log_(log) {}
+
+void SilentScenarioListener::onStageProgress(int stage, int percent, float) {
+  if (percent != 100 || !log_) return;
+  wchar_t line[256];
+  swprintf(line, 256, L"Stage %d, percent=%d", stage, 100);
+  log_->info(line);
+}
+
+void SilentScenarioListener::onScenarioEnd() {
+  done_ = true;
+  if (log_) log_->info(L"On end the scenario");
+}
+
+bool SilentScenarioListener::optionIsFalse(const wchar_t* option) const {
+  auto value = context_.optionValue(option);
+  return value && text::equalsIgnoreCase(*value, L"false");
+}
+
+void SilentScenarioListener::run() {
+  auto info = [this](const std::wstring& line) {
+    if (log_) log_->info(line);
+  };
+  info(L"Start install product");
+  if (optionIsFalse(L"/loadWithWindows")) {
+    info(L"Turn of loadWithWindows");
+    context_.loadWithWindows = false;
+  }
+  if (optionIsFalse(L"/runAfterInstall")) {
+    info(L"Turn of runAfterInstall");
+    context_.runAfterInstall = false;
+  }
+
+  if (context_.isInstalled()) {
+    context_.installMode = InstallContext::kAlreadyInstalled;
+    if (context_.runAfterInstall) context_.runProduct();
+    // The installed product is the outcome a caller must be told about.
+    context_.exitCode = 1;
+  } else {
+    if (optionIsFalse(L"/associateTorrentFile")) {
+      info(L"Turn of associateTorrentFile");
+      context_.associateTorrentFile = false;
+    }
+    if (optionIsFalse(L"/exceptFirewall")) {
+      info(L"Turn of exceptFirewall");
+      context_.exceptFirewall = false;
+    }
+    auto installDir = context_.optionValue(L"/installDir");
+    if (installDir && !installDir->empty()) {
+      info(L"Custom install dir: " + *installDir);
+      context_.setInstallFolder(*installDir);
+    }
+    auto downloadDir = context_.optionValue(L"/downloadDir");
+    if (downloadDir && !downloadDir->empty()) {
+      info(L"Custom download dir: " + *downloadDir);
+      context_.storeDownloadFolder(*downloadDir);
+    }
+
+    if (scenario_.start()) {
+      while (!done_) Sleep(pollMs_);
+    } else if (log_) {
+      log_->error(L"Install scenario did not start");
+    }
+
+    if (context_.installMode == InstallContext::kAlreadyInstalled) {
+      context_.exitCode = 1;
+    } else {
+      finishing::completeInstall(context_);
+    }
+  }
+
+  finishing::sendClosingEvent(context_, true, false);
+  info(L"End of scenario");
+}

@@ -1,0 +1,251 @@
+#include "scenario/win32/VexaInstallScenario.h"
+
+#include <windows.h>
+
+#include "BuildConfig.h"
+#include "app/Log.h"
+#include "app/win32/Files.h"
+#include "app/win32/ModulePaths.h"
+#include "context/win32/StatisticsEvents.h"
+#include "context/win32/VexaInstallContext.h"
+#include "download/DownloadManager.h"
+#include "download/DownloadOutput.h"
+#include "download/win32/HttpConnection.h"
+#include "pinstall/win32/PinstallContainer.h"
+#include "scenario/Command.h"
+#include "scenario/Commands.h"
+#include "scenario/ScenarioDownloads.h"
+#include "scenario/win32/UpgradeCleanup.h"
+
+namespace {
+
+constexpr int kWaitLimitMs = 3600000;  // one hour for the runtime and for each pack
+constexpr int kPackConnections = 4;
+constexpr size_t kResultSize = 256;
+const wchar_t kErrorCaption[] = L"Ошибка";
+const wchar_t kJavaMissingText[] = L"Unable to install Java (32 bit), try to install it manually";
+
+// Sends a command through the context's sender and gives its result text.
+std::wstring send(VexaInstallContext& context, Command& command) {
+  wchar_t result[kResultSize] = L"0";
+  if (CommandSender* sender = context.commandSender()) sender->send(command, result, kResultSize);
+  return result;
+}
+
+// Stops a named timer on every road out of a step.
+class TimerScope {
+ public:
+  TimerScope(Stopwatch& watch, const wchar_t* name) : watch_(watch), name_(name) { watch_.start(name_); }
+  ~TimerScope() { watch_.stop(name_); }
+  TimerScope(const TimerScope&) = delete;
+  TimerScope& operator=(const TimerScope&) = delete;
+
+ private:
+  Stopwatch& watch_;
+  const wchar_t* name_;
+};
+
+}  // namespace
+
+VexaInstallScenario::VexaInstallScenario(VexaInstallContext& context, bool silent)
+    : AbstractInstallScenario(context.log()), VexaPackDownloadListsner(context.log()), context_(context) {
+  if (!(silent && context.isInstalled())) stats::sendStartEvent(context);
+  downloadTiming_.abort = std::make_shared<std::atomic<bool>>(false);
+  if (silent) {
+    // Nobody watches a silent install: a modal box would hold it forever.
+    alert_ = [log = log_](const std::wstring&, const std::wstring& text) {
+      if (log) log->error(text);
+    };
+  } else {
+    alert_ = [](const std::wstring& caption, const std::wstring& text) {
+      MessageBoxW(nullptr, text.c_str(), caption.c_str(), MB_ICONERROR);
+    };
+  }
+  javaMissing_ = [log = log_] {
+    if (log) log->error(kJavaMissingText);
+  };
+}
+
+VexaInstallScenario::~VexaInstallScenario() { stopWorker(); }
+
+void VexaInstallScenario::setDownloadTiming(const download::Timing& timing) {
+  auto abort = downloadTiming_.abort;
+  downloadTiming_ = timing;
+  downloadTiming_.abort = abort;
+}
+
+std::wstring VexaInstallScenario::packAddress(const std::wstring& fromInstallData, const wchar_t* defaultPath) {
+  return fromInstallData.empty() ? std::wstring(VEXA_PACK_ROOT) + defaultPath : fromInstallData;
+}
+
+std::wstring VexaInstallScenario::shortDataFolder() {
+  std::wstring folder = context_.workFolder().empty() ? context_.workFolderPath() : context_.workFolder();
+  std::wstring shortForm = win::shortPathOf(folder);
+  return shortForm.empty() ? folder : shortForm;
+}
+
+void VexaInstallScenario::doInstall() {
+  TimerScope timer(context_.stopwatch(), L"doInstall");
+
+  std::wstring dataFolder = context_.workFolder().empty() ? context_.workFolderPath() : context_.workFolder();
+  if (!checkBlockingFile(dataFolder)) return;
+  if (context_.installFolder().empty()) context_.readInstallFolder();
+  const std::wstring installFolder = context_.installFolder();
+  if (!checkBlockingFile(installFolder)) return;
+  if (isCancelled()) return;
+
+  CreateFolderCommand createFolder(installFolder);
+  std::wstring created = send(context_, createFolder);
+  if (created.compare(0, 1, L"0") != 0) context_.appendError(L"createDir_" + created + L";");
+  context_.noteMissingFolder(installFolder);
+
+  const std::wstring shortFolder = context_.shortInstallFolder();
+  ExtractUtilsJarCommand utils(shortFolder);
+  send(context_, utils);
+  if (isCancelled()) return;
+
+  setExpectedDownloads(3);
+  // A cancel aborts the runtime's downloads as it does the packs'.
+  jreSettings().timing.abort = downloadTiming_.abort;
+  HANDLE runtimeThread = startJreInstall(*this, context_);
+
+  const std::wstring packFolder = shortDataFolder() + L"\\tmp";
+  CreateFolderCommand createPackFolder(packFolder);
+  send(context_, createPackFolder);
+  const std::wstring productPack = packFolder + L"\\Vexa.ebz";
+  const std::wstring appdataPack = packFolder + L"\\appdata.ebz";
+  auto productOutput = std::make_shared<download::FileDownloadOutput>(productPack);
+  auto appdataOutput = std::make_shared<download::FileDownloadOutput>(appdataPack);
+
+  download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
+  if (!isCancelled()) downloadPacks(context_, completion, productOutput, appdataOutput);
+  if (log_) log_->info(L"Wait for download packs...");
+
+  if (runtimeThread) {
+    waitForRuntimeThread(runtimeThread);
+    CloseHandle(runtimeThread);
+  } else {
+    setExpectedDownloads(2);
+  }
+
+  bool downloaded = completion.waitAll(kWaitLimitMs);
+  if (log_) log_->info(downloaded ? L"Vexa packs are downloaded" : L"Vexa packs are FAILED");
+  if (isCancelled()) return;
+
+  stageProgress(2, 1, 1.0f);
+  removeUpdates(context_);
+  if (productOutput->isOk()) unpackPacks(context_, productPack, appdataPack);
+  stageProgress(3, 100, 100.0f);
+  if (isCancelled()) return;
+
+  ExecuteProcessCommand firstRun(shortFolder + L"\\Vexa.exe /copydll");
+  send(context_, firstRun);
+  notifyTotal(90);
+}
+
+void VexaInstallScenario::waitForRuntimeThread(HANDLE thread) {
+  constexpr DWORD kStepMs = 200;
+  DWORD waited = 0;
+  while (WaitForSingleObject(thread, kStepMs) == WAIT_TIMEOUT) {
+    waited += kStepMs;
+    if (waited >= static_cast<DWORD>(kWaitLimitMs) || isCancelled()) return;
+  }
+}
+
+bool VexaInstallScenario::checkBlockingFile(const std::wstring& path) {
+  if (!files::exists(path) || files::isFolder(path)) return true;
+  if (files::fileSize(path) != 0) {
+    alert_(kErrorCaption, L"Удалите пожалуйста файл '" + path + L"' и повторите попытку");
+    return false;
+  }
+  if (log_) log_->info(L"Try delete file " + path);
+  ExecuteProcessCommand reset(L"icacls \"" + path + L"\" /reset");
+  send(context_, reset);
+  DeleteCommand remove(path);
+  if (send(context_, remove) != L"0") {
+    alert_(kErrorCaption, L"Не удалось расспаковать плагины, удалите пожалуйста файл '" + path +
+                              L"' и повторите попытку");
+    return false;
+  }
+  return true;
+}
+
+void VexaInstallScenario::removeUpdates(VexaInstallContext& context) {
+  std::wstring dataFolder = context.workFolder().empty() ? context.workFolderPath() : context.workFolder();
+  // Executed directly: a missing folder is the usual case and needs no line
+  // of its own in the log.
+  DeleteCommand remove(dataFolder + L"\\updates");
+  wchar_t result[kResultSize] = L"0";
+  remove.execute(result, kResultSize, log_);
+}
+
+void VexaInstallScenario::downloadPacks(VexaInstallContext& context, download::DownloadManager& completion,
+                                        std::shared_ptr<download::FileDownloadOutput> product,
+                                        std::shared_ptr<download::FileDownloadOutput> appdata) {
+  completion.startDownload(scenario_downloads::kProductPack, packAddress(context.vexa7zUrl, L"/Vexa.ebz"),
+                           kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
+                           std::move(product));
+  completion.startDownload(scenario_downloads::kAppdataPack, packAddress(context.appdata7zUrl, L"/appdata.ebz"),
+                           kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
+                           std::move(appdata));
+}
+
+void VexaInstallScenario::unpackPacks(VexaInstallContext& context, const std::wstring& productPack,
+                                      const std::wstring& appdataPack) {
+  stageProgress(2, 0, 0.0f);
+  notifyTotal(82);
+  if (context.noteMissingFile(productPack)) unpackOne(productPack, context.shortInstallFolder(), L"core");
+  stageProgress(2, 50, 50.0f);
+  notifyTotal(85);
+  if (context.noteMissingFile(appdataPack)) unpackOne(appdataPack, shortDataFolder(), L"plugin");
+  stageProgress(2, 100, 100.0f);
+  notifyTotal(87);
+
+  std::wstring javaHome;
+  findJavaRuntime(context, javaHome, true);
+  runUpgradeCleanup(context, javaHome);
+
+  for (const std::wstring& pack : {productPack, appdataPack}) {
+    if (files::exists(pack) && !DeleteFileW(pack.c_str()) && log_) log_->error(L"Can't delete " + pack);
+  }
+  notifyTotal(90);
+}
+
+void VexaInstallScenario::unpackOne(const std::wstring& pack, const std::wstring& target, const wchar_t* timer) {
+  TimerScope unpackTimer(context_.stopwatch(), timer);
+  if (log_) log_->info(L"UnEbz " + pack + L" to " + target);
+  UnEbzCommand unpack(pack + L"|" + target);
+  std::wstring result = send(context_, unpack);
+  // Whether the install worked is judged by the program files at the end;
+  // the token tells the operator why it did not.
+  if (result != L"0") context_.appendError(L"unpack_" + result + L";");
+}
+
+void VexaInstallScenario::reportJavaMissing() {
+  if (javaMissing_) javaMissing_();
+}
+
+void VexaInstallScenario::stageProgress(int stage, int percent, float exactPercent) {
+  notifyStage(stage, percent, exactPercent);
+}
+
+void VexaInstallScenario::waitForPartnerInstalls() {
+  if (IPinstallContainer* offers = context_.offers()) offers->waitForInstalls();
+}
+
+void VexaInstallScenario::onCancel() {
+  if (log_) log_->info(L"Cancel the install");
+  downloadTiming_.abort->store(true);
+}
+
+void VexaInstallScenario::packStageProgress(int stage, int percent, float exactPercent) {
+  notifyStage(stage, percent, exactPercent);
+}
+void VexaInstallScenario::packTotalProgress(int percent) { notifyTotal(percent); }
+void VexaInstallScenario::packDownloadError(bool isPack, const std::wstring& message) {
+  notifyDownloadError(isPack, message);
+}
+void VexaInstallScenario::packDownloadNotice(bool isPack, const std::wstring& message) {
+  notifyDownloadNotice(isPack, message);
+}
+void VexaInstallScenario::appendDownloadError(const std::wstring& token) { context_.appendError(token); }

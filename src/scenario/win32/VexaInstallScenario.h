@@ -1,0 +1,86 @@
+#pragma once
+// The product's install scenario: the runtime, the two packs, unpacking, the
+// upgrade clean-up and the first "/copydll" run, on the worker thread.
+//
+// Threading: built and driven on the main thread. doInstall runs on the
+// worker thread; the download part (VexaPackDownloadListsner) and the
+// runtime host part (JreInstallHost) are called on the download and runtime
+// threads. The alert and Java-missing handlers are called on the worker and
+// runtime threads respectively; set them before start().
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "download/Timing.h"
+#include "scenario/AbstractInstallScenario.h"
+#include "scenario/VexaPackDownloadListsner.h"
+#include "scenario/win32/JavaRuntime.h"
+
+class VexaInstallContext;
+namespace download {
+class DownloadManager;
+class FileDownloadOutput;
+}  // namespace download
+
+class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownloadListsner, public JreInstallHost {
+ public:
+  // A message the user must act on: caption and text.
+  using AlertHandler = std::function<void(const std::wstring& caption, const std::wstring& text)>;
+
+  // Sends "installStart" unless the run is silent and the product is
+  // installed. A silent scenario logs its alerts at ERROR; otherwise they are
+  // message boxes. Either way the Java-missing report only logs until the
+  // wizard gives its dialog.
+  VexaInstallScenario(VexaInstallContext& context, bool silent);
+  ~VexaInstallScenario() override;
+
+  void doInstall() override;                                                   // 7
+  // Removes the data folder's "updates".
+  virtual void removeUpdates(VexaInstallContext& context);                     // 8
+  // Starts "vexa8z" and "appdata8z" (4 connections each) into the outputs.
+  virtual void downloadPacks(VexaInstallContext& context, download::DownloadManager& completion,
+                             std::shared_ptr<download::FileDownloadOutput> product,
+                             std::shared_ptr<download::FileDownloadOutput> appdata);  // 9
+  // Unpacks both packs, runs the upgrade clean-up, deletes the pack files.
+  virtual void unpackPacks(VexaInstallContext& context, const std::wstring& productPack,
+                           const std::wstring& appdataPack);                   // 10
+
+  void setAlertHandler(AlertHandler handler) { alert_ = std::move(handler); }
+  void setJavaMissingHandler(std::function<void()> handler) { javaMissing_ = std::move(handler); }
+  // Tests shorten the downloads' pauses; the abort flag is the scenario's own.
+  void setDownloadTiming(const download::Timing& timing);
+
+  // The pack's address: the install data's value, or the pack server's path
+  // when that is empty.
+  static std::wstring packAddress(const std::wstring& fromInstallData, const wchar_t* defaultPath);
+
+  // JreInstallHost
+  void stageProgress(int stage, int percent, float exactPercent) override;
+  download::IDownloadListener& runtimeDownloadListener() override { return *this; }
+  bool installCancelled() override { return isCancelled(); }
+  void reportJavaMissing() override;
+
+ protected:
+  void waitForPartnerInstalls() override;
+  void onCancel() override;
+
+  // VexaPackDownloadListsner
+  void packStageProgress(int stage, int percent, float exactPercent) override;
+  void packTotalProgress(int percent) override;
+  void packDownloadError(bool isPack, const std::wstring& message) override;
+  void packDownloadNotice(bool isPack, const std::wstring& message) override;
+  void appendDownloadError(const std::wstring& token) override;
+
+ private:
+  // False when a file stands where a folder must be and cannot be removed.
+  bool checkBlockingFile(const std::wstring& path);
+  void unpackOne(const std::wstring& pack, const std::wstring& target, const wchar_t* timer);
+  // Waits for the runtime thread, at most an hour, less when cancelled.
+  void waitForRuntimeThread(HANDLE thread);
+  std::wstring shortDataFolder();
+
+  VexaInstallContext& context_;
+  AlertHandler alert_;
+  std::function<void()> javaMissing_;
+  download::Timing downloadTiming_;
+};

@@ -1,0 +1,407 @@
+// The product's scenario and the silent driver against a server on
+// 127.0.0.1: packs, blocking files, failed downloads, cancel, and the driver's
+// roads. A private runtime is placed in the install folder first (the demo's
+// stand-ins), so no runtime is fetched.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "RecordingScenarioListener.h"
+#include "TestFiles.h"
+#include "TestHttpServer.h"
+#include "BuildConfig.h"
+#include "app/Log.h"
+#include "app/Text.h"
+#include "app/win32/Files.h"
+#include "app/win32/Registry.h"
+#include "context/StatRequest.h"
+#include "context/win32/StatisticsEvents.h"
+#include "context/win32/VexaInstallContext.h"
+#include "download/Timing.h"
+#include "scenario/EbzWriter.h"
+#include "scenario/win32/InstallFinishing.h"
+#include "scenario/win32/JavaRuntime.h"
+#include "scenario/win32/SilentScenarioListener.h"
+#include "scenario/win32/VexaInstallScenario.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+const wchar_t kProductKey[] = L"Software\\Vexa";
+
+std::wstring demoProduct(const wchar_t* name) {
+  return text::utf8ToWide(VEXA_BUILD_DIR) + L"\\demo-product\\" + name;
+}
+
+std::string pack(const std::vector<std::pair<std::string, std::string>>& entries) {
+  return ebz::packInMemory({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}, entries);
+}
+
+// Incompressible filler, so that pack sizes are what the test says.
+std::string noise(size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (char& c : s) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return s;
+}
+
+template <typename Pred>
+bool waitFor(Pred pred, std::chrono::milliseconds limit = 30s) {
+  auto until = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
+}
+
+std::wstring paramOf(const std::string& path, const std::wstring& name) {
+  size_t pos = path.find("?param=");
+  if (pos == std::string::npos) return L"<no param>";
+  auto params = stats::decodeParam(path.substr(pos + 7));
+  if (!params) return L"<undecodable>";
+  auto it = params->find(name);
+  return it == params->end() ? L"<missing>" : it->second;
+}
+
+class InstallScenarioTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kProductKey);
+    server.add("/installer2.html", {"{}"});
+    install = scratch.path() + L"\\Program\\Vexa";
+    // The objects the product makes once and never frees: download threads
+    // that outlive a cancel still report to the scenario.
+    log = new Log(Log::atPath(scratch.path() + L"\\install.log"));
+    // A runtime that is not in place is looked for on this test's server,
+    // once, without the product's pauses.
+    JreSettings& runtime = jreSettings();
+    runtime.runtimeRoot = server.wideUrl("");
+    runtime.attempts = 1;
+    runtime.timing.connectRetryPauseMs = 10;
+    runtime.timing.retryDelayMs = 10;
+  }
+  void TearDown() override {
+    // A scenario still at work must not report to the next test's listener.
+    if (scenario) {
+      scenario->setListener(nullptr);
+      scenario->cancel();
+    }
+    RegDeleteTreeW(HKEY_CURRENT_USER, kProductKey);
+    if (context) files::deleteFolderTree(context->workFolder());
+  }
+
+  // A context whose statistics and packs come from the test server.
+  VexaInstallContext& makeContext(const std::wstring& commandLine = L"/silent") {
+    context = new VexaInstallContext(commandLine, log);
+    context->prepare();
+    context->setInstallFolder(install);
+    context->statUrl = server.wideUrl("/installer2.html");
+    context->vexa7zUrl = server.wideUrl("/Vexa.ebz");
+    context->appdata7zUrl = server.wideUrl("/appdata.ebz");
+    return *context;
+  }
+
+  void placePrivateRuntime() {
+    files::createFolderTree(install + L"\\jre\\bin\\client");
+    files::copyFile(install + L"\\jre\\bin\\java.exe", demoProduct(L"java.exe"));
+    files::copyFile(install + L"\\jre\\bin\\javaw.exe", demoProduct(L"javaw.exe"));
+    files::copyFile(install + L"\\jre\\bin\\client\\jvm.dll", demoProduct(L"jvm.dll"));
+  }
+
+  void servePacks(size_t filler = 0, long long bytesPerSecond = 0) {
+    testserver::Resource product{pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(filler, 1)}, {"vreg.dll", "dll"}})};
+    product.bytesPerSecond = bytesPerSecond;
+    testserver::Resource appdata{pack({{"plugins/search/plugin.properties", noise(filler, 2)}})};
+    appdata.bytesPerSecond = bytesPerSecond;
+    server.add("/Vexa.ebz", product);
+    server.add("/appdata.ebz", appdata);
+  }
+
+  VexaInstallScenario& makeScenario(bool silent = true) {
+    scenario = new VexaInstallScenario(*context, silent);
+    download::Timing quick;
+    quick.connectRetryPauseMs = 10;
+    quick.retryDelayMs = 10;
+    scenario->setDownloadTiming(quick);
+    scenario->setListener(&listener);
+    return *scenario;
+  }
+
+  // Runs the scenario to its end (bounded).
+  bool runToEnd() {
+    if (!scenario->start()) return false;
+    return waitFor([&] { return listener.ends() > 0; }, 60s) &&
+           waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; });
+  }
+
+  std::string logText() { return testfiles::readFile(log->path()); }
+  std::wstring packFolder() { return context->workFolder() + L"\\tmp"; }
+  size_t requestsFor(const std::string& path) { return server.requestsFor(path).size(); }
+  std::vector<testserver::Request> statRequests() {
+    std::vector<testserver::Request> out;
+    for (const auto& r : server.requests()) {
+      if (r.path.rfind("/installer2.html", 0) == 0) out.push_back(r);
+    }
+    return out;
+  }
+
+  testfiles::ScratchDir scratch;
+  testserver::TestHttpServer server;
+  std::wstring install;
+  Log* log = nullptr;
+  VexaInstallContext* context = nullptr;
+  VexaInstallScenario* scenario = nullptr;
+  RecordingScenarioListener listener;
+};
+
+bool contains(const std::vector<int>& v, int value) { return std::find(v.begin(), v.end(), value) != v.end(); }
+
+}  // namespace
+
+// ---- Packs and progress -----------------------------------------------------
+
+TEST_F(InstallScenarioTest, AFullInstallUnpacksBothPacksAndLeavesNoneInTmp) {
+  makeContext();
+  placePrivateRuntime();
+  // Large enough, and slow enough, for the two downloads to report at the same time.
+  servePacks(600000, 2000000);
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_TRUE(files::isFile(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
+  EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
+  EXPECT_FALSE(files::exists(packFolder() + L"\\appdata.ebz"));
+  EXPECT_EQ(scenario->expectedDownloads(), 2);  // the runtime was there already
+  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_;
+  EXPECT_TRUE(scenario->isFinished());
+
+  auto totals = listener.totals();
+  ASSERT_FALSE(totals.empty());
+  for (size_t i = 0; i < totals.size(); ++i) {
+    EXPECT_GE(totals[i], 0);
+    EXPECT_LE(totals[i], 100);
+    if (i) EXPECT_GE(totals[i], totals[i - 1]) << "at " << i;
+  }
+  for (int milestone : {50, 82, 85, 87, 90, 100}) EXPECT_TRUE(contains(totals, milestone)) << milestone;
+  EXPECT_EQ(totals.back(), 100);
+  // Stage 0 is complete at once, before any pack progress.
+  auto stages = listener.stages();
+  ASSERT_FALSE(stages.empty());
+  EXPECT_EQ(stages.front().stage, 0);
+  EXPECT_EQ(stages.front().percent, 100);
+  EXPECT_EQ(stages.back().stage, 3);
+  auto calls = listener.calls();
+  EXPECT_EQ(calls[calls.size() - 2], L"done");
+  EXPECT_EQ(calls.back(), L"end");
+  std::string text = logText();
+  EXPECT_NE(text.find("Vexa packs are downloaded"), std::string::npos);
+  EXPECT_NE(text.find("UnEbz "), std::string::npos);
+  // Both downloads used four connections: the first answer and four ranges each.
+  EXPECT_EQ(requestsFor("/Vexa.ebz"), 5u);
+  EXPECT_EQ(requestsFor("/appdata.ebz"), 5u);
+}
+
+TEST_F(InstallScenarioTest, BothPackDownloadsFailingStillEndTheStagesAndFailTheInstall) {
+  makeContext();
+  placePrivateRuntime();
+  // Nothing listens where the packs are.
+  testserver::TestHttpServer gone;
+  std::wstring nowhere = gone.wideUrl("");
+  gone.stop();
+  context->vexa7zUrl = nowhere + L"/Vexa.ebz";
+  context->appdata7zUrl = nowhere + L"/appdata.ebz";
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+  std::string text = logText();
+  EXPECT_NE(text.find("INFO : [DEF] : Vexa packs are FAILED"), std::string::npos);
+  EXPECT_EQ(text.find("UnEbz "), std::string::npos);  // nothing to unpack
+  auto stages = listener.stages();
+  ASSERT_FALSE(stages.empty());
+  EXPECT_EQ(stages.back().stage, 3);
+  EXPECT_EQ(stages.back().percent, 100);
+  EXPECT_EQ(listener.totals().back(), 100);
+  // Each failure is reported and recorded with its download's name.
+  int packErrors = 0;
+  for (const auto& call : listener.calls()) packErrors += call.rfind(L"error:pack:", 0) == 0;
+  EXPECT_EQ(packErrors, 2);
+  EXPECT_NE(context->errors_.find(L"vexa8z_Can't open connection;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"appdata8z_Can't open connection;"), std::wstring::npos) << context->errors_;
+
+  EXPECT_FALSE(finishing::completeInstall(*context));
+  EXPECT_EQ(context->exitCode, 3);
+  stats::Params finish = stats::finishParams(*context, true, false);
+  EXPECT_EQ(finish[L"mode"], L"installFail");
+  const std::wstring& errors = finish[L"errors"];
+  size_t listing = errors.find(L"PFL:");
+  ASSERT_NE(listing, std::wstring::npos) << errors;
+  EXPECT_NE(errors.find(L"utils.jar;", listing), std::wstring::npos) << errors;
+  EXPECT_NE(errors.find(L"PFL_end;", listing), std::wstring::npos) << errors;
+}
+
+TEST_F(InstallScenarioTest, AFailedUnpackIsRecordedForTheOperator) {
+  makeContext();
+  placePrivateRuntime();
+  server.add("/Vexa.ebz", {"this is not a pack"});
+  server.add("/appdata.ebz", {pack({{"a.txt", "a"}})});
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_NE(context->errors_.find(L"unpack_1;"), std::wstring::npos) << context->errors_;
+  EXPECT_FALSE(VexaInstallContext::productFilesPresent(install));
+}
+
+TEST_F(InstallScenarioTest, PackAddressesFallBackToThePackServer) {
+  EXPECT_EQ(VexaInstallScenario::packAddress(L"", L"/Vexa.ebz"), std::wstring(VEXA_PACK_ROOT) + L"/Vexa.ebz");
+  EXPECT_EQ(VexaInstallScenario::packAddress(L"http://h/x.ebz", L"/Vexa.ebz"), L"http://h/x.ebz");
+}
+
+// ---- Blocking files ---------------------------------------------------------
+
+TEST_F(InstallScenarioTest, ANonEmptyFileInPlaceOfTheInstallFolderStopsASilentInstall) {
+  makeContext();
+  files::createFolderTree(scratch.path() + L"\\Program");
+  testfiles::writeFile(install, "somebody's file");
+  servePacks();
+  makeScenario();
+  SilentScenarioListener driver(*context, *scenario, log);
+  driver.setPollMs(20);
+  scenario->setListener(&driver);
+  driver.run();
+
+  EXPECT_EQ(context->exitCode, 3);
+  EXPECT_EQ(requestsFor("/Vexa.ebz") + requestsFor("/appdata.ebz"), 0u);  // nothing downloaded
+  EXPECT_EQ(testfiles::readFile(install), "somebody's file");
+  std::string text = logText();
+  // The message goes to the log: no box waits for a click in a silent run.
+  size_t line = text.find("ERROR : [DEF] : ");
+  ASSERT_NE(line, std::string::npos) << text;
+  EXPECT_NE(text.find(text::wideToUtf8(scratch.path()).substr(3), line), std::string::npos);
+  EXPECT_NE(text.find("End of scenario"), std::string::npos);
+  // The closing event still goes out.
+  bool finishSent = false;
+  for (const auto& r : statRequests()) finishSent |= paramOf(r.path, L"mode") == L"installFail";
+  EXPECT_TRUE(finishSent);
+}
+
+TEST_F(InstallScenarioTest, TheWizardsAlertShowsTheBlockingFilesPath) {
+  makeContext(L"");
+  files::createFolderTree(scratch.path() + L"\\Program");
+  testfiles::writeFile(install, "x");
+  makeScenario(false);
+  std::wstring caption, message;
+  scenario->setAlertHandler([&](const std::wstring& c, const std::wstring& t) {
+    caption = c;
+    message = t;
+  });
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(caption, L"Ошибка");
+  EXPECT_EQ(message, L"Удалите пожалуйста файл '" + install + L"' и повторите попытку");
+}
+
+TEST_F(InstallScenarioTest, AnEmptyFileInPlaceOfTheInstallFolderIsRemoved) {
+  makeContext();
+  files::createFolderTree(scratch.path() + L"\\Program");
+  testfiles::writeFile(install, "");
+  servePacks();
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+  std::string text = logText();
+  EXPECT_NE(text.find("Try delete file " + text::wideToUtf8(install)), std::string::npos);
+  EXPECT_NE(text.find("icacls \"" + text::wideToUtf8(install) + "\" /reset"), std::string::npos);
+  EXPECT_TRUE(files::isFolder(install));
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+}
+
+// ---- Cancel -----------------------------------------------------------------
+
+TEST_F(InstallScenarioTest, CancelDuringTheDownloadsEndsTheScenarioOnce) {
+  makeContext(L"");
+  placePrivateRuntime();
+  servePacks(4000000, 100000);  // about ten seconds per connection
+  makeScenario(false);
+  ASSERT_TRUE(scenario->start());
+  ASSERT_TRUE(waitFor([&] { return !listener.totals().empty(); })) << logText();
+  auto before = std::chrono::steady_clock::now();
+  scenario->cancel();
+  EXPECT_LT(std::chrono::steady_clock::now() - before, 6s);
+  EXPECT_EQ(listener.ends(), 1);
+  EXPECT_TRUE(waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; }, 10s));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(listener.ends(), 1);
+  for (const auto& call : listener.calls()) EXPECT_NE(call, L"done");
+  EXPECT_EQ(logText().find("UnEbz "), std::string::npos);
+  EXPECT_TRUE(scenario->isCancelled());
+  EXPECT_FALSE(scenario->isFinished());
+  stats::Params finish = stats::finishParams(*context, true, true);
+  EXPECT_EQ(finish[L"mode"], L"installCancel");
+}
+
+// ---- The silent driver ------------------------------------------------------
+
+TEST_F(InstallScenarioTest, AnInstalledProductIsRestartedWithoutAWorker) {
+  files::createFolderTree(install);
+  for (const wchar_t* f : {L"\\Vexa.exe", L"\\Vexa.jar", L"\\vreg.dll"}) testfiles::writeFile(install + f, "x");
+  registry::writeText(HKEY_CURRENT_USER, kProductKey, L"exec", install + L"\\Vexa.exe");
+  makeContext(L"/silent /runAfterInstall FALSE");
+  makeScenario();
+  EXPECT_EQ(statRequests().size(), 0u);  // no "installStart" for an installed product
+  SilentScenarioListener driver(*context, *scenario, log);
+  driver.setPollMs(20);
+  scenario->setListener(&driver);
+  driver.run();
+  EXPECT_FALSE(scenario->isStarted());
+  EXPECT_EQ(context->installMode, InstallContext::kAlreadyInstalled);
+  EXPECT_EQ(context->exitCode, 1);
+  auto requests = statRequests();
+  ASSERT_FALSE(requests.empty());
+  for (const auto& r : requests) EXPECT_EQ(paramOf(r.path, L"mode"), L"restart");
+  std::string text = logText();
+  EXPECT_NE(text.find("Turn of runAfterInstall"), std::string::npos);
+  EXPECT_EQ(text.find("Execute process"), std::string::npos);  // not run
+  EXPECT_EQ(text.find("+++++BEGIN thread runAsyncInstallFunc"), std::string::npos);
+  EXPECT_NE(text.find("End of scenario"), std::string::npos);
+}
+
+TEST_F(InstallScenarioTest, TheDriverTakesItsSettingsFromTheCommandLine) {
+  std::wstring custom = scratch.path() + L"\\Свой путь\\Vexa";
+  std::wstring downloads = scratch.path() + L"\\Загрузки";
+  makeContext(L"/silent /loadWithWindows False /associateTorrentFile false /exceptFirewall fAlSe /runAfterInstall no "
+              L"/installDir \"" + custom + L"\" /downloadDir \"" + downloads + L"\"");
+  install = custom;
+  placePrivateRuntime();
+  servePacks();
+  makeScenario();
+  SilentScenarioListener driver(*context, *scenario, log);
+  driver.setPollMs(20);
+  scenario->setListener(&driver);
+  driver.run();
+
+  EXPECT_FALSE(context->loadWithWindows);
+  EXPECT_FALSE(context->associateTorrentFile);
+  EXPECT_FALSE(context->exceptFirewall);
+  EXPECT_TRUE(context->runAfterInstall);  // only "false" turns it off
+  EXPECT_EQ(context->installFolder(), custom);
+  EXPECT_EQ(context->downloadFolder(), downloads);
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"DownloadsDir"), downloads);
+  EXPECT_EQ(context->exitCode, 0) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(custom));
+  std::string text = logText();
+  for (const char* line : {"Start install product", "Turn of loadWithWindows", "Turn of associateTorrentFile",
+                           "Turn of exceptFirewall", "Custom install dir: ", "Custom download dir: ",
+                           "Stage 3, percent=100", "On end the scenario", "Apply settings",
+                           "Run installed application", "End of scenario"}) {
+    EXPECT_NE(text.find(line), std::string::npos) << line;
+  }
+  EXPECT_EQ(text.find("Turn of runAfterInstall"), std::string::npos);
+}
