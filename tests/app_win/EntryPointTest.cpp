@@ -21,6 +21,22 @@ int runSetup(const std::wstring& args) {
   return processes::executeAndWait(true, nullptr, L"\"" + setupExe() + L"\" " + args);
 }
 
+// The hand-over tests start an elevated copy that goes on to run a whole
+// silent install; it is ended so that it does not hold "vexaFull" for the
+// tests after it.
+void endCopies(const std::wstring& exeName) {
+  for (int i = 0; i < 50; ++i) {
+    DWORD pid = processes::findProcess(exeName);
+    if (!pid) return;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (process) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
+}
+
 class EntryPoint : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -155,6 +171,7 @@ TEST_F(EntryPoint, FirstRunHandsOverToAnElevatedCopy) {
   ASSERT_NE(copyStart, std::string::npos) << log;
   EXPECT_NE(log.find("Mutex is created vexaFull", copyStart), std::string::npos) << log;
   EXPECT_EQ(log.find("can't create mutex"), std::string::npos) << log;
+  endCopies(L"VexaSetup.exe");
 }
 
 // The first process takes the key from its long file name; the elevated copy,
@@ -168,11 +185,12 @@ TEST_F(EntryPoint, ElevatedCopyReceivesTheKeyOfTheFileName) {
   for (int i = 0; i < 300; ++i) {
     log = testfiles::readFile(logPath());
     size_t copy = log.find("ARGS:/silent /secondInstance /installKey k-42 /logPath ");
-    if (copy != std::string::npos && log.find("release mutex vexaFull", copy) != std::string::npos) break;
+    if (copy != std::string::npos && log.find("Mutex is created vexaFull", copy) != std::string::npos) break;
     Sleep(50);
   }
   EXPECT_NE(log.find("installKey from fileName=k-42"), std::string::npos) << log;
   EXPECT_NE(log.find("ARGS:/silent /secondInstance /installKey k-42 /logPath "), std::string::npos) << log;
+  endCopies(L"VexaSetup[k-42].exe");
 }
 
 // The start event's thread may still wait for an answer when the run ends.
