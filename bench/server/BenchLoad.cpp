@@ -1,11 +1,16 @@
 // Load generator for vexa-server on the loopback interface.
 //   vexa-bench-load stats <port> <events> <connections>
 //   vexa-bench-load pack  <port> <path> <size> <connections> <rounds>
+//   vexa-bench-load installers <port> <installers> <file size> <seconds>
 // Every run is bounded by its counts and by a 60-second deadline.
 #include <httplib.h>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -88,6 +93,94 @@ int benchPack(int port, const std::string& path, long long size, int connections
   return failed.load() == 0 ? 0 : 1;
 }
 
+// One installer's transfer of a pack part: a ranged GET read at 1 MiB/s
+// through a small receive buffer, as over a user's line, for holdFor
+// seconds. The part is larger than the socket buffers take, so the server's
+// worker stays busy sending all along. Returns the time to the answer's
+// head, or -1; ok tells whether a 206 came and the bytes kept coming.
+double slowTransfer(int port, const std::string& path, long long first, long long last, double holdFor, bool& ok) {
+  constexpr double kRate = 1 << 20;
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(10);
+  client.set_read_timeout(30);
+  client.set_socket_options([](socket_t sock) {
+    int size = 64 * 1024;
+    ::setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+  });
+  httplib::Headers h{{"Range", "bytes=" + std::to_string(first) + "-" + std::to_string(last)}};
+  auto start = Clock::now();
+  double firstByte = -1;
+  int status = 0;
+  long long got = 0;
+  client.Get(
+      path.c_str(), h,
+      [&](const httplib::Response& res) {
+        firstByte = secondsSince(start);
+        status = res.status;
+        return true;
+      },
+      [&](const char*, size_t n) {
+        got += static_cast<long long>(n);
+        double ahead = static_cast<double>(got) / kRate - secondsSince(start);
+        if (ahead > 0) std::this_thread::sleep_for(std::chrono::duration<double>(ahead));
+        return secondsSince(start) < holdFor;
+      });
+  ok = status == 206 && got >= static_cast<long long>((holdFor - 1) * kRate);
+  return firstByte;
+}
+
+// Several installers at once, each with the 12 transfers one installer opens
+// (4 parts each of the runtime and the two packs, all of the same size) and
+// its statistics events sent one after another while its transfers run.
+int benchInstallers(int port, int installers, long long fileSize, int seconds) {
+  const long long part = fileSize / 4;
+  const char* files[] = {"/jre_packed.ebz", "/Vexa.ebz", "/appdata.ebz"};
+  std::mutex lock;
+  double slowestFirstByte = 0, slowestEvent = 0;
+  int cutShort = 0;
+  std::atomic<int> transfersLeft{installers * 12}, stored{0}, failed{0};
+  auto start = Clock::now();
+  std::vector<std::thread> threads;
+  for (int n = 0; n < installers; ++n) {
+    for (int t = 0; t < 12; ++t) {
+      threads.emplace_back([&, t] {
+        bool ok = false;
+        double firstByte = slowTransfer(port, files[t / 4], (t % 4) * part, (t % 4 + 1) * part - 1, seconds, ok);
+        std::lock_guard<std::mutex> guard(lock);
+        if (firstByte < 0 || !ok) ++cutShort;
+        slowestFirstByte = std::max(slowestFirstByte, firstByte < 0 ? 1e9 : firstByte);
+        --transfersLeft;
+      });
+    }
+    threads.emplace_back([&, n] {
+      httplib::Client client("127.0.0.1", port);
+      client.set_keep_alive(true);
+      client.set_tcp_nodelay(true);
+      for (int i = 0; transfersLeft > 0 && Clock::now() - start < kDeadline; ++i) {
+        stats::StatParams p{{L"mode", i == 0 ? L"installStart" : L"installFinish"},
+                            {L"installId", L"installer-" + std::to_wstring(n) + L"-" + std::to_wstring(i)},
+                            {L"version", L"vwOct__1_2020_11_45_38"},
+                            {L"trace", L"{\"main\":\"1000\"}"}};
+        auto sent = Clock::now();
+        auto res = client.Get(text::wideToUtf8(stats::buildRequestUrl(L"/installer2.html", p)).c_str());
+        double took = secondsSince(sent);
+        (res && res->status == 200 ? stored : failed)++;
+        std::lock_guard<std::mutex> guard(lock);
+        slowestEvent = std::max(slowestEvent, took);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  double s = secondsSince(start);
+  std::printf("installers: %d x 12 ranged transfers at 1 MiB/s for %d s: slowest time to first byte %.3f s "
+              "(goal under 1 s), %d cut short\n",
+              installers, seconds, slowestFirstByte, cutShort);
+  std::printf("installers: %d events stored in %.2f s while the transfers ran: %.0f events/s, slowest answer %.3f s "
+              "(%d failed)\n",
+              stored.load(), s, stored.load() / s, slowestEvent, failed.load());
+  return cutShort == 0 && failed.load() == 0 && slowestFirstByte < 1.0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,7 +189,11 @@ int main(int argc, char** argv) {
   if (mode == "pack" && argc == 7) {
     return benchPack(std::atoi(argv[2]), argv[3], std::atoll(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
   }
+  if (mode == "installers" && argc == 6) {
+    return benchInstallers(std::atoi(argv[2]), std::atoi(argv[3]), std::atoll(argv[4]), std::atoi(argv[5]));
+  }
   std::fprintf(stderr, "usage: vexa-bench-load stats <port> <events> <connections>\n"
-                       "       vexa-bench-load pack <port> <path> <size> <connections> <rounds>\n");
+                       "       vexa-bench-load pack <port> <path> <size> <connections> <rounds>\n"
+                       "       vexa-bench-load installers <port> <installers> <file size> <seconds>\n");
   return 2;
 }

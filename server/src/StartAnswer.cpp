@@ -3,6 +3,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "AnswerReadBack.h"
+
 using nlohmann::json;
 
 bool StartAnswer::load(const std::string& configPath) {
@@ -41,7 +43,13 @@ bool StartAnswer::addEntry(const std::string& name, const json& entry, std::map<
     }
     data["campaigns"] = entry["campaigns"];
   }
-  into[name] = json{{"data", data}}.dump();
+  std::string answer = json{{"data", data}}.dump();
+  std::string problem = answerReadBackProblem(name, entry, answer);
+  if (!problem.empty()) {
+    error_ = problem;
+    return false;
+  }
+  into[name] = std::move(answer);
   return true;
 }
 

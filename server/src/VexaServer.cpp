@@ -10,6 +10,7 @@
 #include "ByteRange.h"
 #include "PartnerReport.h"
 #include "Report.h"
+#include "ReportAccess.h"
 #include "app/Text.h"
 #include "context/StatRequest.h"
 
@@ -46,13 +47,13 @@ bool isStartEvent(const std::string& mode) { return mode == "installStart" || mo
 
 VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAnswer& answers, std::ostream& log,
                        const ServerSettings& settings)
-    : content_(content), events_(events), answers_(answers), log_(log),
+    : content_(content), events_(events), answers_(answers), log_(log), reportToken_(settings.reportToken),
       http_(static_cast<size_t>(settings.threads > 0 ? settings.threads : 1)),
       rate_(settings.rateBytesPerSecond) {
   http_.Get("/installer2.html", [this](const httplib::Request& req, httplib::Response& res) {
     serveStatistics(req, res);
   });
-  http_.Get("/report", [this](const httplib::Request&, httplib::Response& res) { serveReport(res); });
+  http_.Get("/report", [this](const httplib::Request& req, httplib::Response& res) { serveReport(req, res); });
   http_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveFile(req, res); });
   // Headers and body leave in separate writes; without this, Nagle's rule
   // holds the body back until the client's delayed acknowledgement.
@@ -198,7 +199,18 @@ void VexaServer::noteEventNotStored(httplib::Response& res, const std::string& m
   if (!isStartEvent(mode)) res.status = 500;
 }
 
-void VexaServer::serveReport(httplib::Response& res) {
+void VexaServer::serveReport(const httplib::Request& req, httplib::Response& res) {
+  std::string presented = req.get_param_value("token");
+  const std::string bearer = "Bearer ";
+  std::string authorization = req.get_header_value("Authorization");
+  if (presented.empty() && authorization.compare(0, bearer.size(), bearer) == 0) {
+    presented = authorization.substr(bearer.size());
+  }
+  if (!reportAccessAllowed(req.remote_addr, presented, reportToken_)) {
+    res.status = 403;
+    t_logNote = "report refused";
+    return;
+  }
   res.set_content(FunnelReport::compute(events_).html(PartnerReport::compute(events_).html()),
                   "text/html; charset=utf-8");
 }

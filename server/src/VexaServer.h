@@ -24,6 +24,9 @@ struct ServerSettings {
   // once, and gives up on a connection that stays unanswered for 5 s.
   static constexpr int kDefaultThreads = 64;
   int threads = kDefaultThreads;
+  // Empty: "/report" answers clients on this machine only. Otherwise it
+  // answers any client that presents this token, and no other.
+  std::string reportToken;
   // Bytes per second each file transfer may send; 0 for no limit. Lets a
   // benchmark on loopback see the network a user has.
   int rateBytesPerSecond = 0;
@@ -47,13 +50,14 @@ class VexaServer {
   void serveFile(const httplib::Request& req, httplib::Response& res);
   void serveStatistics(const httplib::Request& req, httplib::Response& res);
   void noteEventNotStored(httplib::Response& res, const std::string& mode, const std::string& why);
-  void serveReport(httplib::Response& res);
+  void serveReport(const httplib::Request& req, httplib::Response& res);
   void logRequest(const httplib::Request& req, const httplib::Response& res);
 
   ContentStore& content_;
   EventStore& events_;
   const StartAnswer& answers_;
   std::ostream& log_;
+  const std::string reportToken_;
   std::mutex logLock_;
   std::atomic<long> eventsNotStored_{0};
   HttpServer http_;

@@ -1,7 +1,7 @@
 // vexa-server: the companion server of the installer for development, tests
 // and demos.
 //   vexa-server --root <content folder> --db <file.sqlite> [--listen host:port] [--config <answers.json>]
-//               [--threads <n>]
+//               [--threads <n>] [--report-token <secret>]
 //   vexa-server report --db <file.sqlite>
 #include <signal.h>
 
@@ -23,6 +23,7 @@ namespace {
 int usage() {
   std::cerr << "usage: vexa-server --root <folder> --db <file> [--listen 127.0.0.1:8731] [--config <file>]\n"
                "                   [--threads <n>] [--rate <bytes per second per transfer>]\n"
+               "                   [--report-token <secret>]\n"
                "       vexa-server report --db <file>\n";
   return 2;
 }
@@ -64,6 +65,13 @@ bool readSettings(std::map<std::string, std::string>& options, ServerSettings& s
   if (options.count("--rate") && !readCount(options["--rate"], 1, 999999999, settings.rateBytesPerSecond)) {
     std::cerr << "vexa-server: --rate wants bytes per second, from 1 to 999999999\n";
     return false;
+  }
+  if (options.count("--report-token")) {
+    settings.reportToken = options["--report-token"];
+    if (settings.reportToken.size() < 16) {
+      std::cerr << "vexa-server: --report-token wants at least 16 characters\n";
+      return false;
+    }
   }
   return true;
 }
@@ -110,7 +118,8 @@ int runServer(std::map<std::string, std::string>& options) {
     return 1;
   }
   std::cout << "vexa-server: listening on " << host << ":" << bound << ", root " << options["--root"] << ", "
-            << settings.threads << " workers" << std::endl;
+            << settings.threads << " workers, /report "
+            << (settings.reportToken.empty() ? "for this machine only" : "with its token") << std::endl;
   std::thread serving([&server] { server.run(); });
   int signal = 0;
   sigwait(&stopSignals, &signal);

@@ -89,7 +89,10 @@ TEST_F(EntryPoint, MutexThatCannotBeCreatedAlsoExitsWithTen) {
 
 TEST_F(EntryPoint, SecondInstanceByHandRunsTheInstallRoad) {
   // Without the product and with "/secondInstance" no elevated copy is
-  // started: the install road is taken in this very process.
+  // started: the install road is taken in this very process. The build's
+  // servers answer 404 at once, so the install fails quickly instead of
+  // retrying connections for minutes.
+  testserver::TestHttpServer servers(8731);
   int code = runSetup(L"/silent /secondInstance /pid 77");
   std::string log = testfiles::readFile(logPath());
   EXPECT_EQ(log.find("execute server args:"), std::string::npos) << log;
@@ -156,6 +159,7 @@ TEST_F(EntryPoint, InstalledProductIsRestartedAndReported) {
 // without a prompt), releasing the mutex first so the copy can take it, and
 // exits 0 whatever the copy does.
 TEST_F(EntryPoint, FirstRunHandsOverToAnElevatedCopy) {
+  testserver::TestHttpServer servers(8731);  // the copy's install fails fast
   EXPECT_EQ(runSetup(L"/silent /installKey relay"), 0);
   std::string log;
   for (int i = 0; i < 300; ++i) {

@@ -356,6 +356,28 @@ class UnreadableOutput : public FileDownloadOutput {
   std::wstring md5() override { return L""; }
 };
 
+// Counts the writes that reach the file.
+class CountingOutput : public FileDownloadOutput {
+ public:
+  using FileDownloadOutput::FileDownloadOutput;
+  bool write(const char* bytes, int offset, int count) override {
+    ++writes;
+    return FileDownloadOutput::write(bytes, offset, count);
+  }
+  std::atomic<int> writes{0};
+};
+
+TEST_F(FileDownloaderTest, ChunksWriteInLargePiecesNotOncePerRead) {
+  site.body = pattern(2 * 1024 * 1024 + 123, 17);  // the fake sends 1000 bytes per read
+  auto output = std::make_shared<CountingOutput>(file);
+  DownloadManager manager(&log, fakeConnections(site), noPauses());
+  manager.startDownload(L"pack", L"http://fake/pack.ebz", 4, &listener, 1, 0,
+                        text::toWide(md5Hex(site.body.data(), site.body.size())), false, output);
+  ASSERT_TRUE(manager.waitAll(60000)) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_LE(output->writes.load(), 4 * 3);
+}
+
 TEST_F(FileDownloaderTest, AnMd5ThatCannotBeComputedFailsTheDownload) {
   site.body = pattern(3000, 12);
   auto output = std::make_shared<UnreadableOutput>(file);

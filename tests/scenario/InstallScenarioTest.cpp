@@ -98,7 +98,7 @@ class InstallScenarioTest : public ::testing::Test {
       scenario->cancel();
     }
     RegDeleteTreeW(HKEY_CURRENT_USER, kProductKey);
-    if (context) files::deleteFolderTree(context->workFolder());
+    if (context && !context->workFolder().empty()) files::deleteFolderTree(context->workFolder());
   }
 
   // A context whose statistics and packs come from the test server.
@@ -261,6 +261,22 @@ TEST_F(InstallScenarioTest, AFailedUnpackIsRecordedForTheOperator) {
   EXPECT_FALSE(VexaInstallContext::productFilesPresent(install));
 }
 
+TEST_F(InstallScenarioTest, FailuresReportedFromManyThreadsAreAllRecorded) {
+  makeContext();
+  makeScenario();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([this, t] {
+      for (int i = 0; i < 100; ++i) scenario->onFailed(L"vexa8z", 1, L"t" + std::to_wstring(t));
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  size_t tokens = 0;
+  for (size_t pos = 0; (pos = context->errors_.find(L"vexa8z_t", pos)) != std::wstring::npos; ++pos) ++tokens;
+  EXPECT_EQ(tokens, 800u);
+  EXPECT_EQ(context->errors_.size(), 800u * std::wstring(L"vexa8z_t0;").size());
+}
+
 TEST_F(InstallScenarioTest, PackAddressesFallBackToThePackServer) {
   EXPECT_EQ(VexaInstallScenario::packAddress(L"", L"/Vexa.ebz"), std::wstring(VEXA_PACK_ROOT) + L"/Vexa.ebz");
   EXPECT_EQ(VexaInstallScenario::packAddress(L"http://h/x.ebz", L"/Vexa.ebz"), L"http://h/x.ebz");
@@ -292,6 +308,15 @@ TEST_F(InstallScenarioTest, ANonEmptyFileInPlaceOfTheInstallFolderStopsASilentIn
   bool finishSent = false;
   for (const auto& r : statRequests()) finishSent |= paramOf(r.path, L"mode") == L"installFail";
   EXPECT_TRUE(finishSent);
+}
+
+TEST_F(InstallScenarioTest, ASilentInstallWithoutADownloadFolderLogsInsteadOfAsking) {
+  // A context that was never prepared has no download folder yet.
+  context = new VexaInstallContext(L"/silent", log);
+  context->setInstallFolder(install);
+  files::createFolderTree(install);
+  context->createShortcuts();
+  EXPECT_NE(logText().find("ERROR : [DEF] : Unknown download dir"), std::string::npos) << logText();
 }
 
 TEST_F(InstallScenarioTest, TheWizardsAlertShowsTheBlockingFilesPath) {

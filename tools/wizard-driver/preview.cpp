@@ -124,10 +124,11 @@ std::vector<PinstallGroup>* sampleGroups(const std::wstring& kind, bool russian)
   bar.name = L"bar";
   bar.label = russian ? L"Добавить панель партнёра в браузеры" : L"Add the partner's toolbar to the browsers";
   info.options = {main, home, bar};
+  wchar_t url[512] = {};
+  GetEnvironmentVariableW(L"VEXA_PREVIEW_IMAGE", url, 512);
+  info.imageUrl = url[0] ? url : L"http://127.0.0.1:8731/pictures/partner.png";
+  if (kind == L"partner") info.imageUrl.clear();  // the generic page is the one without a picture
   if (kind == L"partnerImg") {
-    wchar_t url[512] = {};
-    GetEnvironmentVariableW(L"VEXA_PREVIEW_IMAGE", url, 512);
-    info.imageUrl = url[0] ? url : L"http://127.0.0.1:8731/pictures/partner.png";
     info.links = {{L"http://127.0.0.1/terms", russian ? L"Условия партнёра" : L"Partner terms"}};
   }
   auto* offer = new Pinstall(info, nullptr, &host);

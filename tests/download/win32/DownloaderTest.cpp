@@ -179,6 +179,20 @@ TEST_F(DownloaderTest, AnEmptyAnswerIsASuccessfulDownload) {
   EXPECT_TRUE(logHas("Download [" + server.url("/installer2.html?param=0a") + "] is SUCCESS")) << logText();
   EXPECT_EQ(listener.completed(), 1);
   EXPECT_TRUE(listener.failures().empty());
+
+  // An empty file on a server that splits: its first byte cannot be had (416),
+  // so the content is asked whole, and it is complete as it is.
+  Resource emptyFile;
+  server.add("/empty.bin", emptyFile);
+  RecordingListener split;
+  EXPECT_EQ(download::downloadToFile(download::winInetConnections(), &split, L"pack", server.wideUrl("/empty.bin"),
+                                     file, 7, 4, &log, 60000, 0, L"", false, quickTiming()),
+            file)
+      << logText();
+  EXPECT_EQ(testfiles::readFile(file), "");
+  EXPECT_EQ(ranges(server.requestsFor("/empty.bin")), (std::vector<std::string>{"bytes=0-0", ""}));
+  EXPECT_EQ(split.completed(), 1);
+  EXPECT_TRUE(split.failures().empty());
 }
 
 TEST_F(DownloaderTest, AnAnnouncedLengthPastTwoGibibytesFails) {
