@@ -18,6 +18,7 @@
 #include "app/win32/SingleInstance.h"
 #include "app/win32/SystemInfo.h"
 #include "app/entry/InstallRoads.h"
+#include "context/win32/ResultFile.h"
 #include "context/win32/VexaInstallContext.h"
 
 namespace {
@@ -115,6 +116,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR rawCommandLine, int) {
 
   waitPrepared(prepared);
   context->runDeferredCommands();
+  resultfile::writeIfAsked(*context);
   CoUninitialize();
   instance.release();
   return context->exitCode;
