@@ -1,7 +1,6 @@
 // The wizard's window-free logic: texts, stage items, page list, finishing.
 #include <gtest/gtest.h>
 
-#include "ui/FinishPlan.h"
 #include "ui/ImageFit.h"
 #include "ui/PageFlow.h"
 #include "ui/StageProgress.h"
@@ -124,24 +123,6 @@ TEST(PageFlow, ButtonsFollowThePosition) {
   // The current page left the list (quick mode chosen elsewhere).
   flow.applyInstallMode(true, &settings);
   EXPECT_EQ(flow.following(), nullptr);
-}
-
-TEST(FinishPlan, ExitCodesAndSteps) {
-  FinishPlan ok = planFinish(true, false, 0, true);
-  EXPECT_EQ(ok.exitCode, 0);
-  EXPECT_TRUE(ok.applySettings);
-  EXPECT_TRUE(ok.runPartners);
-  FinishPlan failed = planFinish(true, false, 1, false);
-  EXPECT_EQ(failed.exitCode, 3);
-  EXPECT_FALSE(failed.applySettings);
-  FinishPlan closed = planFinish(false, true, 0, false);
-  EXPECT_EQ(closed.exitCode, -1);
-  EXPECT_FALSE(closed.applySettings);
-  EXPECT_TRUE(closed.runPartners);
-  FinishPlan restarted = planFinish(true, false, 2, true);
-  EXPECT_EQ(restarted.exitCode, 1);
-  EXPECT_FALSE(restarted.runPartners);
-  EXPECT_FALSE(restarted.applySettings);
 }
 
 TEST(ImageFit, ScalesDownEvenlyNeverUp) {

@@ -79,8 +79,9 @@ TEST(PartnerPages, GenericPageFullOrCustomAndDependsOn) {
   std::vector<PinstallGroup> groups(1);
   groups[0].name = L"partnerA";
   groups[0].pinstalls = {&first};
+  HWND next = w.control(L"Finish", L"Button");  // before the page comes and renames it
+  ASSERT_NE(next, nullptr);
   offer(w, groups);
-  HWND next = w.control(L"Finish", L"Button");
   ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
   EXPECT_TRUE(host.written().empty());
   ASSERT_TRUE(driver::click(next));
@@ -156,8 +157,9 @@ TEST(PartnerPages, PageWithPictureShowsItsLinksInsteadOfTheInformationLink) {
   std::vector<PinstallGroup> groups(1);
   groups[0].name = L"partnerB";
   groups[0].pinstalls = {&first};
+  HWND next = w.control(L"Finish", L"Button");  // before the page comes and renames it
+  ASSERT_NE(next, nullptr);
   offer(w, groups);
-  HWND next = w.control(L"Finish", L"Button");
   ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
   HWND information = w.control(L"Information", L"myLinkLabelClass");
   HWND terms = w.control(L"Partner terms", L"myLinkLabelClass");
@@ -194,8 +196,9 @@ TEST(PartnerPages, YandexGroupGetsItsOwnPageEvenWithAPicture) {
   groups[0].name = L"yandex";
   groups[0].pinstalls = {&first};
   groups[1].name = L"other";
+  HWND next = w.control(L"Finish", L"Button");  // before the page comes and renames it
+  ASSERT_NE(next, nullptr);
   offer(w, groups);
-  HWND next = w.control(L"Finish", L"Button");
   ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
   ASSERT_TRUE(driver::click(next));
   ASSERT_TRUE(w.waitText(L"Vexa рекомендует установить программы и настройки Яндекса:"));

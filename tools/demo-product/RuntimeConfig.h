@@ -6,7 +6,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <string>
 
 struct RuntimeConfig {
@@ -22,9 +21,20 @@ inline RuntimeConfig readRuntimeConfig() {
   std::wstring file(path, n);
   size_t slash = file.find_last_of(L"\\/");
   file = (slash == std::wstring::npos ? std::wstring() : file.substr(0, slash + 1)) + L"standin-runtime.txt";
-  std::ifstream in(file.c_str());
-  std::string line;
-  while (std::getline(in, line)) {
+  // Plain file calls: iostreams would make each stand-in a megabyte.
+  HANDLE handle = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return config;
+  char buffer[1024];
+  DWORD got = 0;
+  std::string content;
+  if (ReadFile(handle, buffer, sizeof(buffer), &got, nullptr)) content.assign(buffer, got);
+  CloseHandle(handle);
+  size_t start = 0;
+  while (start < content.size()) {
+    size_t end = content.find('\n', start);
+    if (end == std::string::npos) end = content.size();
+    std::string line = content.substr(start, end - start);
+    start = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;

@@ -12,7 +12,7 @@
 //   wizard                    the wizard is the target again
 //   key NAME                  tab, shift-tab, enter, space, esc to the focus
 //   wait-gone [ms]            no wizard window is left (hidden or not)
-//   close                     WM_CLOSE to the target
+//   close                     the close box's road: WM_SYSCOMMAND SC_CLOSE to the target
 #include <cstdio>
 #include <string>
 
@@ -101,7 +101,7 @@ int wmain(int argc, wchar_t** argv) {
         return fail(L"the wizard is still there");
     } else if (cmd == L"close") {
       if (!need(10000)) return fail(L"no window");
-      PostMessageW(target, WM_CLOSE, 0, 0);
+      PostMessageW(target, WM_SYSCOMMAND, SC_CLOSE, 0);
     } else {
       return fail(L"unknown command " + cmd);
     }

@@ -6,10 +6,9 @@
 #include "context/win32/VexaInstallContext.h"
 #include "scenario/win32/SilentScenarioListener.h"
 #include "scenario/win32/VexaInstallScenario.h"
+#include "ui/win32/Dialogs.h"
+#include "ui/win32/WizardRoad.h"
 
-// The wizard is not part of this build yet. Until it is, its road says so in
-// the log and leaves the exit code at -1 ("the installation never reached its
-// end"), which is what a caller must see: nothing was installed.
 namespace roads {
 
 void reportRestart(InstallContext& context) { stats::sendFinishEvent(context, true, false, true); }
@@ -24,8 +23,12 @@ void runSilentInstall(VexaInstallContext& context, const StringTable&) {
   listener->run();
 }
 
-void runWizardInstall(InstallContext& context, const StringTable&) {
-  if (context.log()) context.log()->error(L"Installer wizard is not available in this build");
+void runWizardInstall(VexaInstallContext& context, const StringTable& strings) {
+  // Lives until the process ends, as on the silent road.
+  auto* scenario = new VexaInstallScenario(context, false);
+  // Called on the runtime thread, which runs the dialog's own loop.
+  scenario->setJavaMissingHandler([] { dialogs::showJavaError(); });
+  ui::runWizard(context, strings, *scenario);
 }
 
 }  // namespace roads

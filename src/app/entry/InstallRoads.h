@@ -13,5 +13,5 @@ void reportRestart(InstallContext& context);
 // its end; sets the context's exit code.
 void runSilentInstall(VexaInstallContext& context, const StringTable& strings);
 // Builds the scenario and the wizard and runs the message loop.
-void runWizardInstall(InstallContext& context, const StringTable& strings);
+void runWizardInstall(VexaInstallContext& context, const StringTable& strings);
 }  // namespace roads

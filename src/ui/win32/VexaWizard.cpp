@@ -5,10 +5,10 @@
 #include "app/Log.h"
 #include "app/StringTable.h"
 #include "context/win32/InstallContext.h"
-#include "context/win32/StatisticsEvents.h"
 #include "pinstall/win32/PinstallContainer.h"
+#include "context/win32/VexaInstallContext.h"
 #include "scenario/IInstallScenario.h"
-#include "ui/FinishPlan.h"
+#include "scenario/win32/InstallFinishing.h"
 #include "ui/UiText.h"
 #include "ui/win32/Dialogs.h"
 #include "ui/win32/Messages.h"
@@ -348,27 +348,15 @@ void CommonVexaInstallerWizard::onTimer(WPARAM id, LPARAM) {
 }
 
 void CommonVexaInstallerWizard::onStop() {
-  Log* log = context_->log();
-  const bool scenarioFinished = scenario_->isFinished();
   const bool cancelled = scenario_->isCancelled();
   const int mode = context_->installMode;
-  const bool succeeded = scenarioFinished && !cancelled && mode != InstallContext::kAlreadyInstalled
-                             ? context_->succeeded()
-                             : false;
-  FinishPlan plan = planFinish(scenarioFinished, cancelled, mode, succeeded);
-  if (plan.exitCode != -1) context_->exitCode = plan.exitCode;
-  if (plan.applySettings) {
+  if (scenario_->isFinished() && !cancelled && mode != InstallContext::kAlreadyInstalled) {
     ShowWindow(window_->handle(), SW_HIDE);
-    if (log) log->info(L"Apply settings");
-    context_->applySettings();
-    context_->createShortcuts();
-    if (context_->runAfterInstall) {
-      if (log) log->info(L"Run installed application");
-      context_->runProduct();
-    }
+    if (auto* vexa = dynamic_cast<VexaInstallContext*>(context_)) finishing::completeInstall(*vexa);
   }
-  if (plan.runPartners && context_->offers()) context_->offers()->runAll(cancelled, finished_);
-  stats::sendFinishEvent(*context_, scenario_->isStarted(), cancelled, false);
+  if (mode != InstallContext::kAlreadyInstalled && context_->offers()) context_->offers()->runAll(cancelled, finished_);
+  if (mode == InstallContext::kAlreadyInstalled) context_->exitCode = 1;
+  finishing::sendClosingEvent(*context_, scenario_->isStarted(), cancelled);
 }
 
 bool CommonVexaInstallerWizard::onUserMessage(UINT message, WPARAM wparam, LPARAM lparam) {
