@@ -20,6 +20,7 @@
 #include "app/win32/SystemInfo.h"
 #include "app/entry/InstallRoads.h"
 #include "context/ContextText.h"
+#include "context/win32/ResultFile.h"
 #include "context/win32/VexaInstallContext.h"
 
 namespace {
@@ -120,6 +121,7 @@ int runInstaller(const std::wstring& commandLine) {
 
   waitPrepared(prepared);
   context->runDeferredCommands();
+  resultfile::writeIfAsked(*context);
   CoUninitialize();
   instance.release();
   return context->exitCode;
