@@ -163,4 +163,23 @@ std::wstring toWide(const std::string& ascii) { return std::wstring(ascii.begin(
 
 std::wstring fromInt(long long value) { return std::to_wstring(value); }
 
+std::wstring quotedIfBlank(const std::wstring& path) {
+  if (path.find(L' ') == std::wstring::npos) return path;
+  return L"\"" + path + L"\"";
+}
+
+std::wstring fillEachS(const std::wstring& format, const std::wstring& value) {
+  std::wstring out;
+  out.reserve(format.size() + value.size());
+  for (size_t i = 0; i < format.size(); ++i) {
+    if (format[i] == L'%' && i + 1 < format.size() && (format[i + 1] == L's' || format[i + 1] == L'%')) {
+      out += format[i + 1] == L's' ? value : std::wstring(L"%");
+      ++i;
+    } else {
+      out += format[i];
+    }
+  }
+  return out;
+}
+
 }  // namespace text

@@ -43,6 +43,14 @@ std::wstring fitOrEmpty(const std::wstring& s, size_t capacity);
 // ASCII-only case-insensitive comparison (option values such as "false").
 bool equalsIgnoreCase(const std::wstring& a, const std::wstring& b);
 
+// The path in double quotes when it holds a blank, so that a command line
+// built from it cannot be read as a shorter program ("C:\Program.exe").
+std::wstring quotedIfBlank(const std::wstring& path);
+
+// The format with every "%s" replaced by value and every "%%" by "%"; other
+// "%" sequences stay as they are.
+std::wstring fillEachS(const std::wstring& format, const std::wstring& value);
+
 std::wstring toWide(const std::string& ascii);
 std::wstring fromInt(long long value);
 

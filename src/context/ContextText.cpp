@@ -34,4 +34,10 @@ std::wstring installKeyFromFileName(const std::wstring& modulePath) {
   return std::wstring();
 }
 
+std::wstring relaunchParameters(const std::wstring& commandLine, bool keyOnCommandLine, const std::wstring& key) {
+  std::wstring params = commandLine + L" /secondInstance";
+  if (!keyOnCommandLine && !key.empty()) params += L" /installKey " + text::quotedIfBlank(key);
+  return params;
+}
+
 }  // namespace contexttext

@@ -13,4 +13,10 @@ std::wstring versionText(const std::wstring& prefix, const char* buildDate, cons
 // ending in ".exe"; empty when the name has none.
 std::wstring installKeyFromFileName(const std::wstring& modulePath);
 
+// The parameters of the elevated copy: the command line as received, a
+// blank and "/secondInstance". The copy is started through its short path,
+// whose 8.3 name has lost the brackets, so a key taken from the file name
+// (keyOnCommandLine false) is handed over as "/installKey".
+std::wstring relaunchParameters(const std::wstring& commandLine, bool keyOnCommandLine, const std::wstring& key);
+
 }  // namespace contexttext

@@ -434,3 +434,9 @@ std::wstring jsonObjectText(const std::map<std::wstring, std::wstring>& members)
   out += L'}';
   return out;
 }
+
+std::wstring jsonStringText(const std::wstring& s) {
+  std::wstring out;
+  appendEscaped(out, s);
+  return out;
+}

@@ -88,3 +88,7 @@ JsonValue parseJson(const std::wstring& text);
 // {"name":"value",...} with quotes, backslashes and control characters
 // escaped, for request parameters that carry a small JSON object.
 std::wstring jsonObjectText(const std::map<std::wstring, std::wstring>& members);
+
+// One string as JSON text: quoted, with quotes, backslashes and control
+// characters escaped; other characters pass as they are.
+std::wstring jsonStringText(const std::wstring& s);

@@ -27,20 +27,20 @@ std::wstring stringMember(const JsonValue& object, const wchar_t* key) {
   return v && v->type() == JsonValue::kString ? v->asString() : std::wstring();
 }
 
-std::unique_ptr<Tester> makeTester(const JsonValue& spec, InstallTestSystem& system) {
-  std::wstring type = stringMember(spec, L"type");
-  RegRoot root = rootKeyFromName(stringMember(spec, L"hkey"));
+std::unique_ptr<Tester> makeTester(const JsonValue& testJson, InstallTestSystem& system) {
+  std::wstring type = stringMember(testJson, L"type");
+  RegRoot root = rootKeyFromName(stringMember(testJson, L"hkey"));
   if (type == L"has_reg_val")
-    return std::make_unique<HasRegValueTester>(system, root, stringMember(spec, L"subKey"),
-                                               stringMember(spec, L"valueName"));
+    return std::make_unique<HasRegValueTester>(system, root, stringMember(testJson, L"subKey"),
+                                               stringMember(testJson, L"valueName"));
   if (type == L"has_reg_subKey")
-    return std::make_unique<HasRegSubKeyTester>(system, root, stringMember(spec, L"subKey"));
+    return std::make_unique<HasRegSubKeyTester>(system, root, stringMember(testJson, L"subKey"));
   if (type == L"dword_not_eq")
-    return std::make_unique<DWORDNotEq>(system, root, stringMember(spec, L"subKey"), stringMember(spec, L"valueName"),
-                                        textToLong(stringMember(spec, L"value")));
-  if (type == L"file_exist") return std::make_unique<FileExistTester>(system, stringMember(spec, L"path"));
-  if (type == L"folder_exist") return std::make_unique<FolderExistTester>(system, stringMember(spec, L"path"));
-  if (type == L"not_correct_ver") return std::make_unique<NotCorrectVersionTester>(system, stringMember(spec, L"ver"));
+    return std::make_unique<DWORDNotEq>(system, root, stringMember(testJson, L"subKey"), stringMember(testJson, L"valueName"),
+                                        textToLong(stringMember(testJson, L"value")));
+  if (type == L"file_exist") return std::make_unique<FileExistTester>(system, stringMember(testJson, L"path"));
+  if (type == L"folder_exist") return std::make_unique<FolderExistTester>(system, stringMember(testJson, L"path"));
+  if (type == L"not_correct_ver") return std::make_unique<NotCorrectVersionTester>(system, stringMember(testJson, L"ver"));
   return nullptr;
 }
 

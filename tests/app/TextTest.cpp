@@ -35,3 +35,17 @@ TEST(Text, PrintableAsciiRejectsCyrillicAndControls) {
   EXPECT_FALSE(text::isPrintableAscii(L"C:\\\x0418\x0432\x0430\x043D"));
   EXPECT_FALSE(text::isPrintableAscii(L"a\tb"));
 }
+
+TEST(Text, EverySlotIsFilledAndDoublePercentHalves) {
+  EXPECT_EQ(text::fillEachS(L"Installing %s", L"Vexa"), L"Installing Vexa");
+  EXPECT_EQ(text::fillEachS(L"%s and %s", L"V"), L"V and V");
+  EXPECT_EQ(text::fillEachS(L"100%% of %s%%s", L"V"), L"100% of V%s");
+  EXPECT_EQ(text::fillEachS(L"%d %", L"V"), L"%d %");
+  EXPECT_EQ(text::fillEachS(L"", L"V"), L"");
+}
+
+TEST(Text, OnlyPathsWithBlanksAreQuoted) {
+  EXPECT_EQ(text::quotedIfBlank(L"C:\\Program Files (x86)\\Vexa\\Vexa.exe"),
+            L"\"C:\\Program Files (x86)\\Vexa\\Vexa.exe\"");
+  EXPECT_EQ(text::quotedIfBlank(L"C:\\PROGRA~2\\Vexa\\Vexa.exe"), L"C:\\PROGRA~2\\Vexa\\Vexa.exe");
+}

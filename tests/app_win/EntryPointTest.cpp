@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <regex>
 
 #include "TestFiles.h"
@@ -18,6 +19,22 @@ std::wstring logPath() { return files::tempFolder() + L"VexaInstall.log"; }
 
 int runSetup(const std::wstring& args) {
   return processes::executeAndWait(true, nullptr, L"\"" + setupExe() + L"\" " + args);
+}
+
+// The hand-over tests start an elevated copy that goes on to run a whole
+// silent install; it is ended so that it does not hold "vexaFull" for the
+// tests after it.
+void endCopies(const std::wstring& exeName) {
+  for (int i = 0; i < 50; ++i) {
+    DWORD pid = processes::findProcess(exeName);
+    if (!pid) return;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (process) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
 }
 
 class EntryPoint : public ::testing::Test {
@@ -57,6 +74,17 @@ TEST_F(EntryPoint, SecondInstallerExitsWithTen) {
   CloseHandle(held);
   std::string log = testfiles::readFile(logPath());
   EXPECT_NE(log.find("ERROR : [DEF] : can't create mutex vexaFull"), std::string::npos) << log;
+}
+
+// A mutex name that cannot be had at all counts as another installer too.
+TEST_F(EntryPoint, MutexThatCannotBeCreatedAlsoExitsWithTen) {
+  HANDLE squatter = CreateEventW(nullptr, FALSE, FALSE, L"vexaFull");
+  ASSERT_NE(squatter, nullptr);
+  EXPECT_EQ(runSetup(L"/version"), 10);
+  CloseHandle(squatter);
+  std::string log = testfiles::readFile(logPath());
+  EXPECT_NE(log.find("ERROR : [DEF] : can't create mutex vexaFull"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Mutex is created vexaFull"), std::string::npos) << log;
 }
 
 TEST_F(EntryPoint, SecondInstanceByHandRunsTheInstallRoad) {
@@ -147,4 +175,54 @@ TEST_F(EntryPoint, FirstRunHandsOverToAnElevatedCopy) {
   ASSERT_NE(copyStart, std::string::npos) << log;
   EXPECT_NE(log.find("Mutex is created vexaFull", copyStart), std::string::npos) << log;
   EXPECT_EQ(log.find("can't create mutex"), std::string::npos) << log;
+  endCopies(L"VexaSetup.exe");
+}
+
+// The first process takes the key from its long file name; the elevated copy,
+// started through the 8.3 path Windows gives it, receives it as an option.
+TEST_F(EntryPoint, ElevatedCopyReceivesTheKeyOfTheFileName) {
+  testfiles::ScratchDir dir;
+  std::wstring setup = dir.path() + L"\\VexaSetup[k-42].exe";
+  ASSERT_TRUE(files::copyFile(setup, setupExe()));
+  EXPECT_EQ(processes::executeAndWait(true, nullptr, L"\"" + setup + L"\" /silent"), 0);
+  std::string log;
+  for (int i = 0; i < 300; ++i) {
+    log = testfiles::readFile(logPath());
+    size_t copy = log.find("ARGS:/silent /secondInstance /installKey k-42 /logPath ");
+    if (copy != std::string::npos && log.find("Mutex is created vexaFull", copy) != std::string::npos) break;
+    Sleep(50);
+  }
+  EXPECT_NE(log.find("installKey from fileName=k-42"), std::string::npos) << log;
+  EXPECT_NE(log.find("ARGS:/silent /secondInstance /installKey k-42 /logPath "), std::string::npos) << log;
+  endCopies(L"VexaSetup[k-42].exe");
+}
+
+// The start event's thread may still wait for an answer when the run ends.
+// The process must end at once, with its exit code, and without tearing down
+// objects of static storage under that thread.
+TEST(EarlyExit, PendingStartEventNeitherDelaysNorOutlivesTheEnd) {
+  testserver::TestHttpServer server;
+  testserver::Resource silent;
+  silent.ranges = false;
+  silent.delayMs = 120000;  // never answers within the test
+  server.add("/installer2.html", silent);
+  testfiles::ScratchDir dir;
+  std::wstring log = dir.path() + L"\\probe.log";
+  std::wstring marker = dir.path() + L"\\torn-down";
+  std::wstring probe = text::utf8ToWide(VEXA_BUILD_DIR) + L"\\tests\\app_win\\early_exit_probe.exe";
+
+  auto start = std::chrono::steady_clock::now();
+  int code = processes::executeAndWait(true, nullptr, L"\"" + probe + L"\" " + server.wideUrl("/installer2.html") +
+                                                          L" \"" + log + L"\" \"" + marker + L"\"");
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(code, 7);
+  EXPECT_LT(seconds, 20.0);
+  EXPECT_FALSE(files::exists(marker)) << "static objects were destroyed while the start event was pending";
+  std::string text = testfiles::readFile(log);
+  EXPECT_NE(text.find("+++++BEGIN thread sendStart"), std::string::npos) << text;
+  EXPECT_NE(text.find("probe ends"), std::string::npos) << text;
+  EXPECT_EQ(text.find("-----END thread sendStart"), std::string::npos) << text;
+  auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].path.rfind("/installer2.html?param=", 0), 0u) << requests[0].path;
 }

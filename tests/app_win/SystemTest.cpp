@@ -3,13 +3,16 @@
 #include <windows.h>
 
 #include "TestFiles.h"
+#include "app/Log.h"
 #include "app/win32/CommandLine.h"
 #include "app/win32/Files.h"
 #include "app/win32/ModulePaths.h"
+#include "app/win32/NamedMutex.h"
 #include "app/win32/Registry.h"
 #include "app/win32/ShellFolders.h"
 #include "app/win32/SingleInstance.h"
 #include "app/win32/SystemInfo.h"
+#include "context/ContextText.h"
 
 namespace {
 const wchar_t kScratchKey[] = L"Software\\VexaTests\\Registry";
@@ -20,7 +23,10 @@ TEST(Registry, TextRoundTripAndLimits) {
   EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"missing"), L"");
   ASSERT_TRUE(registry::writeText(HKEY_CURRENT_USER, kScratchKey, L"name", L"\x0418\x0432\x0430\x043D"));
   EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"name"), L"\x0418\x0432\x0430\x043D");
-  // 512 characters do not fit the 1024-byte data buffer with a terminator.
+  // 511 characters and the terminator fill the 1024-byte data buffer exactly;
+  // 512 do not fit.
+  registry::writeText(HKEY_CURRENT_USER, kScratchKey, L"full", std::wstring(511, L'y'));
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"full"), std::wstring(511, L'y'));
   registry::writeText(HKEY_CURRENT_USER, kScratchKey, L"long", std::wstring(512, L'x'));
   EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kScratchKey, L"long"), L"");
   registry::writeText(HKEY_CURRENT_USER, kScratchKey, L"fits", std::wstring(300, L'x'));
@@ -63,6 +69,24 @@ TEST(Files, FailedFolderCreationKeepsItsOwnError) {
   EXPECT_EQ(GetLastError(), expected);
 }
 
+// The 8.3 name of a bracketed setup file has no brackets; only its long
+// form gives the key back.
+TEST(Files, LongFormOfAShortPathKeepsTheInstallKey) {
+  testfiles::ScratchDir dir;
+  std::wstring folder = dir.path() + L"\\Download Folder";
+  ASSERT_TRUE(files::createFolderTree(folder));
+  std::wstring setup = folder + L"\\VexaSetup[k-42].exe";
+  testfiles::writeFile(setup, "MZ");
+  std::wstring shortPath = win::shortPathOf(setup);
+  ASSERT_FALSE(shortPath.empty());
+  ASSERT_EQ(shortPath.find(L'['), std::wstring::npos) << shortPath;
+  EXPECT_EQ(contexttext::installKeyFromFileName(shortPath), L"");
+  EXPECT_EQ(win::longPathOf(shortPath), setup);
+  EXPECT_EQ(contexttext::installKeyFromFileName(win::longPathOf(shortPath)), L"k-42");
+  EXPECT_EQ(win::longPathOf(folder + L"\\missing.exe"), folder + L"\\missing.exe");
+  EXPECT_EQ(win::longPathOf(win::moduleShortPath()), win::moduleLongPath());
+}
+
 TEST(System, VersionTextAndDrives) {
   std::wstring v = sysinfo::osVersionText();
   EXPECT_EQ(std::count(v.begin(), v.end(), L'.'), 2);
@@ -93,4 +117,40 @@ TEST(System, MutexIsExclusiveWithinThePrefix) {
   first.release();
   EXPECT_TRUE(second.create());
   second.release();
+}
+
+// A non-elevated process asking for an elevated installer's mutex gets no
+// handle and ERROR_ACCESS_DENIED; Wine has no integrity levels to show it.
+TEST(System, OnlyAFreshMutexIsOurs) {
+  HANDLE some = GetCurrentProcess();
+  EXPECT_EQ(namedmutex::outcomeOf(some, 0), namedmutex::Outcome::kCreated);
+  EXPECT_EQ(namedmutex::outcomeOf(some, ERROR_ALREADY_EXISTS), namedmutex::Outcome::kExisted);
+  EXPECT_EQ(namedmutex::outcomeOf(nullptr, ERROR_ACCESS_DENIED), namedmutex::Outcome::kFailed);
+  EXPECT_EQ(namedmutex::outcomeOf(nullptr, ERROR_INVALID_HANDLE), namedmutex::Outcome::kFailed);
+  EXPECT_EQ(namedmutex::outcomeOf(nullptr, 0), namedmutex::Outcome::kFailed);
+}
+
+// An object of another kind under the name makes the creation fail outright
+// (no handle, ERROR_INVALID_HANDLE): another installer runs, as far as we can
+// tell, so this one must not go on.
+TEST(System, MutexThatCannotBeHadRefusesTheSecondInstaller) {
+  HANDLE squatter = CreateEventW(nullptr, FALSE, FALSE, L"vexaTestTakenName");
+  ASSERT_NE(squatter, nullptr);
+  testfiles::ScratchDir dir;
+  Log log = Log::atPath(dir.path() + L"\\m.log");
+  SingleInstance instance(L"vexaTestTakenName", &log);
+  EXPECT_FALSE(instance.create());
+  std::string text = testfiles::readFile(log.path());
+  EXPECT_NE(text.find("ERROR : [DEF] : can't create mutex vexaTestTakenName"), std::string::npos) << text;
+  EXPECT_NE(text.find("LastErrorCode #6,"), std::string::npos) << text;
+
+  HANDLE held = nullptr;
+  EXPECT_EQ(namedmutex::create(L"vexaTestTakenName", &held), namedmutex::Outcome::kFailed);
+  EXPECT_EQ(held, nullptr);
+  CloseHandle(squatter);
+  EXPECT_EQ(namedmutex::create(L"vexaTestTakenName", &held), namedmutex::Outcome::kCreated);
+  HANDLE again = nullptr;
+  EXPECT_EQ(namedmutex::create(L"vexaTestTakenName", &again), namedmutex::Outcome::kExisted);
+  EXPECT_EQ(again, nullptr);
+  CloseHandle(held);
 }

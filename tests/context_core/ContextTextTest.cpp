@@ -21,6 +21,17 @@ TEST(ContextText, InstallKeyComesFromLastBracketPair) {
   EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\dl\\Vexa[k].zip"), L"");
 }
 
+// The elevated copy is started through the 8.3 path Windows gives a
+// bracketed name, which carries no key; the first process hands it over.
+TEST(ContextText, RelaunchHandsTheFileNameKeyToTheElevatedCopy) {
+  EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\Users\\Anna\\DOWNLO~1\\VEXASE~1.EXE"), L"");
+  EXPECT_EQ(contexttext::relaunchParameters(L"/silent", false, L"k-42"), L"/silent /secondInstance /installKey k-42");
+  EXPECT_EQ(contexttext::relaunchParameters(L"", false, L"a b"), L" /secondInstance /installKey \"a b\"");
+  // A key given on the command line travels with it already; no key, no option.
+  EXPECT_EQ(contexttext::relaunchParameters(L"/installKey x", true, L"x"), L"/installKey x /secondInstance");
+  EXPECT_EQ(contexttext::relaunchParameters(L"/silent", false, L""), L"/silent /secondInstance");
+}
+
 TEST(Stopwatch, SpansSurviveTickWrapAndStartIsKept) {
   uint32_t now = 0xFFFFFF00u;
   Stopwatch watch([&] { return now; });

@@ -4,6 +4,7 @@
 
 #include "TestFiles.h"
 #include "app/Log.h"
+#include "app/StringTable.h"
 #include "app/win32/Files.h"
 #include "app/win32/Registry.h"
 #include "app/win32/ShellFolders.h"
@@ -118,4 +119,58 @@ TEST_F(InstallContextTest, ApplySettingsWritesIdentifiers) {
   registry::RegKey key = registry::RegKey::openRead(HKEY_CURRENT_USER, kProductKey);
   DWORD type = 0;
   EXPECT_EQ(RegQueryValueExW(key.get(), L"SID", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+}
+
+namespace {
+// Stands for a system with 8.3 names switched off: the folder keeps its blanks.
+class LongNamesContext : public VexaInstallContext {
+ public:
+  using VexaInstallContext::VexaInstallContext;
+  void dropShortNames() { shortInstallFolder_ = installFolder(); }
+};
+
+std::wstring demoProduct() { return text::utf8ToWide(VEXA_BUILD_DIR) + L"\\demo-product\\Vexa.exe"; }
+
+std::string waitForFile(const std::wstring& path, const char* text) {
+  std::string content;
+  for (int i = 0; i < 200 && content.find(text) == std::string::npos; ++i) {
+    Sleep(50);
+    content = testfiles::readFile(path);
+  }
+  return content;
+}
+}  // namespace
+
+// Unquoted, "...\Program Files x\Vexa\Vexa.exe /copydll" starts "...\Program.exe".
+TEST_F(InstallContextTest, RunProductQuotesAProgramPathWithBlanks) {
+  if (!files::isFile(demoProduct())) GTEST_SKIP() << "stand-in product not built";
+  std::wstring folder = dir_.path() + L"\\Program Files x\\Vexa";
+  ASSERT_TRUE(files::createFolderTree(folder));
+  ASSERT_TRUE(files::copyFile(folder + L"\\Vexa.exe", demoProduct()));
+  ASSERT_TRUE(files::copyFile(dir_.path() + L"\\Program.exe", demoProduct()));
+  registry::writeText(HKEY_CURRENT_USER, kProductKey, L"exec", folder + L"\\Vexa.exe");
+
+  Log log = Log::atPath(log_path_);
+  LongNamesContext context(L"", &log);
+  context.readInstallFolder();
+  context.dropShortNames();
+  ASSERT_NE(context.shortInstallFolder().find(L' '), std::wstring::npos);
+  context.runProduct();
+
+  std::string calls = waitForFile(folder + L"\\vexa-calls.log", "--readInitFile");
+  EXPECT_NE(calls.find("Vexa.exe /copydll"), std::string::npos) << calls;
+  EXPECT_NE(calls.find("Vexa.exe --readInitFile"), std::string::npos) << calls;
+  EXPECT_FALSE(files::exists(dir_.path() + L"\\vexa-calls.log")) << testfiles::readFile(dir_.path() + L"\\vexa-calls.log");
+  EXPECT_NE(logText().find("\"" + testfiles::narrow(folder) + "\\Vexa.exe\" /copydll"), std::string::npos) << logText();
+}
+
+TEST_F(InstallContextTest, WindowTitleFillsEverySlotAndHalvesPercents) {
+  Log log = Log::atPath(log_path_);
+  VexaInstallContext context(L"", &log);
+  std::string table = "INSTALLING=%s: installing %s (100%%)\n";
+  StringTable strings = StringTable::build(table.data(), table.size(), 0x0409);
+  EXPECT_EQ(context.windowTitle(512, strings), L"Vexa: installing Vexa (100%)");
+  EXPECT_EQ(context.windowTitle(6, strings), L"Vexa:");
+  std::string plain = "INSTALLING=Installing %s\n";
+  EXPECT_EQ(context.windowTitle(512, StringTable::build(plain.data(), plain.size(), 0x0409)), L"Installing Vexa");
 }

@@ -145,6 +145,31 @@ TEST_F(StatisticsTest, StartAndFinishEventsReachTheServerAndTheAnswerReachesTheC
   EXPECT_NE(logText.find("write init xml to "), std::string::npos);
 }
 
+// The answer goes to the offers, tail and init xml only in the process that
+// created the mutex; one that could not have it at all must not apply it.
+TEST_F(StatisticsTest, AnswerIsAppliedOnlyByTheMutexCreator) {
+  std::string answer = kAnswerTemplate;
+  for (size_t pos; (pos = answer.find("STAT")) != std::string::npos;) answer.replace(pos, 4, "http://127.0.0.1:1");
+  const std::wstring wide = text::utf8ToWide(answer);
+  Log log = Log::atPath(dir_.path() + L"\\m.log");
+
+  HANDLE squatter = CreateEventW(nullptr, FALSE, FALSE, L"vexaTestAnswerMutex");
+  ASSERT_NE(squatter, nullptr);
+  VexaInstallContext refused(L"/pid cmdline", &log);
+  EXPECT_FALSE(stats::applyAnswer(refused, wide, L"vexaTestAnswerMutex"));
+  EXPECT_EQ(refused.pid, L"cmdline");
+  EXPECT_EQ(refused.tail().title(), L"");
+  EXPECT_NE(testfiles::readFile(log.path()).find("can't create mutex vexaTestAnswerMutex"), std::string::npos);
+  CloseHandle(squatter);
+
+  VexaInstallContext first(L"/pid cmdline", &log);
+  EXPECT_TRUE(stats::applyAnswer(first, wide, L"vexaTestAnswerMutex"));
+  EXPECT_EQ(first.pid, L"p42");
+  VexaInstallContext second(L"/pid cmdline", &log);
+  EXPECT_FALSE(stats::applyAnswer(second, wide, L"vexaTestAnswerMutex"));
+  EXPECT_EQ(second.pid, L"cmdline");
+}
+
 TEST_F(StatisticsTest, TailWithoutStatUrlLeavesTheBarePath) {
   Log log = Log::atPath(dir_.path() + L"\\t.log");
   VexaInstallContext context(L"/pid 12", &log);

@@ -14,10 +14,13 @@
 #include "app/win32/CommandLine.h"
 #include "app/win32/Elevation.h"
 #include "app/win32/ModulePaths.h"
+#include "app/win32/ProcessEnd.h"
 #include "app/win32/Resources.h"
 #include "app/win32/SingleInstance.h"
 #include "app/win32/SystemInfo.h"
 #include "app/entry/InstallRoads.h"
+#include "context/ContextText.h"
+#include "context/win32/ResultFile.h"
 #include "context/win32/VexaInstallContext.h"
 
 namespace {
@@ -53,20 +56,21 @@ void waitPrepared(HANDLE prepared) {
   if (prepared) WaitForSingleObject(prepared, kPrepareWaitMs);
 }
 
-}  // namespace
-
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR rawCommandLine, int) {
-  const std::wstring commandLine = rawCommandLine ? rawCommandLine : L"";
+// Every road of the run; the returned value is the process exit code.
+int runInstaller(const std::wstring& commandLine) {
   OptionTable entryOptions = commandline::parse(commandLine);
 
-  static Log log(L"VexaInstall.log");
+  // Made once and never destroyed: the start event's thread may still be
+  // writing when the run ends, and the process ends through ExitProcess,
+  // which stops that thread before anything is torn down.
+  Log& log = *new Log(L"VexaInstall.log");
   log.info(L"---START---");
   std::wstring args = L"ARGS:" + entryOptions.joined();
   if (args.size() > 1024) args.resize(1024);
   log.info(args);
 
   SingleInstance instance(L"vexaFull", &log);
-  static StringTable strings = loadStringTable();
+  const StringTable& strings = *new StringTable(loadStringTable());
 
   if (!instance.create()) {
     MessageBoxW(nullptr, strings.lookup(L"INSTALLER_RUNNING_ALREADY").c_str(), nullptr, MB_ICONERROR);
@@ -90,7 +94,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR rawCommandLine, int) {
 
   if (!context->isInstalled() && !entryOptions.hasOption(L"/secondInstance")) {
     instance.release();
-    elevation::relaunchElevated(&log, commandLine + L" /secondInstance");
+    elevation::relaunchElevated(&log, contexttext::relaunchParameters(
+                                          commandLine, context->optionValue(L"/installKey").has_value(),
+                                          context->installKey()));
     CoUninitialize();
     return 0;
   }
@@ -115,7 +121,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR rawCommandLine, int) {
 
   waitPrepared(prepared);
   context->runDeferredCommands();
+  resultfile::writeIfAsked(*context);
   CoUninitialize();
   instance.release();
   return context->exitCode;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR rawCommandLine, int) {
+  processend::endProcess(runInstaller(rawCommandLine ? rawCommandLine : L""));
 }

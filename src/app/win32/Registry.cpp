@@ -20,8 +20,11 @@ RegKey RegKey::createWritable(HKEY root, const std::wstring& subKey) {
 
 std::wstring readText(HKEY key, const std::wstring& name, size_t capacity) {
   if (!key) return std::wstring();
-  BYTE data[1024] = {};
-  DWORD size = sizeof(data) - sizeof(wchar_t);
+  // 1024 bytes of data hold 511 characters and their terminator; the spare
+  // zeros behind them end a value stored without one.
+  constexpr DWORD kDataBytes = 1024;
+  BYTE data[kDataBytes + sizeof(wchar_t)] = {};
+  DWORD size = kDataBytes;
   DWORD type = 0;
   if (RegQueryValueExW(key, name.c_str(), nullptr, &type, data, &size) != ERROR_SUCCESS) return std::wstring();
   if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_BINARY && type != REG_MULTI_SZ) return std::wstring();

@@ -1,15 +1,17 @@
 #include "app/win32/SingleInstance.h"
 
 #include "app/Log.h"
+#include "app/win32/NamedMutex.h"
 
 bool SingleInstance::create() {
   if (handle_) return true;
-  handle_ = CreateMutexW(nullptr, FALSE, name_.c_str());
+  namedmutex::Outcome outcome = namedmutex::create(name_, &handle_);
   lastError_ = GetLastError();
-  if (lastError_ == ERROR_ALREADY_EXISTS) {
-    if (log_) log_->error(L"can't create mutex " + name_);
-    if (handle_) CloseHandle(handle_);
-    handle_ = nullptr;
+  if (outcome != namedmutex::Outcome::kCreated) {
+    if (log_) {
+      log_->error(L"can't create mutex " + name_);
+      if (outcome == namedmutex::Outcome::kFailed) log_->writeLastError();
+    }
     return false;
   }
   if (log_) log_->info(L"Mutex is created " + name_);

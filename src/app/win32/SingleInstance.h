@@ -13,7 +13,8 @@ class SingleInstance {
   SingleInstance(const SingleInstance&) = delete;
   SingleInstance& operator=(const SingleInstance&) = delete;
 
-  // False when another process holds the mutex already.
+  // False when another process holds the mutex already, or when the mutex
+  // could not be had at all (an elevated holder refuses access).
   bool create();
   void release();
 

@@ -24,7 +24,8 @@ InstallContext::InstallContext(const std::wstring& commandLine, const std::wstri
       productName_(productName.substr(0, 63)),
       identity_(log),
       tail_(std::wstring(VEXA_STAT_ROOT)),
-      stopwatch_([] { return static_cast<uint32_t>(GetTickCount()); }) {
+      stopwatch_([] { return static_cast<uint32_t>(GetTickCount()); }),
+      downloads_([] { return static_cast<uint32_t>(GetTickCount()); }) {
   sender_ = new CommandSenderLocal(log);
   options_ = commandline::parse(commandLine);
   std::wstring args = options_.joined();

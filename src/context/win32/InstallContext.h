@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/OptionTable.h"
+#include "context/DownloadTally.h"
 #include "context/Stopwatch.h"
 #include "context/TailData.h"
 #include "context/win32/UserIdentity.h"
@@ -122,6 +123,7 @@ class InstallContext {
   UserIdentity& identity() { return identity_; }
   TailData& tail() { return tail_; }
   Stopwatch& stopwatch() { return stopwatch_; }
+  DownloadTally& downloads() { return downloads_; }
   CommandSender* commandSender() const { return sender_; }
   IPinstallContainer* offers() const { return offers_; }
   const OptionTable& options() const { return options_; }
@@ -144,6 +146,7 @@ class InstallContext {
   OptionTable options_;
   TailData tail_;
   Stopwatch stopwatch_;
+  DownloadTally downloads_;
   CommandSender* sender_ = nullptr;
   IPinstallContainer* offers_ = nullptr;
   std::vector<Command*> deferred_;

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "app/Log.h"
+#include "app/win32/NamedMutex.h"
 #include "app/win32/SystemInfo.h"
 #include "context/StatRequest.h"
 #include "context/UrlParamAppender.h"
@@ -32,16 +33,6 @@ std::wstring buildUrl(InstallContext& context, const std::wstring& base, const P
   return buildRequestUrl(base, params);
 }
 
-void applyAnswer(InstallContext& context, const std::wstring& answer) {
-  context.identity().handleAnswer(answer);
-  // Only the first web-setup process of this kind applies an answer; the
-  // handle stays open until the process ends.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, L"tolvaner_web_setup_mutex");
-  bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
-  (void)mutex;
-  if (!existed && context.offers()) context.offers()->load(context, answer);
-}
-
 void runJob(const SendJob& job) {
   Log* log = job.context->log();
   std::wstring answer = download::downloadToString(nullptr, job.label, job.url, log, kRequestTimeoutMs, 0, false);
@@ -56,6 +47,22 @@ void addFinishPathParams(InstallContext& context, Params& params) {
 }
 
 }  // namespace
+
+bool applyAnswer(InstallContext& context, const std::wstring& answer, const std::wstring& mutexName) {
+  context.identity().handleAnswer(answer);
+  // Only the first web-setup process of this kind applies an answer; the
+  // handle stays open until the process ends. A mutex that exists already,
+  // or that could not be had at all, means another process came first.
+  HANDLE mutex = nullptr;
+  namedmutex::Outcome outcome = namedmutex::create(mutexName, &mutex);
+  if (outcome == namedmutex::Outcome::kFailed && context.log()) {
+    context.log()->error(L"can't create mutex " + mutexName);
+    context.log()->writeLastError();
+  }
+  if (outcome != namedmutex::Outcome::kCreated) return false;
+  if (context.offers()) context.offers()->load(context, answer);
+  return true;
+}
 
 std::wstring startEventName(int installMode) {
   if (installMode == 0) return L"installStart";

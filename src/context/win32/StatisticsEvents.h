@@ -34,6 +34,15 @@ void sendFinishEvent(InstallContext& context, bool started, bool cancelled, bool
 Params partnerFinishParams(InstallContext& context);
 void sendPartnerFinishEvent(InstallContext& context, const UrlParamAppender* offer = nullptr);
 
+// The mutex whose first creator applies a start event's answer.
+constexpr wchar_t kAnswerMutexName[] = L"tolvaner_web_setup_mutex";
+
+// Hands the answer to the identity, then, only when this process creates
+// the named mutex, to the offer container (which also applies the tail and
+// the init xml). False when the offers, tail and init xml were left alone.
+bool applyAnswer(InstallContext& context, const std::wstring& answer,
+                 const std::wstring& mutexName = kAnswerMutexName);
+
 // The decimal CRC-32 of the user name's ANSI bytes, signed; "0" when the
 // name cannot be read.
 std::wstring userNameValue();

@@ -95,17 +95,15 @@ void VexaInstallContext::storeDownloadFolder(const std::wstring& folder) {
 }
 
 std::wstring VexaInstallContext::windowTitle(size_t capacity, const StringTable& strings) {
-  std::wstring format = strings.lookup(L"INSTALLING");
-  std::wstring title;
-  size_t pos = format.find(L"%s");
-  title = pos == std::wstring::npos ? format : format.substr(0, pos) + productName_ + format.substr(pos + 2);
+  std::wstring title = text::fillEachS(strings.lookup(L"INSTALLING"), productName_);
   if (capacity && title.size() > capacity - 1) title.resize(capacity - 1);
   return title;
 }
 
 void VexaInstallContext::runProduct() {
   const std::wstring& folder = shortInstallFolder();
-  processes::executeAndWait(false, log_, folder + L"\\Vexa.exe /copydll");
+  // With 8.3 names switched off the folder keeps its blanks.
+  processes::executeAndWait(false, log_, text::quotedIfBlank(folder + L"\\Vexa.exe") + L" /copydll");
   processes::executeNoWait(log_, folder + L"\\Vexa.exe", L"--readInitFile");
 }
 

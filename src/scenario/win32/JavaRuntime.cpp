@@ -10,6 +10,7 @@
 #include "context/win32/VexaInstallContext.h"
 #include "scenario/Commands.h"
 #include "scenario/JvmChooser.h"
+#include "scenario/ScenarioDownloads.h"
 #include "scenario/win32/RuntimeDownloads.h"
 #include "scenario/win32/WindowsJvmDiscovery.h"
 
@@ -43,6 +44,7 @@ std::wstring downloadWithAttempts(JreInstallHost& host, VexaInstallContext& cont
     fetchRuntimeParameters(params, log);
     path = downloadRuntimePack(params.packUrl(), &host.runtimeDownloadListener(), &host, log);
     succeeded = !path.empty() && files::isFile(path);
+    if (succeeded) context.downloads().setBytes(scenario_downloads::kRuntimePack, files::fileSize(path));
     info(log, std::wstring(L"---End download jre result=") + (succeeded ? L"SUCCESS" : L"FAILED"));
   }
   return path;

@@ -118,7 +118,11 @@ void VexaInstallScenario::doInstall() {
   auto appdataOutput = std::make_shared<download::FileDownloadOutput>(appdataPack);
 
   download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
-  if (!isCancelled()) downloadPacks(context_, completion, productOutput, appdataOutput);
+  if (!isCancelled()) {
+    context_.downloads().started(scenario_downloads::kProductPack);
+    context_.downloads().started(scenario_downloads::kAppdataPack);
+    downloadPacks(context_, completion, productOutput, appdataOutput);
+  }
   if (log_) log_->info(L"Wait for download packs...");
 
   if (runtimeThread) {
@@ -130,6 +134,8 @@ void VexaInstallScenario::doInstall() {
 
   bool downloaded = completion.waitAll(kWaitLimitMs);
   if (log_) log_->info(downloaded ? L"Vexa packs are downloaded" : L"Vexa packs are FAILED");
+  if (productOutput->isOk()) context_.downloads().setBytes(scenario_downloads::kProductPack, files::fileSize(productPack));
+  if (appdataOutput->isOk()) context_.downloads().setBytes(scenario_downloads::kAppdataPack, files::fileSize(appdataPack));
   if (isCancelled()) return;
 
   stageProgress(2, 1, 1.0f);
@@ -236,6 +242,17 @@ void VexaInstallScenario::waitForPartnerInstalls() {
 void VexaInstallScenario::onCancel() {
   if (log_) log_->info(L"Cancel the install");
   downloadTiming_.abort->store(true);
+}
+
+void VexaInstallScenario::onProgress(float percent, const std::wstring& name, int id) {
+  // The runtime's download starts out of sight; its first report stands in.
+  context_.downloads().started(name);
+  VexaPackDownloadListsner::onProgress(percent, name, id);
+}
+
+void VexaInstallScenario::onComplete(const std::wstring& name, int id) {
+  context_.downloads().completed(name);
+  VexaPackDownloadListsner::onComplete(name, id);
 }
 
 void VexaInstallScenario::packStageProgress(int stage, int percent, float exactPercent) {

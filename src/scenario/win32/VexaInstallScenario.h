@@ -64,7 +64,10 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   void waitForPartnerInstalls() override;
   void onCancel() override;
 
-  // VexaPackDownloadListsner
+  // VexaPackDownloadListsner; progress and completion also go to the
+  // context's download tally.
+  void onProgress(float percent, const std::wstring& name, int id) override;
+  void onComplete(const std::wstring& name, int id) override;
   void packStageProgress(int stage, int percent, float exactPercent) override;
   void packTotalProgress(int percent) override;
   void packDownloadError(bool isPack, const std::wstring& message) override;

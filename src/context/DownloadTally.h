@@ -1,0 +1,45 @@
+#pragma once
+// Sizes and durations of the install's downloads, for the result file.
+//
+// Threading: the download and runtime threads note starts and ends while the
+// main thread reads; one mutex guards the table.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class DownloadTally {
+ public:
+  using TickSource = std::function<uint32_t()>;
+  struct Record {
+    std::wstring name;
+    long long bytes;     // -1 when the size is not known
+    uint32_t ms;         // start to completion; 0 when it never completed
+    long long rate;      // bytes per second; -1 when bytes or time are unknown
+    bool completed;
+  };
+
+  explicit DownloadTally(TickSource ticks);
+
+  // Notes the start; a second call keeps the first start.
+  void started(const std::wstring& name);
+  // Notes the completion time (a download never started counts from now).
+  void completed(const std::wstring& name);
+  // Notes the size of what arrived.
+  void setBytes(const std::wstring& name, long long bytes);
+
+  // One record per download, ordered by name.
+  std::vector<Record> records();
+
+ private:
+  struct Entry {
+    uint32_t start = 0, end = 0;
+    bool completed = false;
+    long long bytes = -1;
+  };
+  TickSource ticks_;
+  std::mutex lock_;
+  std::map<std::wstring, Entry> entries_;
+};

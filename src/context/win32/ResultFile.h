@@ -1,0 +1,23 @@
+#pragma once
+// The result file of "/resultFile <path>": written once at the end of an
+// install, for deployment tools that run the installer unattended.
+//
+// Threading: the main thread, after the install's road has ended.
+#include <string>
+
+class InstallContext;
+
+namespace resultfile {
+
+// Writes bytes to path through a temporary file in the same folder that then
+// replaces path, so a reader sees the old document or the whole new one,
+// never a part. False when any step fails (the temporary file is removed);
+// error receives GetLastError's value.
+bool replaceAtomically(const std::wstring& path, const std::string& bytes, unsigned long& error);
+
+// Writes the document when "/resultFile" names a path. Failures are logged
+// and leave the exit code alone: the install's outcome does not depend on
+// the report about it.
+void writeIfAsked(InstallContext& context);
+
+}  // namespace resultfile

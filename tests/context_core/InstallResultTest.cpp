@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "app/Text.h"
+#include "context/DownloadTally.h"
+#include "context/InstallResult.h"
+#include "formats/Json.h"
+
+namespace {
+
+JsonValue parsed(const InstallResult& r) { return parseJson(text::utf8ToWide(installResultJson(r))); }
+
+InstallResult sample() {
+  InstallResult r;
+  r.exitCode = 0;
+  r.installMode = 1;
+  r.installFolder = L"C:\\Program Files (x86)\\Vexa";
+  r.version = L"vwDec__8_2026_16_45_38";
+  r.timings = {{L"doInstall", L"5120"}, {L"main", L"6000"}};
+  r.errors = L"createDir_5;vexa8z_timeout;";
+  r.downloads = {{L"vexa8z", 2000000, 1000, 2000000, true}, {L"appdata8z", -1, 0, -1, false}};
+  return r;
+}
+
+}  // namespace
+
+TEST(InstallResult, DocumentParsesBackWithEveryField) {
+  JsonValue doc = parsed(sample());
+  ASSERT_EQ(doc.type(), JsonValue::kObject);
+  EXPECT_EQ(doc.member(L"exitCode").intValue(), 0);
+  EXPECT_EQ(doc.member(L"meaning").asString(), L"installed");
+  EXPECT_EQ(doc.member(L"installMode").asString(), L"reinstall");
+  EXPECT_EQ(doc.member(L"installFolder").asString(), L"C:\\Program Files (x86)\\Vexa");
+  EXPECT_EQ(doc.member(L"version").asString(), L"vwDec__8_2026_16_45_38");
+  EXPECT_EQ(doc.member(L"stagesMs").member(L"doInstall").intValue(), 5120);
+  EXPECT_EQ(doc.member(L"stagesMs").member(L"main").intValue(), 6000);
+  auto errors = doc.member(L"errors").asArray();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].asString(), L"createDir_5");
+  EXPECT_EQ(errors[1].asString(), L"vexa8z_timeout");
+  auto downloads = doc.member(L"downloads").asArray();
+  ASSERT_EQ(downloads.size(), 2u);
+  EXPECT_EQ(downloads[0].member(L"name").asString(), L"vexa8z");
+  EXPECT_TRUE(downloads[0].member(L"completed").boolValue());
+  EXPECT_EQ(downloads[0].member(L"bytes").intValue(), 2000000);
+  EXPECT_EQ(downloads[0].member(L"bytesPerSecond").intValue(), 2000000);
+  EXPECT_FALSE(downloads[1].member(L"completed").boolValue());
+  EXPECT_EQ(downloads[1].member(L"bytes").intValue(), -1);
+}
+
+TEST(InstallResult, EmptyCollectionsStillParse) {
+  InstallResult r;  // an install that never reached its end
+  JsonValue doc = parsed(r);
+  ASSERT_EQ(doc.type(), JsonValue::kObject);
+  EXPECT_EQ(doc.member(L"exitCode").intValue(), -1);
+  EXPECT_EQ(doc.member(L"meaning").asString(), L"the installation did not reach its end");
+  EXPECT_EQ(doc.member(L"stagesMs").type(), JsonValue::kObject);
+  EXPECT_TRUE(doc.member(L"errors").asArray().empty());
+  EXPECT_TRUE(doc.member(L"downloads").asArray().empty());
+}
+
+TEST(InstallResult, HostileTextIsEscapedAndRoundTrips) {
+  InstallResult r = sample();
+  r.installFolder = L"C:\\Мои программы\\\"Vexa\" Плеер\\";
+  r.version = L"a\tb\nc\\u0041";
+  r.errors = L"unpack_\"x\\y\";";
+  r.timings = {{L"wei\"rd\\name", L"12"}, {L"notANumber", L"12ab"}};
+  std::string bytes = installResultJson(r);
+  // Non-ASCII text is UTF-8, not escaped and not in a code page.
+  EXPECT_NE(bytes.find("\xD0\x9C\xD0\xBE\xD0\xB8"), std::string::npos);  // "Мои"
+  EXPECT_NE(bytes.find("\"wei\\\"rd\\\\name\": 12"), std::string::npos);
+
+  JsonValue doc = parseJson(text::utf8ToWide(bytes));
+  ASSERT_EQ(doc.type(), JsonValue::kObject);
+  EXPECT_EQ(doc.member(L"installFolder").asString(), r.installFolder);
+  EXPECT_EQ(doc.member(L"version").asString(), r.version);
+  EXPECT_EQ(doc.member(L"errors").asArray().at(0).asString(), L"unpack_\"x\\y\"");
+  // A value that is not a count stays text rather than breaking the document.
+  EXPECT_EQ(doc.member(L"stagesMs").member(L"notANumber").asString(), L"12ab");
+}
+
+TEST(InstallResult, ControlCharactersNeverAppearRaw) {
+  InstallResult r = sample();
+  r.version = std::wstring(L"v") + wchar_t(1) + wchar_t(0x1f) + wchar_t(0x7f) + L"\r";
+  r.errors = std::wstring(L"e") + wchar_t(2) + L";";
+  std::string bytes = installResultJson(r);
+  for (char c : bytes) {
+    if (c != '\n') EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
+  }
+  EXPECT_NE(bytes.find("\"v\\u0001\\u001f\x7f\\r\""), std::string::npos);
+  EXPECT_NE(bytes.find("\"e\\u0002\""), std::string::npos);
+  EXPECT_EQ(parseJson(text::utf8ToWide(bytes)).type(), JsonValue::kObject);
+}
+
+TEST(InstallResult, ErrorTokensAndMeanings) {
+  using V = std::vector<std::wstring>;
+  EXPECT_EQ(splitErrorTokens(L""), V{});
+  EXPECT_EQ(splitErrorTokens(L";;a;;b"), (V{L"a", L"b"}));
+  EXPECT_EQ(splitErrorTokens(L"fne_C:\\x;dne_y;"), (V{L"fne_C:\\x", L"dne_y"}));
+  EXPECT_STREQ(exitCodeMeaning(3), "the installation failed: the product's files are missing");
+  EXPECT_STREQ(exitCodeMeaning(1), "the product was already installed");
+  EXPECT_STREQ(exitCodeMeaning(42), "unknown");
+  EXPECT_STREQ(installModeName(2), "alreadyInstalled");
+  EXPECT_STREQ(installModeName(7), "unknown");
+}
+
+TEST(DownloadTally, SpansRatesAndUnknowns) {
+  uint32_t now = 0xFFFFFC00u;
+  DownloadTally tally([&] { return now; });
+  tally.started(L"vexa8z");
+  tally.started(L"appdata8z");
+  now += 0x400;  // 1024 ms, across the tick-count wrap
+  tally.started(L"vexa8z");  // a retry keeps the first start
+  tally.completed(L"vexa8z");
+  tally.setBytes(L"vexa8z", 4096);
+  tally.setBytes(L"jreEbz", 10);  // size without a completion: no rate
+  tally.completed(L"flash");      // completed at once: counted as one millisecond
+  tally.setBytes(L"flash", 3);
+
+  auto records = tally.records();
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_EQ(records[0].name, L"appdata8z");
+  EXPECT_FALSE(records[0].completed);
+  EXPECT_EQ(records[0].rate, -1);
+  EXPECT_EQ(records[1].name, L"flash");
+  EXPECT_EQ(records[1].ms, 0u);
+  EXPECT_EQ(records[1].rate, 3000);
+  EXPECT_EQ(records[2].name, L"jreEbz");
+  EXPECT_EQ(records[2].bytes, 10);
+  EXPECT_EQ(records[2].rate, -1);
+  EXPECT_EQ(records[3].name, L"vexa8z");
+  EXPECT_EQ(records[3].ms, 1024u);
+  EXPECT_EQ(records[3].bytes, 4096);
+  EXPECT_EQ(records[3].rate, 4000);
+}
