@@ -1,5 +1,7 @@
 #include "ui/win32/PartnerPages.h"
 
+#include <algorithm>
+
 #include "BuildConfig.h"
 #include "app/Log.h"
 #include "app/StringTable.h"
@@ -32,6 +34,17 @@ int wrappedHeight(const std::wstring& text, int width, HWND reference, HFONT fon
   SelectObject(dc, old);
   ReleaseDC(reference, dc);
   return rc.bottom - rc.top;
+}
+
+// Width of a one-line text in font.
+int lineWidth(const std::wstring& text, HWND reference, HFONT font) {
+  HDC dc = GetDC(reference);
+  HGDIOBJ old = SelectObject(dc, font);
+  RECT rc = {0, 0, 0, 0};
+  DrawTextW(dc, text.c_str(), -1, &rc, DT_CALCRECT | DT_SINGLELINE | DT_NOPREFIX);
+  SelectObject(dc, old);
+  ReleaseDC(reference, dc);
+  return rc.right - rc.left;
 }
 
 // Where the partner's pages live: configuration values of this build.
@@ -244,12 +257,27 @@ YandexPartnerPage::YandexPartnerPage(CommonVexaInstallerWizard* wizard, Pinstall
   link(L"Узнать подробности", 0, y + 20, 200, 20, kYandexAbout);
   keep(makeControl(L"Static", L"Устанавливая рекомендуемое Vexa программное обеспечение, вы соглашаетесь", 0, 0, y + 45,
                    500, 15, panel, fonts_.normal()));
+  // The sentence's pieces keep their places where the font fits them; a
+  // wider font (another face standing in for Tahoma) moves the rest of the
+  // line right instead of cutting a word off.
   const int line = y + 60;
-  keep(makeControl(L"Static", L"с лицензионными соглашениями ", 0, 0, line, 165, 15, panel, fonts_.normal()));
-  link(L"Яндекс.Браузера", 166, line, 95, 15, kYandexBrowserLicence);
-  keep(makeControl(L"Static", L"и", 0, 258, line, 6, 15, panel, fonts_.normal()));
-  link(L"настольного ПО Яндекса", 268, line, 128, 15, kYandexSoftwareLicence);
-  keep(makeControl(L"Static", L".", 0, 396, line, 7, 15, panel, fonts_.normal()));
+  int end = 0;
+  auto place = [&](const wchar_t* text, int x, int width, HFONT font) {
+    const int measured = lineWidth(text, panel, font) + 1;
+    x = std::max(x, end);
+    end = x + measured;
+    return std::make_pair(x, std::max(width, measured));
+  };
+  auto [textX, textW] = place(L"с лицензионными соглашениями ", 0, 165, fonts_.normal());
+  keep(makeControl(L"Static", L"с лицензионными соглашениями ", 0, textX, line, textW, 15, panel, fonts_.normal()));
+  auto [browserX, browserW] = place(L"Яндекс.Браузера", 166, 95, fonts_.link());
+  link(L"Яндекс.Браузера", browserX, line, browserW, 15, kYandexBrowserLicence);
+  auto [andX, andW] = place(L"и", std::max(258, end + 3), 6, fonts_.normal());
+  keep(makeControl(L"Static", L"и", 0, andX, line, andW, 15, panel, fonts_.normal()));
+  auto [softwareX, softwareW] = place(L"настольного ПО Яндекса", std::max(268, end + 3), 128, fonts_.link());
+  link(L"настольного ПО Яндекса", softwareX, line, softwareW, 15, kYandexSoftwareLicence);
+  auto [dotX, dotW] = place(L".", 396, 7, fonts_.normal());
+  keep(makeControl(L"Static", L".", 0, dotX, line, dotW, 15, panel, fonts_.normal()));
 }
 
 YandexPartnerPage::~YandexPartnerPage() {
