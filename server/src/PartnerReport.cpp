@@ -4,23 +4,9 @@
 #include <sstream>
 
 #include "EventStore.h"
+#include "Report.h"
 
 namespace {
-
-std::string escapeHtml(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 std::string joined(const std::set<std::string>& items) {
   std::string out;

@@ -34,21 +34,6 @@ std::vector<FunnelRow> funnelBy(EventStore& store, const std::string& groupExpr)
   return rows;
 }
 
-std::string escapeHtml(const std::string& s) {
-  std::string out;
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 void textTable(std::ostringstream& out, const char* title, const std::vector<FunnelRow>& rows) {
   char line[256];
   out << title << "\n";
@@ -75,6 +60,21 @@ void htmlTable(std::ostringstream& out, const char* title, const std::vector<Fun
 }
 
 }  // namespace
+
+std::string escapeHtml(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
 
 std::vector<std::string> errorTokens(const std::string& errors) {
   std::vector<std::string> tokens;

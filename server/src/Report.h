@@ -26,5 +26,8 @@ struct FunnelReport {
   std::string html(const std::string& extraSections = std::string()) const;
 };
 
+// Text made safe for an HTML page (element content and attribute values).
+std::string escapeHtml(const std::string& s);
+
 // The ";"-terminated tokens of an error text; an unterminated tail counts too.
 std::vector<std::string> errorTokens(const std::string& errors);
