@@ -119,6 +119,8 @@ void VexaServer::serveFile(const httplib::Request& req, httplib::Response& res) 
     length = range.length();
     res.set_header("Content-Range", "bytes " + std::to_string(range.first) + "-" + std::to_string(range.last) + "/" +
                                         std::to_string(file->size));
+    // Which part went out: the log then shows what a resumed download asked for.
+    t_logNote = "range " + std::to_string(range.first) + "-" + std::to_string(range.last);
   }
   if (length == 0) {
     res.set_content("", contentTypeOf(file->path));

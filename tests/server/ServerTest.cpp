@@ -129,6 +129,12 @@ TEST_F(ServerTest, AnswersByteRanges) {
     EXPECT_EQ(res->get_header_value("Accept-Ranges"), "bytes");
   }
 
+  stop();
+  // Each ranged answer names its part in the request log.
+  EXPECT_NE(log_.str().find(" GET /Vexa.ebz 206 1000 range 1000-1999"), std::string::npos) << log_.str();
+  EXPECT_NE(log_.str().find(" GET /Vexa.ebz 206 1 range 99999-99999"), std::string::npos) << log_.str();
+  start();
+
   auto whole = get("/Vexa.ebz");
   ASSERT_TRUE(whole);
   EXPECT_EQ(whole->status, 200);
