@@ -11,7 +11,8 @@
 
 namespace download {
 
-FileDownloadOutput::FileDownloadOutput(std::wstring path) : path_(std::move(path)) {}
+FileDownloadOutput::FileDownloadOutput(std::wstring path, bool keepProgress)
+    : path_(std::move(path)), keepProgress_(keepProgress) {}
 
 FileDownloadOutput::~FileDownloadOutput() { closeFile(); }
 
@@ -20,13 +21,16 @@ void FileDownloadOutput::closeFile() {
   file_ = nullptr;
 }
 
-bool FileDownloadOutput::open(const std::wstring& fileName) {
-  std::lock_guard<std::mutex> guard(lock_);
+bool FileDownloadOutput::resolvePath(const std::wstring& fileName) {
   if (!path_.empty() && (path_.back() == L'\\' || path_.back() == L'/')) {
     // The name comes from the server; only a plain file name may join the folder.
     if (!isSafeFileName(fileName)) return false;
     path_ += fileName;
   }
+  return true;
+}
+
+bool FileDownloadOutput::createFresh() {
   closeFile();
   file_ = outputfile::createTruncated(path_);
   if (!file_) return false;
@@ -37,6 +41,98 @@ bool FileDownloadOutput::open(const std::wstring& fileName) {
   hashedEnd_ = 0;
   runningValid_ = true;
   return true;
+}
+
+bool FileDownloadOutput::open(const std::wstring& fileName) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!resolvePath(fileName)) return false;
+  tracking_ = false;
+  // A whole-body download cannot be resumed: an earlier state is void.
+  if (keepProgress_) outputfile::removeFile(downloadStatePath(path_));
+  return createFresh();
+}
+
+bool FileDownloadOutput::readResumableState(const ContentIdentity& content, DownloadState* state) {
+  // Without a digest a resumed file could not be checked, and bytes of an
+  // older content of the same length would pass unnoticed.
+  if (content.md5.empty()) return false;
+  std::string text;
+  constexpr size_t kLongestState = 16384;
+  if (!outputfile::readSmall(downloadStatePath(path_), kLongestState, &text)) return false;
+  DownloadState stored;
+  if (!DownloadState::parse(text, &stored) || !(stored.content == content)) return false;
+  std::FILE* file = outputfile::openExisting(path_);
+  if (!file) return false;
+  long long needed = 0;
+  for (const ChunkProgress& chunk : stored.chunks) {
+    if (chunk.done > 0 && chunk.offset + chunk.done > needed) needed = chunk.offset + chunk.done;
+  }
+  long long size = outputfile::sizeOf(file);
+  if (size < needed || size > content.length) {
+    std::fclose(file);
+    return false;
+  }
+  closeFile();
+  file_ = file;
+  std::setvbuf(file_, nullptr, _IONBF, 0);
+  *state = std::move(stored);
+  return true;
+}
+
+bool FileDownloadOutput::openChunked(const std::wstring& fileName, const ContentIdentity& content,
+                                     std::vector<ChunkProgress>* chunks) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (!resolvePath(fileName)) return false;
+  tracking_ = false;
+  unsaved_ = 0;
+  if (!keepProgress_) return createFresh();
+
+  DownloadState stored;
+  if (readResumableState(content, &stored)) {
+    // The digest of what is already on disk is read at the end.
+    running_ = Md5();
+    hashedEnd_ = 0;
+    runningValid_ = true;
+    *chunks = stored.chunks;
+    state_ = std::move(stored);
+    tracking_ = true;
+    return true;
+  }
+  outputfile::removeFile(downloadStatePath(path_));
+  if (!createFresh()) return false;
+  state_ = DownloadState();
+  state_.content = content;
+  state_.chunks = *chunks;
+  for (ChunkProgress& chunk : state_.chunks) chunk.done = 0;
+  tracking_ = !content.md5.empty() && state_.isValid();
+  if (tracking_) saveState();
+  return true;
+}
+
+void FileDownloadOutput::discardProgress() {
+  std::lock_guard<std::mutex> guard(lock_);
+  tracking_ = false;
+  outputfile::removeFile(downloadStatePath(path_));
+}
+
+void FileDownloadOutput::noteWritten(long long offset, long long count) {
+  for (ChunkProgress& chunk : state_.chunks) {
+    if (offset < chunk.offset || offset >= chunk.offset + chunk.limit) continue;
+    // Only bytes that continue the chunk's run from its first byte count; a
+    // chunk fetched again from its start counts from there once more.
+    if (offset <= chunk.offset + chunk.done) {
+      long long end = offset + count - chunk.offset;
+      chunk.done = end < chunk.limit ? end : chunk.limit;
+    }
+    break;
+  }
+  unsaved_ += count;
+  if (unsaved_ >= kStateSaveBytes) saveState();
+}
+
+void FileDownloadOutput::saveState() {
+  unsaved_ = 0;
+  outputfile::replaceWith(downloadStatePath(path_), state_.serialize());
 }
 
 std::wstring FileDownloadOutput::md5() {
@@ -79,12 +175,16 @@ bool FileDownloadOutput::write(const char* bytes, int offset, int count) {
     running_.update(bytes, static_cast<size_t>(count));
     hashedEnd_ += count;
   }
+  if (written && tracking_) noteWritten(offset, count);
   return written;
 }
 
 void FileDownloadOutput::finish(bool ok) {
   std::lock_guard<std::mutex> guard(lock_);
   ok_ = ok;
+  // What a broken-off download holds is kept for the next run.
+  if (tracking_) saveState();
+  tracking_ = false;
   closeFile();
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "download/DownloadState.h"
 #include "formats/Md5.h"
 
 namespace download {
@@ -19,6 +20,19 @@ class IDownloadOutput {
   virtual ~IDownloadOutput() = default;
   // Prepares to receive the download called fileName.
   virtual bool open(const std::wstring& fileName) = 0;
+  // Prepares to receive a download fetched in the given chunks. An output that
+  // keeps progress may hand back the chunks of an earlier, broken-off download
+  // of the same content instead, each with the bytes it already holds; any
+  // other output opens afresh and leaves the chunks as they are.
+  virtual bool openChunked(const std::wstring& fileName, const ContentIdentity& content,
+                           std::vector<ChunkProgress>* chunks) {
+    (void)content;
+    (void)chunks;
+    return open(fileName);
+  }
+  // The bytes held proved not to make the content: nothing of them may be
+  // picked up again.
+  virtual void discardProgress() {}
   // MD5 of the bytes held as 32 lower-case hex digits; empty when not available.
   virtual std::wstring md5() = 0;
   // Whether md5() is meant to give a digest: when it does and md5() comes back
@@ -39,14 +53,28 @@ class IDownloadOutput {
 
 // Writes into a file. A path ending with '\' or '/' is a folder, and the name
 // given to open() is appended to it.
+//
+// With keepProgress, a chunked download of content that has an MD5 records,
+// as it goes, which bytes of each chunk are on disk in a state file beside the
+// file (downloadStatePath), and a later openChunked of the same content
+// carries on from there. A state is only written for bytes already handed to
+// the system, so a killed process leaves a state that undercounts at worst.
+// The file and its state stay after finish(): whoever uses the file removes
+// both.
 class FileDownloadOutput : public IDownloadOutput {
  public:
-  explicit FileDownloadOutput(std::wstring path);
+  // Unsaved bytes after which the state file is written again.
+  static constexpr long long kStateSaveBytes = 512 * 1024;
+
+  explicit FileDownloadOutput(std::wstring path, bool keepProgress = false);
   ~FileDownloadOutput() override;
   FileDownloadOutput(const FileDownloadOutput&) = delete;
   FileDownloadOutput& operator=(const FileDownloadOutput&) = delete;
 
   bool open(const std::wstring& fileName) override;
+  bool openChunked(const std::wstring& fileName, const ContentIdentity& content,
+                   std::vector<ChunkProgress>* chunks) override;
+  void discardProgress() override;
   std::wstring md5() override;
   bool hasMd5() override { return true; }
   int size() override;
@@ -57,9 +85,22 @@ class FileDownloadOutput : public IDownloadOutput {
 
  private:
   void closeFile();
+  // Joins a server-given name to a folder path; false for a name that may not.
+  bool resolvePath(const std::wstring& fileName);
+  bool createFresh();
+  // The state on disk when it is of this content and the file still holds
+  // every byte it counts.
+  bool readResumableState(const ContentIdentity& content, DownloadState* state);
+  void noteWritten(long long offset, long long count);
+  void saveState();
 
   std::mutex lock_;
   std::wstring path_;
+  bool keepProgress_;
+  // Progress of the chunked download in hand; tracked only while tracking_.
+  DownloadState state_;
+  bool tracking_ = false;
+  long long unsaved_ = 0;
   std::FILE* file_ = nullptr;
   bool ok_ = false;
   // Digest of the bytes from the start to hashedEnd_, taken as they were

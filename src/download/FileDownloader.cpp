@@ -231,9 +231,32 @@ int runChunkJob(std::unique_ptr<ChunkJob> job, const Timing& timing) {
   return chunk.done ? 0 : 1;
 }
 
+void ChunkDownloaderListenerImpl::begin(const std::vector<ChunkProgress>& chunks) {
+  std::lock_guard<std::mutex> guard(lock_);
+  heldByChunk_.clear();
+  receivedByChunk_.clear();
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    heldByChunk_[static_cast<int>(i)] = static_cast<int>(chunks[i].done);
+    receivedByChunk_[static_cast<int>(i)] = static_cast<int>(chunks[i].done);
+  }
+}
+
+void ChunkDownloaderListenerImpl::completeIfAllHeld() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (percentReceived(receivedByChunk_, downloader_.contentLength()) == 100.0f) reportComplete();
+}
+
+void ChunkDownloaderListenerImpl::reportComplete() {
+  IDownloadListener* listener = downloader_.listener();
+  if (!listener || completeReported_) return;
+  completeReported_ = true;
+  listener->onProgress(100.0f, downloader_.name(), downloader_.id());
+  listener->onComplete(downloader_.name(), downloader_.id());
+}
+
 void ChunkDownloaderListenerImpl::onChunkProgress(const ChunkDownloader& chunk, int received) {
   std::lock_guard<std::mutex> guard(lock_);
-  receivedByChunk_[chunk.chunkNum] = received;
+  receivedByChunk_[chunk.chunkNum] = heldByChunk_[chunk.chunkNum] + received;
   if (IDownloadListener* listener = downloader_.listener()) {
     listener->onProgress(percentReceived(receivedByChunk_, downloader_.contentLength()), downloader_.name(),
                          downloader_.id());
@@ -242,7 +265,7 @@ void ChunkDownloaderListenerImpl::onChunkProgress(const ChunkDownloader& chunk, 
 
 void ChunkDownloaderListenerImpl::onChunkFinished(const ChunkDownloader& chunk, int received) {
   std::lock_guard<std::mutex> guard(lock_);
-  receivedByChunk_[chunk.chunkNum] = received;
+  receivedByChunk_[chunk.chunkNum] = heldByChunk_[chunk.chunkNum] + received;
   int contentLength = downloader_.contentLength();
   bool done = chunk.wholeBody ? wholeBodyComplete(chunk, received, contentLength) : chunk.done;
   IDownloadListener* listener = downloader_.listener();
@@ -409,42 +432,31 @@ bool FileDownloader::download() {
 
     std::wstring fileName =
         lastPathComponent(facts.fileName.empty() ? fileNameFromUrl(facts.currentUrl) : facts.fileName);
-    if (!output_->open(fileName)) {
-      if (!isSafeFileName(fileName)) error(log_, L"Refused file name from server: " + fileName);
-      error(log_, L"CantCreateFile_");
-      reportFailure(L"CantCreateFile_" + output_->name());
+    std::wstring expectedMd5 = expectedMd5_.empty() ? facts.contentMd5 : expectedMd5_;
+    if (answer == FirstAnswer::kSplit) {
+      result = downloadSplit(facts, fileName, expectedMd5);
+    } else {
+      if (!output_->open(fileName)) {
+        refuseOutput(fileName);
+        main.connection->closeHandles();
+        output_->finish(false);
+        return false;
+      }
+      result = readFirstAnswer(main);
       main.connection->closeHandles();
+      if (result) result = digestAccepted(expectedMd5);
+    }
+    if (failedToOpen_) {
       output_->finish(false);
       return false;
     }
 
-    std::wstring expectedMd5 = expectedMd5_.empty() ? facts.contentMd5 : expectedMd5_;
-    if (answer == FirstAnswer::kSplit) {
-      result = downloadChunks(facts);
-    } else {
-      result = readFirstAnswer(main);
-      main.connection->closeHandles();
-    }
-
-    if (!expectedMd5.empty() && result) {
-      std::wstring actual = output_->md5();
-      if (!actual.empty()) {
-        info(log_, L"MD5 of [" + url_ + L"]=" + expectedMd5 + L", MD5 of downloaded file [" + output_->name() +
-                       L"]=" + actual);
-        result = expectedMd5 == actual;
-        if (!result) reportMismatch(L"MD5 mismatch");
-      } else if (output_->hasMd5()) {
-        // An unreadable file cannot be vouched for.
-        error(log_, L"Can't compute MD5 of downloaded file [" + output_->name() + L"]");
-        result = false;
-        reportMismatch(L"Can't compute MD5");
-      }
-    }
     int size = output_->size();
     info(log_, L"length of [" + url_ + L"]=" + num(contentLength_) + L", length of downloaded file [" +
                    output_->name() + L"]=" + num(size));
     if (result && contentLength_ != -1 && contentLength_ != size) {
       result = false;
+      output_->discardProgress();
       reportMismatch(L"Length mismatch");
     }
   }
@@ -454,13 +466,90 @@ bool FileDownloader::download() {
   return result;
 }
 
-bool FileDownloader::downloadChunks(const ResponseFacts& facts) {
+void FileDownloader::refuseOutput(const std::wstring& fileName) {
+  if (!isSafeFileName(fileName)) error(log_, L"Refused file name from server: " + fileName);
+  error(log_, L"CantCreateFile_");
+  reportFailure(L"CantCreateFile_" + output_->name());
+}
+
+FileDownloader::DigestCheck FileDownloader::checkDigest(const std::wstring& expectedMd5) {
+  std::wstring actual = output_->md5();
+  if (actual.empty()) {
+    // An unreadable file cannot be vouched for.
+    if (!output_->hasMd5()) return DigestCheck::kMatch;
+    error(log_, L"Can't compute MD5 of downloaded file [" + output_->name() + L"]");
+    return DigestCheck::kUnreadable;
+  }
+  info(log_, L"MD5 of [" + url_ + L"]=" + expectedMd5 + L", MD5 of downloaded file [" + output_->name() + L"]=" +
+                 actual);
+  return expectedMd5 == actual ? DigestCheck::kMatch : DigestCheck::kMismatch;
+}
+
+bool FileDownloader::digestAccepted(const std::wstring& expectedMd5) {
+  if (expectedMd5.empty()) return true;
+  DigestCheck check = checkDigest(expectedMd5);
+  if (check == DigestCheck::kMatch) return true;
+  output_->discardProgress();
+  reportMismatch(check == DigestCheck::kMismatch ? L"MD5 mismatch" : L"Can't compute MD5");
+  return false;
+}
+
+std::vector<ChunkProgress> FileDownloader::planFreshChunks() const {
   uint32_t length = static_cast<uint32_t>(contentLength_);
-  std::vector<ChunkRange> plan = planChunks(length, effectiveThreadCount(threadCount_, length));
-  std::vector<int> exitCodes(plan.size(), 1);
+  std::vector<ChunkProgress> chunks;
+  for (const ChunkRange& range : planChunks(length, effectiveThreadCount(threadCount_, length))) {
+    ChunkProgress chunk;
+    chunk.offset = range.offset;
+    chunk.limit = range.limit;
+    chunks.push_back(chunk);
+  }
+  return chunks;
+}
+
+bool FileDownloader::downloadSplit(const ResponseFacts& facts, const std::wstring& fileName,
+                                   const std::wstring& expectedMd5) {
+  ContentIdentity content;
+  content.url = url_;
+  content.length = contentLength_;
+  content.md5 = facts.contentMd5;
+  for (int pass = 0; pass < 2; ++pass) {
+    std::vector<ChunkProgress> chunks = planFreshChunks();
+    if (!output_->openChunked(fileName, content, &chunks)) {
+      refuseOutput(fileName);
+      failedToOpen_ = true;
+      return false;
+    }
+    long long held = 0;
+    for (const ChunkProgress& chunk : chunks) held += chunk.done;
+    if (held > 0) {
+      info(log_, L"Resume download of [" + url_ + L"] from an earlier run: " + num(held) + L" of " +
+                     num(contentLength_) + L" bytes are held");
+    }
+    if (!downloadChunks(facts, chunks)) return false;
+    if (expectedMd5.empty()) return true;
+    DigestCheck check = checkDigest(expectedMd5);
+    if (check == DigestCheck::kMatch) return true;
+    output_->discardProgress();
+    if (held == 0 || check != DigestCheck::kMismatch) {
+      reportMismatch(check == DigestCheck::kMismatch ? L"MD5 mismatch" : L"Can't compute MD5");
+      return false;
+    }
+    // The bytes kept from the earlier run were not what they claimed to be
+    // (changed on disk, or cut short by a crash): fetch the whole content.
+    info(log_, L"Resumed download of [" + url_ + L"] does not match its MD5, downloading again from the first byte");
+  }
+  reportMismatch(L"MD5 mismatch");
+  return false;
+}
+
+bool FileDownloader::downloadChunks(const ResponseFacts& facts, const std::vector<ChunkProgress>& plan) {
+  chunkListener_.begin(plan);
+  std::vector<int> exitCodes(plan.size(), 0);
   std::vector<std::thread> threads;
   threads.reserve(plan.size());
   for (size_t i = 0; i < plan.size(); ++i) {
+    if (plan[i].remaining() <= 0) continue;
+    exitCodes[i] = 1;
     auto job = std::make_unique<ChunkJob>();
     job->chunkNum = static_cast<int>(i);
     job->output = output_;
@@ -470,8 +559,8 @@ bool FileDownloader::downloadChunks(const ResponseFacts& facts) {
     job->receiveTimeoutMs = timing_.receiveTimeoutMs;
     job->downloadAttempts = kAttempts;
     job->retryDelayMs = timing_.retryDelayMs;
-    job->limit = plan[i].limit;
-    job->offset = plan[i].offset;
+    job->limit = static_cast<int>(plan[i].remaining());
+    job->offset = static_cast<int>(plan[i].offset + plan[i].done);
     job->connectAttempts = kAttempts;
     job->listener = &chunkListener_;
     job->log = log_;
@@ -489,6 +578,7 @@ bool FileDownloader::downloadChunks(const ResponseFacts& facts) {
   for (int code : exitCodes) {
     if (code != 0) return false;
   }
+  if (threads.empty()) chunkListener_.completeIfAllHeld();
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "download/Connection.h"
 #include "download/DownloadListener.h"
@@ -64,11 +65,19 @@ struct ChunkJob {
 class ChunkDownloaderListenerImpl : public ChunkDownloaderListener {
  public:
   explicit ChunkDownloaderListenerImpl(FileDownloader& downloader) : downloader_(downloader) {}
+  // Starts counting with the bytes each chunk already holds from an earlier
+  // run; a chunk reports only what it receives itself.
+  void begin(const std::vector<ChunkProgress>& chunks);
+  // Reports completion when the held bytes alone make the whole content.
+  void completeIfAllHeld();
   void onChunkProgress(const ChunkDownloader& chunk, int received) override;
   void onChunkFinished(const ChunkDownloader& chunk, int received) override;
 
  private:
+  void reportComplete();
+
   std::mutex lock_;
+  std::map<int, int> heldByChunk_;
   std::map<int, int> receivedByChunk_;
   FileDownloader& downloader_;
   bool completeReported_ = false;
@@ -120,7 +129,20 @@ class FileDownloader : public ErrorHandler {
   FirstAnswer openFirstAnswer(ChunkDownloader& main, ResponseFacts* facts);
   // Reads the whole content from the open first answer; true when it is complete.
   bool readFirstAnswer(ChunkDownloader& main);
-  bool downloadChunks(const ResponseFacts& facts);
+  // The chunks of a fresh download of the content.
+  std::vector<ChunkProgress> planFreshChunks() const;
+  // Fetches what the chunks do not hold yet.
+  bool downloadChunks(const ResponseFacts& facts, const std::vector<ChunkProgress>& chunks);
+  // The chunked road: opens the output (which may hand back an earlier run's
+  // chunks), fetches, and checks the digest. A resumed download whose digest
+  // does not match is fetched once more from the first byte.
+  bool downloadSplit(const ResponseFacts& facts, const std::wstring& fileName, const std::wstring& expectedMd5);
+  enum class DigestCheck { kMatch, kMismatch, kUnreadable };
+  DigestCheck checkDigest(const std::wstring& expectedMd5);
+  // True when nothing is expected or the digest matches; otherwise reports.
+  bool digestAccepted(const std::wstring& expectedMd5);
+  // Logs and reports an output that cannot take the file.
+  void refuseOutput(const std::wstring& fileName);
   // A failure found after the transfer, reported unless one already was.
   void reportMismatch(const std::wstring& message);
   // False, with a log line and a failure report, for a length that neither the
@@ -140,6 +162,7 @@ class FileDownloader : public ErrorHandler {
   std::wstring name_;
   int id_;
   std::atomic<bool> failureReported_{false};
+  bool failedToOpen_ = false;
   ConnectionFactory connections_;
   Timing timing_;
 };

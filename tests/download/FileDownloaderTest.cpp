@@ -7,6 +7,7 @@
 #include <thread>
 #include <random>
 
+#include "FakeSite.h"
 #include "RecordingListener.h"
 #include "TestBodies.h"
 #include "TestFiles.h"
@@ -18,120 +19,9 @@
 #include "formats/Md5.h"
 
 using namespace download;
+using namespace download::testing_site;
 
 namespace {
-
-struct Opened {
-  int length;
-  int offset;
-};
-
-// Serves one body; each opened request may break off or end early. The
-// connection applies the client's Range rule the way HttpConnection does.
-struct FakeSite {
-  std::string body;
-  bool ranges = true;          // honours Range
-  bool announceRanges = true;  // says so with Accept-Ranges
-  bool contentLength = true;
-  bool contentRange = true;  // a partial answer names its range
-  long long announce = -1;  // a Content-Length other than the bytes sent
-  std::wstring fileName;    // as from Content-Disposition
-  int refuseOpens = 0;                          // the first n opens fail
-  std::function<int(const Opened&)> breakAt;   // bytes before a failed read; -1 none
-  std::function<int(const Opened&)> endAt;     // bytes before an early end; -1 none
-
-  std::mutex lock;
-  std::vector<Opened> opened;
-  // Bytes of bodies that were closed before they were read to their end.
-  size_t unreadBytesClosed = 0;
-};
-
-class FakeConnection : public IHttpConnection {
- public:
-  FakeConnection(FakeSite& site, std::wstring url) : site_(site) { facts_.currentUrl = std::move(url); }
-
-  bool openRequest(Log*, bool, int length, int offset) override {
-    std::lock_guard<std::mutex> guard(site_.lock);
-    if (site_.refuseOpens > 0) {
-      --site_.refuseOpens;
-      return false;
-    }
-    Opened o{length, offset};
-    site_.opened.push_back(o);
-    size_t size = site_.body.size();
-    first_ = 0;
-    count_ = size;
-    facts_.rangeStart = -1;
-    facts_.rangeTotal = -1;
-    facts_.status = 200;
-    if (site_.ranges && wantsRangeHeader(facts_.acceptsRanges, offset, length)) {
-      uint32_t last = static_cast<uint32_t>(offset) + static_cast<uint32_t>(length) - 1u;
-      first_ = std::min<size_t>(static_cast<uint32_t>(offset), size);
-      count_ = std::min<size_t>(static_cast<size_t>(last) + 1, size) - first_;
-      facts_.rangeStart = static_cast<long long>(first_);
-      facts_.rangeTotal = site_.announce >= 0 ? site_.announce : static_cast<long long>(size);
-      facts_.status = 206;
-      if (!site_.contentRange) facts_.rangeStart = facts_.rangeTotal = -1;
-    }
-    facts_.acceptsRanges = site_.ranges && site_.announceRanges;
-    facts_.contentLength = site_.contentLength ? static_cast<long long>(count_) : -1;
-    if (site_.announce >= 0) facts_.contentLength = site_.announce;
-    facts_.fileName = site_.fileName;
-    breakAt_ = site_.breakAt ? site_.breakAt(o) : -1;
-    endAt_ = site_.endAt ? site_.endAt(o) : -1;
-    sent_ = 0;
-    open_ = true;
-    return true;
-  }
-
-  ReadStatus read(char* buffer, size_t capacity, size_t* received) override {
-    *received = 0;
-    if (!open_) return ReadStatus::kFailed;
-    size_t limit = count_;
-    if (breakAt_ >= 0) limit = std::min(limit, static_cast<size_t>(breakAt_));
-    if (endAt_ >= 0) limit = std::min(limit, static_cast<size_t>(endAt_));
-    if (sent_ >= limit) {
-      if (breakAt_ >= 0 && static_cast<size_t>(breakAt_) < count_) return ReadStatus::kFailed;
-      return ReadStatus::kEnd;
-    }
-    size_t n = std::min(capacity, std::min<size_t>(limit - sent_, 1000));
-    std::memcpy(buffer, site_.body.data() + first_ + sent_, n);
-    sent_ += n;
-    *received = n;
-    return ReadStatus::kData;
-  }
-
-  const ResponseFacts& facts() const override { return facts_; }
-  void closeHandles() override {
-    if (open_ && sent_ < count_ && (breakAt_ < 0 || sent_ < static_cast<size_t>(breakAt_)) &&
-        (endAt_ < 0 || sent_ < static_cast<size_t>(endAt_))) {
-      std::lock_guard<std::mutex> guard(site_.lock);
-      site_.unreadBytesClosed += count_ - sent_;
-    }
-    open_ = false;
-  }
-  void closeConnection() override {}
-
- private:
-  FakeSite& site_;
-  ResponseFacts facts_;
-  size_t first_ = 0, count_ = 0, sent_ = 0;
-  int breakAt_ = -1, endAt_ = -1;
-  bool open_ = false;
-};
-
-ConnectionFactory fakeConnections(FakeSite& site) {
-  return [&site](const std::wstring& url, int, int) -> std::unique_ptr<IHttpConnection> {
-    return std::make_unique<FakeConnection>(site, url);
-  };
-}
-
-Timing noPauses() {
-  Timing t;
-  t.connectRetryPauseMs = 0;
-  t.retryDelayMs = 0;
-  return t;
-}
 
 class FileDownloaderTest : public ::testing::Test {
  protected:

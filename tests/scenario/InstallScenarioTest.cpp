@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -21,7 +22,9 @@
 #include "context/StatRequest.h"
 #include "context/win32/StatisticsEvents.h"
 #include "context/win32/VexaInstallContext.h"
+#include "download/DownloadState.h"
 #include "download/Timing.h"
+#include "formats/Md5.h"
 #include "scenario/EbzWriter.h"
 #include "scenario/PackSignature.h"
 #include "scenario/win32/InstallFinishing.h"
@@ -215,6 +218,66 @@ TEST_F(InstallScenarioTest, AFullInstallUnpacksBothPacksAndLeavesNoneInTmp) {
   // Without a configured key nobody asks for signatures.
   EXPECT_EQ(requestsFor("/Vexa.ebz.sig"), 0u);
   EXPECT_EQ(requestsFor("/appdata.ebz.sig"), 0u);
+}
+
+TEST_F(InstallScenarioTest, APackCutOffInOneRunIsResumedByTheNextAndLeavesNothingInTmp) {
+  makeContext();
+  placePrivateRuntime();
+  const std::string productPack = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(400000, 3)}, {"vreg.dll", "dll"}});
+  testserver::Resource product{productPack};
+  product.contentMd5 = md5Hex(productPack.data(), productPack.size());
+  // Every ranged answer breaks off early, so each chunk runs out of attempts
+  // with part of its bytes.
+  product.fault = testserver::dropAfter(10000, -1, "bytes=");
+  server.add("/Vexa.ebz", product);
+  testserver::Resource appdata{pack({{"plugins/search/plugin.properties", "name=search"}})};
+  appdata.contentMd5 = md5Hex(appdata.body.data(), appdata.body.size());
+  server.add("/appdata.ebz", appdata);
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+  ASSERT_FALSE(VexaInstallContext::productFilesPresent(install));
+  const std::wstring statePath = download::downloadStatePath(packFolder() + L"\\Vexa.ebz");
+  download::DownloadState cut;
+  ASSERT_TRUE(download::DownloadState::parse(testfiles::readFile(statePath), &cut)) << testfiles::readFile(statePath);
+  ASSERT_GT(cut.bytesHeld(), 0);
+  ASSERT_FALSE(cut.complete());
+
+  // The next run, with the network back.
+  product.fault = nullptr;
+  server.add("/Vexa.ebz", product);
+  server.clearRequests();
+  scenario->setListener(nullptr);
+  RecordingScenarioListener again;
+  makeContext();
+  makeScenario().setListener(&again);
+  ASSERT_TRUE(scenario->start());
+  auto workerEnds = [&] {
+    std::string text = logText();
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find("-----END thread runAsyncInstallFunc", at)) != std::string::npos; ++at) ++count;
+    return count;
+  };
+  ASSERT_TRUE(waitFor([&] { return again.ends() > 0 && workerEnds() == 2; }, 60s)) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install)) << logText();
+  EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.jar"), noise(400000, 3));
+
+  std::vector<std::string> expected = {"bytes=0-0"};
+  for (const download::ChunkProgress& chunk : cut.chunks) {
+    if (chunk.done == chunk.limit) continue;
+    expected.push_back("bytes=" + std::to_string(chunk.offset + chunk.done) + "-" +
+                       std::to_string(chunk.offset + chunk.limit - 1));
+  }
+  std::vector<std::string> asked;
+  for (const auto& request : server.requestsFor("/Vexa.ebz")) asked.push_back(request.range);
+  std::sort(asked.begin(), asked.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(asked, expected) << "only the bytes the first run did not get";
+  // The appdata pack was whole after the first run: only its probe.
+  EXPECT_EQ(requestsFor("/appdata.ebz"), 1u);
+  EXPECT_NE(logText().find("Resume download of ["), std::string::npos);
+  for (const wchar_t* name : {L"\\Vexa.ebz", L"\\Vexa.ebz.state", L"\\appdata.ebz", L"\\appdata.ebz.state"}) {
+    EXPECT_FALSE(files::exists(packFolder() + name)) << text::wideToUtf8(name);
+  }
 }
 
 // ---- Signed packs -----------------------------------------------------------

@@ -5,6 +5,7 @@
 #include "app/Log.h"
 #include "download/DownloadListener.h"
 #include "download/DownloadManager.h"
+#include "download/DownloadState.h"
 #include "download/win32/HttpConnection.h"
 #include "scenario/PackSignature.h"
 
@@ -26,6 +27,8 @@ bool acceptPackSignature(const pack_signature::PackVerifier& verifier, const std
   if (!DeleteFileW(packPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && log) {
     log->error(L"Can't delete " + packPath);
   }
+  // Nothing of a refused pack may be picked up by a later run.
+  DeleteFileW(download::downloadStatePath(packPath).c_str());
   if (listener) listener->onFailed(name, id, pack_signature::kRefusedToken);
   return false;
 }

@@ -119,8 +119,10 @@ void VexaInstallScenario::doInstall() {
   send(context_, createPackFolder);
   const std::wstring productPack = packFolder + L"\\Vexa.ebz";
   const std::wstring appdataPack = packFolder + L"\\appdata.ebz";
-  auto productOutput = std::make_shared<download::FileDownloadOutput>(productPack);
-  auto appdataOutput = std::make_shared<download::FileDownloadOutput>(appdataPack);
+  // A run that broke off left its packs' progress here; these outputs carry on
+  // from it, and keep theirs for the next run should this one break off too.
+  auto productOutput = std::make_shared<download::FileDownloadOutput>(productPack, true);
+  auto appdataOutput = std::make_shared<download::FileDownloadOutput>(appdataPack, true);
 
   download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
   if (!isCancelled()) {
@@ -229,6 +231,8 @@ void VexaInstallScenario::unpackPacks(VexaInstallContext& context, const std::ws
 
   for (const std::wstring& pack : {productPack, appdataPack}) {
     if (files::exists(pack) && !DeleteFileW(pack.c_str()) && log_) log_->error(L"Can't delete " + pack);
+    const std::wstring state = download::downloadStatePath(pack);
+    if (files::exists(state) && !DeleteFileW(state.c_str()) && log_) log_->error(L"Can't delete " + state);
   }
   notifyTotal(90);
 }
