@@ -96,15 +96,15 @@ run_setup() {
   echo "  $1: exit code $RC, ${MS} ms"
 }
 installed_right() {
-  local f; f="$(find "$WINEPREFIX/drive_c" -name Vexa.jar.data -path '*Vexa*' ! -path '*/tmp/*' | head -1)"
+  local f; f="$(find "$WINEPREFIX/drive_c"/Program* -name Vexa.jar.data 2>/dev/null | head -1)"
   [ "$RC" = 0 ] && [ -n "$f" ] && cmp -s "$f" "$WORK/Vexa/Vexa.jar.data"
 }
-show_log() {
-  local log
-  log="$(ls "$WINEPREFIX"/drive_c/users/*/Temp/VexaInstall.log "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/VexaInstall.log 2>/dev/null | head -1)"
-  [ -n "$log" ] && grep -a "ERROR\|FAILED\|Resum" "$log" | tail -20
+log_text() {
+  local log; log="$(find "$WINEPREFIX/drive_c/users" -name VexaInstall.log 2>/dev/null | head -1)"
+  [ -n "$log" ] && iconv -c -f CP1251 -t UTF-8 "$log"
   return 0
 }
+show_log() { log_text | grep -a "ERROR\|FAILED\|Resum" | tail -20 || true; }
 
 echo "== first run: $((RATE / 1024)) KiB/s per connection, killed at about half of the pack"
 serve "$WORK/server1.log" "$RATE"
@@ -138,7 +138,7 @@ serve "$WORK/server2.log"
 run_setup "resumed install"
 RESUMED_MS=$MS
 installed_right || { echo "the resumed install did not complete"; show_log; exit 1; }
-show_log | grep -a "Resum" | sed 's/^/  log: /' || true
+log_text | grep -a "Resume download of \[http://$LISTEN/Vexa.ebz\]" | sed 's/^.*: Resume/  log: Resume/' || true
 unserve
 SECOND_BYTES="$(pack_bytes_served "$WORK/server2.log")"
 wine_prefix_stop
