@@ -10,6 +10,41 @@
 #include "download/platform/OutputFile.h"
 
 namespace download {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const {
+    if (file) std::fclose(file);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The whole file when it exists and holds at most maxBytes.
+bool readSmallFile(const std::wstring& path, size_t maxBytes, std::string* bytes) {
+  FilePtr file(outputfile::openForReading(path));
+  if (!file) return false;
+  std::string read(maxBytes + 1, '\0');
+  size_t count = std::fread(&read[0], 1, read.size(), file.get());
+  if (count > maxBytes || std::ferror(file.get())) return false;
+  read.resize(count);
+  *bytes = std::move(read);
+  return true;
+}
+
+// Writes a file beside path and renames it over path, so that a reader finds
+// the old content or the new, never a mix.
+bool replaceFile(const std::wstring& path, const std::string& bytes) {
+  const std::wstring temporary = path + L".tmp";
+  FilePtr file(outputfile::createForWriting(temporary));
+  if (!file) return false;
+  bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
+  written = std::fclose(file.release()) == 0 && written;
+  if (written && outputfile::renameOver(temporary, path)) return true;
+  outputfile::removeFile(temporary);
+  return false;
+}
+
+}  // namespace
 
 FileDownloadOutput::FileDownloadOutput(std::wstring path, bool keepProgress)
     : path_(std::move(path)), keepProgress_(keepProgress) {}
@@ -58,22 +93,19 @@ bool FileDownloadOutput::readResumableState(const ContentIdentity& content, Down
   if (content.md5.empty()) return false;
   std::string text;
   constexpr size_t kLongestState = 16384;
-  if (!outputfile::readSmall(downloadStatePath(path_), kLongestState, &text)) return false;
+  if (!readSmallFile(downloadStatePath(path_), kLongestState, &text)) return false;
   DownloadState stored;
   if (!DownloadState::parse(text, &stored) || !(stored.content == content)) return false;
-  std::FILE* file = outputfile::openExisting(path_);
+  FilePtr file(outputfile::openExisting(path_));
   if (!file) return false;
   long long needed = 0;
   for (const ChunkProgress& chunk : stored.chunks) {
     if (chunk.done > 0 && chunk.offset + chunk.done > needed) needed = chunk.offset + chunk.done;
   }
-  long long size = outputfile::sizeOf(file);
-  if (size < needed || size > content.length) {
-    std::fclose(file);
-    return false;
-  }
+  long long size = outputfile::sizeOf(file.get());
+  if (size < needed || size > content.length) return false;
   closeFile();
-  file_ = file;
+  file_ = file.release();
   std::setvbuf(file_, nullptr, _IONBF, 0);
   *state = std::move(stored);
   return true;
@@ -132,7 +164,7 @@ void FileDownloadOutput::noteWritten(long long offset, long long count) {
 
 void FileDownloadOutput::saveState() {
   unsaved_ = 0;
-  outputfile::replaceWith(downloadStatePath(path_), state_.serialize());
+  replaceFile(downloadStatePath(path_), state_.serialize());
 }
 
 std::wstring FileDownloadOutput::md5() {

@@ -14,11 +14,11 @@ std::FILE* openExisting(const std::wstring& path);
 bool seekTo(std::FILE* file, long long position);
 // Size of the file in bytes; -1 on failure.
 long long sizeOf(std::FILE* file);
-// The whole file when it exists and holds at most maxBytes.
-bool readSmall(const std::wstring& path, size_t maxBytes, std::string* bytes);
-// Writes bytes to a file beside path and renames it over path, so that a
-// reader finds the old or the new content, never a mix.
-bool replaceWith(const std::wstring& path, const std::string& bytes);
+std::FILE* openForReading(const std::wstring& path);
+// Creates the file empty, or empties it, for writing.
+std::FILE* createForWriting(const std::wstring& path);
+// Renames from over to in one step, replacing any file there.
+bool renameOver(const std::wstring& from, const std::wstring& to);
 void removeFile(const std::wstring& path);
 }  // namespace outputfile
 }  // namespace download

@@ -3,20 +3,9 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <memory>
 
 namespace download {
 namespace outputfile {
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const {
-    if (file) std::fclose(file);
-  }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
 
 std::FILE* createTruncated(const std::wstring& path) {
   _wremove(path.c_str());
@@ -32,31 +21,12 @@ long long sizeOf(std::FILE* file) {
   return _ftelli64(file);
 }
 
-bool readSmall(const std::wstring& path, size_t maxBytes, std::string* bytes) {
-  FilePtr file(_wfopen(path.c_str(), L"rb"));
-  if (!file) return false;
-  std::string read(maxBytes + 1, '\0');
-  size_t count = std::fread(&read[0], 1, read.size(), file.get());
-  if (count > maxBytes || std::ferror(file.get())) return false;
-  read.resize(count);
-  *bytes = std::move(read);
-  return true;
-}
+std::FILE* openForReading(const std::wstring& path) { return _wfopen(path.c_str(), L"rb"); }
 
-bool replaceWith(const std::wstring& path, const std::string& bytes) {
-  const std::wstring temporary = path + L".tmp";
-  {
-    FilePtr file(_wfopen(temporary.c_str(), L"wb"));
-    if (!file) return false;
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), file.get()) == bytes.size();
-    if (std::fclose(file.release()) != 0 || !written) {
-      DeleteFileW(temporary.c_str());
-      return false;
-    }
-  }
-  if (MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  DeleteFileW(temporary.c_str());
-  return false;
+std::FILE* createForWriting(const std::wstring& path) { return _wfopen(path.c_str(), L"wb"); }
+
+bool renameOver(const std::wstring& from, const std::wstring& to) {
+  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 void removeFile(const std::wstring& path) { DeleteFileW(path.c_str()); }
