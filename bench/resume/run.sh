@@ -52,7 +52,7 @@ EBZ=build/native/tools/ebztool/ebztool
 CONTENT="$WORK/demo/content"
 "$EBZ" unpack "$CONTENT/Vexa.ebz" "$WORK/Vexa" >/dev/null
 head -c $((PRODUCT_MIB * 1024 * 1024)) /dev/urandom >"$WORK/Vexa/Vexa.jar.data"
-"$EBZ" pack "$WORK/Vexa" "$CONTENT/Vexa.ebz" >/dev/null
+"$EBZ" pack "$WORK/Vexa" "$CONTENT/Vexa.ebz" --preset 0 >/dev/null
 PACK_BYTES="$(stat -c %s "$CONTENT/Vexa.ebz")"
 echo "  Vexa.ebz $PACK_BYTES bytes"
 
