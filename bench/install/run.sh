@@ -103,7 +103,9 @@ echo "  exit code $rc, ${install_ms} ms"
 program="$(find "$WINEPREFIX/drive_c" -name Vexa.jar.data -path '*Vexa*' | head -1)"
 if [ "$rc" != 0 ] || [ -z "$program" ] || [ -z "$(find "$WINEPREFIX/drive_c" -path '*jre/lib/rt.jar' | head -1)" ]; then
   echo "the install did not complete"
-  log="$(ls "$WINEPREFIX"/drive_c/users/*/Temp/VexaInstall.log "$WINEPREFIX"/drive_c/users/*/AppData/Local/Temp/VexaInstall.log 2>/dev/null | head -1)"
+  # find, not ls: one of the two places is always missing, and under
+  # pipefail ls's complaint would end the script before the log is shown.
+  log="$(find "$WINEPREFIX/drive_c/users" -name VexaInstall.log 2>/dev/null | head -1)"
   [ -n "$log" ] && grep -a "ERROR\|FAILED" "$log" | tail -20
   exit 1
 fi
