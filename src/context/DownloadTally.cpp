@@ -18,7 +18,7 @@ void DownloadTally::completed(const std::wstring& name) {
   it->second.completed = true;
 }
 
-void DownloadTally::setBytes(const std::wstring& name, long long bytes) {
+void DownloadTally::setBytes(const std::wstring& name, long long bytes, long long resumedBytes) {
   std::lock_guard<std::mutex> guard(lock_);
   auto it = entries_.find(name);
   if (it == entries_.end()) {
@@ -26,6 +26,7 @@ void DownloadTally::setBytes(const std::wstring& name, long long bytes) {
     it = entries_.emplace(name, Entry{now, now, false, -1}).first;
   }
   it->second.bytes = bytes;
+  it->second.resumed = resumedBytes > 0 && resumedBytes <= bytes ? resumedBytes : 0;
 }
 
 std::vector<DownloadTally::Record> DownloadTally::records() {
@@ -35,8 +36,9 @@ std::vector<DownloadTally::Record> DownloadTally::records() {
     // Unsigned subtraction keeps the span right across a tick-count wrap.
     uint32_t ms = e.completed ? e.end - e.start : 0;
     long long rate = -1;
-    if (e.completed && e.bytes >= 0) rate = ms ? e.bytes * 1000 / ms : e.bytes * 1000;
-    out.push_back({name, e.bytes, ms, rate, e.completed});
+    long long fetched = e.bytes - e.resumed;
+    if (e.completed && e.bytes >= 0) rate = ms ? fetched * 1000 / ms : fetched * 1000;
+    out.push_back({name, e.bytes, ms, rate, e.completed, e.resumed});
   }
   return out;
 }

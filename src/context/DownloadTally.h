@@ -17,8 +17,10 @@ class DownloadTally {
     std::wstring name;
     long long bytes;     // -1 when the size is not known
     uint32_t ms;         // start to completion; 0 when it never completed
-    long long rate;      // bytes per second; -1 when bytes or time are unknown
+    long long rate;      // bytes fetched per second; -1 when bytes or time are unknown
     bool completed;
+    // Of bytes, those an earlier, broken-off run had already fetched.
+    long long resumedBytes = 0;
   };
 
   explicit DownloadTally(TickSource ticks);
@@ -27,8 +29,9 @@ class DownloadTally {
   void started(const std::wstring& name);
   // Notes the completion time (a download never started counts from now).
   void completed(const std::wstring& name);
-  // Notes the size of what arrived.
-  void setBytes(const std::wstring& name, long long bytes);
+  // Notes the size of what arrived, of which resumedBytes came in an earlier
+  // run and so count for the size but not for this run's rate.
+  void setBytes(const std::wstring& name, long long bytes, long long resumedBytes = 0);
 
   // One record per download, ordered by name.
   std::vector<Record> records();
@@ -38,6 +41,7 @@ class DownloadTally {
     uint32_t start = 0, end = 0;
     bool completed = false;
     long long bytes = -1;
+    long long resumed = 0;
   };
   TickSource ticks_;
   std::mutex lock_;

@@ -84,7 +84,8 @@ std::string installResultJson(const InstallResult& r) {
     out += first ? "" : ",";
     first = false;
     out += "\n    {\"name\": " + quoted(d.name) + ", \"completed\": " + (d.completed ? "true" : "false") +
-           ", \"bytes\": " + std::to_string(d.bytes) + ", \"ms\": " + std::to_string(d.ms) +
+           ", \"bytes\": " + std::to_string(d.bytes) + ", \"resumedBytes\": " + std::to_string(d.resumedBytes) +
+           ", \"ms\": " + std::to_string(d.ms) +
            ", \"bytesPerSecond\": " + std::to_string(d.rate) + "}";
   }
   out += first ? "]\n" : "\n  ]\n";

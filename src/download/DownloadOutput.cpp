@@ -82,6 +82,7 @@ bool FileDownloadOutput::open(const std::wstring& fileName) {
   std::lock_guard<std::mutex> guard(lock_);
   if (!resolvePath(fileName)) return false;
   tracking_ = false;
+  resumed_ = 0;
   // A whole-body download cannot be resumed: an earlier state is void.
   if (keepProgress_) outputfile::removeFile(downloadStatePath(path_));
   return createFresh();
@@ -117,6 +118,7 @@ bool FileDownloadOutput::openChunked(const std::wstring& fileName, const Content
   if (!resolvePath(fileName)) return false;
   tracking_ = false;
   unsaved_ = 0;
+  resumed_ = 0;
   if (!keepProgress_) return createFresh();
 
   DownloadState stored;
@@ -126,6 +128,7 @@ bool FileDownloadOutput::openChunked(const std::wstring& fileName, const Content
     hashedEnd_ = 0;
     runningValid_ = true;
     *chunks = stored.chunks;
+    resumed_ = stored.bytesHeld();
     state_ = std::move(stored);
     tracking_ = true;
     return true;
@@ -139,6 +142,11 @@ bool FileDownloadOutput::openChunked(const std::wstring& fileName, const Content
   tracking_ = !content.md5.empty() && state_.isValid();
   if (tracking_) saveState();
   return true;
+}
+
+long long FileDownloadOutput::bytesResumed() {
+  std::lock_guard<std::mutex> guard(lock_);
+  return resumed_;
 }
 
 void FileDownloadOutput::discardProgress() {

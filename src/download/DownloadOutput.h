@@ -75,6 +75,8 @@ class FileDownloadOutput : public IDownloadOutput {
   bool openChunked(const std::wstring& fileName, const ContentIdentity& content,
                    std::vector<ChunkProgress>* chunks) override;
   void discardProgress() override;
+  // Bytes an earlier run had fetched when this download picked up its state.
+  long long bytesResumed();
   std::wstring md5() override;
   bool hasMd5() override { return true; }
   int size() override;
@@ -101,6 +103,7 @@ class FileDownloadOutput : public IDownloadOutput {
   DownloadState state_;
   bool tracking_ = false;
   long long unsaved_ = 0;
+  long long resumed_ = 0;
   std::FILE* file_ = nullptr;
   bool ok_ = false;
   // Digest of the bytes from the start to hashedEnd_, taken as they were

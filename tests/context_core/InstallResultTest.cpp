@@ -17,7 +17,8 @@ InstallResult sample() {
   r.version = L"vwDec__8_2026_16_45_38";
   r.timings = {{L"doInstall", L"5120"}, {L"main", L"6000"}};
   r.errors = L"createDir_5;vexa8z_timeout;";
-  r.downloads = {{L"vexa8z", 2000000, 1000, 2000000, true}, {L"appdata8z", -1, 0, -1, false}};
+  r.downloads = {{L"vexa8z", 2000000, 1000, 2000000, true, 0}, {L"appdata8z", -1, 0, -1, false, 0},
+                 {L"jreEbz", 3000000, 1000, 1000000, true, 2000000}};
   return r;
 }
 
@@ -38,13 +39,15 @@ TEST(InstallResult, DocumentParsesBackWithEveryField) {
   EXPECT_EQ(errors[0].asString(), L"createDir_5");
   EXPECT_EQ(errors[1].asString(), L"vexa8z_timeout");
   auto downloads = doc.member(L"downloads").asArray();
-  ASSERT_EQ(downloads.size(), 2u);
+  ASSERT_EQ(downloads.size(), 3u);
   EXPECT_EQ(downloads[0].member(L"name").asString(), L"vexa8z");
   EXPECT_TRUE(downloads[0].member(L"completed").boolValue());
   EXPECT_EQ(downloads[0].member(L"bytes").intValue(), 2000000);
   EXPECT_EQ(downloads[0].member(L"bytesPerSecond").intValue(), 2000000);
   EXPECT_FALSE(downloads[1].member(L"completed").boolValue());
   EXPECT_EQ(downloads[1].member(L"bytes").intValue(), -1);
+  EXPECT_EQ(downloads[0].member(L"resumedBytes").intValue(), 0);
+  EXPECT_EQ(downloads[2].member(L"resumedBytes").intValue(), 2000000);
 }
 
 TEST(InstallResult, EmptyCollectionsStillParse) {
@@ -115,9 +118,14 @@ TEST(DownloadTally, SpansRatesAndUnknowns) {
   tally.setBytes(L"jreEbz", 10);  // size without a completion: no rate
   tally.completed(L"flash");      // completed at once: counted as one millisecond
   tally.setBytes(L"flash", 3);
+  // A pack resumed from an earlier run: its rate counts only this run's bytes.
+  tally.started(L"resumed");
+  now += 500;
+  tally.completed(L"resumed");
+  tally.setBytes(L"resumed", 10000, 8000);
 
   auto records = tally.records();
-  ASSERT_EQ(records.size(), 4u);
+  ASSERT_EQ(records.size(), 5u);
   EXPECT_EQ(records[0].name, L"appdata8z");
   EXPECT_FALSE(records[0].completed);
   EXPECT_EQ(records[0].rate, -1);
@@ -127,8 +135,13 @@ TEST(DownloadTally, SpansRatesAndUnknowns) {
   EXPECT_EQ(records[2].name, L"jreEbz");
   EXPECT_EQ(records[2].bytes, 10);
   EXPECT_EQ(records[2].rate, -1);
-  EXPECT_EQ(records[3].name, L"vexa8z");
-  EXPECT_EQ(records[3].ms, 1024u);
-  EXPECT_EQ(records[3].bytes, 4096);
+  EXPECT_EQ(records[3].name, L"resumed");
+  EXPECT_EQ(records[3].bytes, 10000);
+  EXPECT_EQ(records[3].resumedBytes, 8000);
   EXPECT_EQ(records[3].rate, 4000);
+  EXPECT_EQ(records[4].name, L"vexa8z");
+  EXPECT_EQ(records[4].ms, 1024u);
+  EXPECT_EQ(records[4].bytes, 4096);
+  EXPECT_EQ(records[4].rate, 4000);
+  EXPECT_EQ(records[4].resumedBytes, 0);
 }

@@ -37,7 +37,7 @@ class ResumeTest : public ::testing::Test {
   bool run() {
     site.opened.clear();
     listener = std::make_unique<RecordingListener>();
-    auto output = std::make_shared<FileDownloadOutput>(file, true);
+    output = std::make_shared<FileDownloadOutput>(file, true);
     FileDownloader downloader(L"http://fake/pack.ebz", output, kChunks, &log, listener.get(), L"pack", 1,
                               fakeConnections(site), noPauses());
     return downloader.download();
@@ -78,6 +78,7 @@ class ResumeTest : public ::testing::Test {
   std::wstring statePath = downloadStatePath(file);
   Log log = Log::atPath(logPath);
   std::unique_ptr<RecordingListener> listener;
+  std::shared_ptr<FileDownloadOutput> output;
 };
 
 TEST_F(ResumeTest, ASecondRunAsksOnlyForWhatEachChunkLacks) {
@@ -106,6 +107,7 @@ TEST_F(ResumeTest, ASecondRunAsksOnlyForWhatEachChunkLacks) {
   EXPECT_EQ(listener->completed(), 1);
   EXPECT_EQ(listener->progress().back(), 100.0f);
   EXPECT_GE(listener->progress().front(), 30.0f) << "progress counts the bytes held from the start";
+  EXPECT_EQ(output->bytesResumed(), 120000);
   EXPECT_TRUE(listener->failures().empty());
   // The state stays, complete, until the pack has been used.
   EXPECT_TRUE(storedState().complete());
@@ -147,6 +149,7 @@ TEST_F(ResumeTest, AnythingThatDoesNotMatchStartsFromTheFirstByte) {
       EXPECT_EQ(asked[i].offset, i * kChunk);
       EXPECT_EQ(asked[i].length, kChunk);
     }
+    EXPECT_EQ(output->bytesResumed(), 0);
   }
   // Without a digest a resumed file could not be checked, so none is kept.
   EXPECT_FALSE(testfiles::exists(statePath));

@@ -275,6 +275,10 @@ TEST_F(InstallScenarioTest, APackCutOffInOneRunIsResumedByTheNextAndLeavesNothin
   // The appdata pack was whole after the first run: only its probe.
   EXPECT_EQ(requestsFor("/appdata.ebz"), 1u);
   EXPECT_NE(logText().find("Resume download of ["), std::string::npos);
+  // The result file's rate counts only what this run fetched.
+  for (const DownloadTally::Record& record : context->downloads().records()) {
+    if (record.name == L"vexa8z") EXPECT_EQ(record.resumedBytes, cut.bytesHeld());
+  }
   for (const wchar_t* name : {L"\\Vexa.ebz", L"\\Vexa.ebz.state", L"\\appdata.ebz", L"\\appdata.ebz.state"}) {
     EXPECT_FALSE(files::exists(packFolder() + name)) << text::wideToUtf8(name);
   }

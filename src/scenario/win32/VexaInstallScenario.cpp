@@ -141,8 +141,14 @@ void VexaInstallScenario::doInstall() {
 
   bool downloaded = completion.waitAll(kWaitLimitMs);
   if (log_) log_->info(downloaded ? L"Vexa packs are downloaded" : L"Vexa packs are FAILED");
-  if (productOutput->isOk()) context_.downloads().setBytes(scenario_downloads::kProductPack, files::fileSize(productPack));
-  if (appdataOutput->isOk()) context_.downloads().setBytes(scenario_downloads::kAppdataPack, files::fileSize(appdataPack));
+  if (productOutput->isOk()) {
+    context_.downloads().setBytes(scenario_downloads::kProductPack, files::fileSize(productPack),
+                                  productOutput->bytesResumed());
+  }
+  if (appdataOutput->isOk()) {
+    context_.downloads().setBytes(scenario_downloads::kAppdataPack, files::fileSize(appdataPack),
+                                  appdataOutput->bytesResumed());
+  }
   if (isCancelled()) return;
 
   // A pack whose signature is refused is gone by now, as if its download had failed.
