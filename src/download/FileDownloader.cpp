@@ -475,7 +475,8 @@ void FileDownloader::refuseOutput(const std::wstring& fileName) {
 FileDownloader::DigestCheck FileDownloader::checkDigest(const std::wstring& expectedMd5) {
   std::wstring actual = output_->md5();
   if (actual.empty()) {
-    // An unreadable file cannot be vouched for.
+    // Memory outputs give no digest and are never compared; an unreadable
+    // file cannot be vouched for.
     if (!output_->hasMd5()) return DigestCheck::kMatch;
     error(log_, L"Can't compute MD5 of downloaded file [" + output_->name() + L"]");
     return DigestCheck::kUnreadable;
