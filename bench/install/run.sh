@@ -13,25 +13,14 @@
 # whatever the ratio.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
+source "$ROOT/bench/lib.sh"
 cd "$ROOT"
+bench_private_loopback "$@"
 
-if [ -z "${VEXA_BENCH_NETNS:-}" ] && unshare -n true 2>/dev/null; then
-  export VEXA_BENCH_NETNS=1
-  exec unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
-fi
-
-RATE=$(( ${BENCH_RATE_KIB:-2048} * 1024 ))
 PRODUCT_MIB=64
 RUNTIME_MIB=32
-TREE="$(wine_tree)"
-LISTEN=127.0.0.1:8731
 
-echo "== building vexa-server, ebztool (native) and VexaSetup, vexaget, ebztool, the stand-ins ($TREE)"
-[ -f build/native/CMakeCache.txt ] || build_native >/dev/null
-[ -f "build/$TREE/CMakeCache.txt" ] || build_windows "$TREE" "$([ "$TREE" = win32 ] && echo i686 || echo x86_64)" VexaSetup >/dev/null
-cmake --build build/native --target vexa-server ebztool -j2 >/dev/null
-cmake --build "build/$TREE" --target VexaSetup vexaget ebztool demo_product -j2 >/dev/null
-uptime | sed 's/^/load: /'
+bench_build VexaSetup vexaget ebztool demo_product
 
 WORK="$(mktemp -d /tmp/vexa-bench-install.XXXXXX)"
 SERVER_PID=""
@@ -69,6 +58,10 @@ windows_path() { local p="$1"; echo "Z:${p//\//\\}"; }
 now_ms() { date +%s%3N; }
 
 wine_prefix_start
+# One wine server for the three programs that follow: a program started just
+# as the last one's server winds down can lose its connection to it ("wine
+# client error ... Connection reset by peer").
+wineserver -p 2>/dev/null || true
 
 echo "== the longest download alone: Vexa.ebz, 4 connections at $((RATE / 1024)) KiB/s each"
 result="$("$ROOT/scripts/wine-run" "build/$TREE/tools/vexaget/vexaget.exe" "http://$LISTEN/Vexa.ebz" \
@@ -80,8 +73,14 @@ echo "  ${download_ms} ms"
 echo "== unpacking both packs alone (ebztool.exe under Wine)"
 EBZ_WIN="$(find "build/$TREE/tools" -name ebztool.exe | head -1)"
 t0="$(now_ms)"
-"$ROOT/scripts/wine-run" "$EBZ_WIN" unpack "$(windows_path "$CONTENT/Vexa.ebz")" "$(windows_path "$WORK/u1")" >/dev/null 2>&1
-"$ROOT/scripts/wine-run" "$EBZ_WIN" unpack "$(windows_path "$CONTENT/jre_packed.ebz")" "$(windows_path "$WORK/u2")" >/dev/null 2>&1
+# unpack_alone <pack> <folder>: what went wrong is shown rather than ending
+# the script in silence under set -e.
+unpack_alone() {
+  "$ROOT/scripts/wine-run" "$EBZ_WIN" unpack "$(windows_path "$1")" "$(windows_path "$2")" >"$2.log" 2>&1 \
+    || { echo "  ebztool.exe unpack $(basename "$1"): exit $?"; sed 's/^/  | /' "$2.log"; }
+}
+unpack_alone "$CONTENT/Vexa.ebz" "$WORK/u1"
+unpack_alone "$CONTENT/jre_packed.ebz" "$WORK/u2"
 unpack_ms=$(( $(now_ms) - t0 ))
 [ -f "$WORK/u1/Vexa.jar.data" ] && [ -f "$WORK/u2/jre/lib/rt.jar" ] || { echo "unpacking alone failed"; exit 1; }
 echo "  ${unpack_ms} ms"

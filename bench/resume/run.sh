@@ -15,24 +15,13 @@
 # whatever the ratio.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
+source "$ROOT/bench/lib.sh"
 cd "$ROOT"
+bench_private_loopback "$@"
 
-if [ -z "${VEXA_BENCH_NETNS:-}" ] && unshare -n true 2>/dev/null; then
-  export VEXA_BENCH_NETNS=1
-  exec unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
-fi
-
-RATE=$(( ${BENCH_RATE_KIB:-2048} * 1024 ))
 PRODUCT_MIB=64
-TREE="$(wine_tree)"
-LISTEN=127.0.0.1:8731
 
-echo "== building vexa-server, ebztool (native) and VexaSetup, the stand-ins ($TREE)"
-[ -f build/native/CMakeCache.txt ] || build_native >/dev/null
-[ -f "build/$TREE/CMakeCache.txt" ] || build_windows "$TREE" "$([ "$TREE" = win32 ] && echo i686 || echo x86_64)" VexaSetup >/dev/null
-cmake --build build/native --target vexa-server ebztool -j2 >/dev/null
-cmake --build "build/$TREE" --target VexaSetup demo_product -j2 >/dev/null
-uptime | sed 's/^/load: /'
+bench_build VexaSetup demo_product
 
 WORK="$(mktemp -d /tmp/vexa-bench-resume.XXXXXX)"
 SERVER_PID=""
