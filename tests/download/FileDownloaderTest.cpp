@@ -208,6 +208,38 @@ TEST_F(FileDownloaderTest, AnAnnouncedEmptyBodyIsACompleteEmptyDownload) {
   EXPECT_TRUE(again.failures().empty());
 }
 
+TEST_F(FileDownloaderTest, AnErrorPageIsAFailedDownloadButAStatisticsAnswerIsRead) {
+  site.body = "Not Found";
+  site.status = 404;
+  for (int threads : {1, 4}) {
+    RecordingListener refused;
+    EXPECT_EQ(downloadToFile(fakeConnections(site), &refused, L"pack", L"http://fake/pack.ebz", file, 1, threads, &log,
+                             60000, 0, L"", false, noPauses()),
+              L"")
+        << threads;
+    EXPECT_EQ(refused.failures(), std::vector<std::wstring>{L"HTTP status 404"});
+    EXPECT_EQ(refused.completed(), 0);
+  }
+  EXPECT_NE(logText().find("ERROR : [DEF] : Download [http://fake/pack.ebz] answered with HTTP status 404"),
+            std::string::npos);
+  EXPECT_EQ(downloadAnswerToString(fakeConnections(site), &listener, L"event", L"http://fake/installer2.html", &log,
+                                   60000, 2, false, noPauses()),
+            L"Not Found");
+
+  // A chunk's answer that is an error page is retried, never written.
+  site.status = 0;
+  site.body = pattern(8000, 18);
+  auto failing = std::make_shared<int>(2);
+  site.statusFor = [failing](const Opened& o) { return o.offset == 4000 && (*failing)-- > 0 ? 503 : 0; };
+  RecordingListener retried;
+  ASSERT_EQ(downloadToFile(fakeConnections(site), &retried, L"pack", L"http://fake/pack.ebz", file, 1, 2, &log, 60000,
+                           0, L"", false, noPauses()),
+            file)
+      << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_NE(logText().find("HTTP status 503, connectAttemptCountRemain=4 [chunkNum=1"), std::string::npos);
+}
+
 TEST_F(FileDownloaderTest, AnEmptyBodyWithoutALengthFailsWithoutCompleting) {
   site.body.clear();
   site.ranges = false;
