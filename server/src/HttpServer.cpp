@@ -9,8 +9,11 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -29,13 +32,13 @@ class ConnectionStream : public httplib::Stream {
   ConnectionStream(socket_t sock, int readTimeoutMs, int writeTimeoutMs)
       : sock_(sock), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs) {}
 
-  bool is_readable() const override { return buffered() > 0 || waitFor(POLLIN, readTimeoutMs_); }
+  bool is_readable() const override { return buffered() > 0 || waitFor(POLLIN, readWaitMs()); }
 
   bool is_writable() const override { return waitFor(POLLOUT, writeTimeoutMs_); }
 
   ssize_t read(char* ptr, size_t size) override {
     if (buffered() == 0) {
-      if (!waitFor(POLLIN, readTimeoutMs_)) return -1;
+      if (!waitFor(POLLIN, readWaitMs())) return -1;
       // Large reads go straight to the caller; small ones (httplib reads
       // header lines a byte at a time) are served from the buffer.
       if (size >= kChunk) return receive(ptr, size);
@@ -85,7 +88,42 @@ class ConnectionStream : public httplib::Stream {
         if (len > 0 && buffer_[end - 1] == '\r') --len;
         return buffer_.substr(offset_, len);
       }
-      if (buffered() > limit || !waitFor(POLLIN, readTimeoutMs_) || fill() <= 0) return std::nullopt;
+      if (buffered() > limit || !waitFor(POLLIN, readWaitMs()) || fill() <= 0) return std::nullopt;
+    }
+  }
+
+  enum class Head { kComplete, kTooLarge, kLineTooLong, kIncomplete };
+  // Reads ahead until the buffer holds the request's whole head (request
+  // line and header fields), more than limit bytes of it, or the deadline
+  // or the peer's close comes first.
+  Head readHead(size_t limit, size_t lineLimit) {
+    for (;;) {
+      size_t end = buffer_.find("\r\n\r\n", offset_);
+      size_t bare = buffer_.find("\n\n", offset_);
+      if (end != std::string::npos || bare != std::string::npos) return Head::kComplete;
+      if (buffered() > limit) {
+        size_t lineEnd = buffer_.find('\n', offset_);
+        size_t line = (lineEnd == std::string::npos ? buffer_.size() : lineEnd) - offset_;
+        return line > lineLimit ? Head::kLineTooLong : Head::kTooLarge;
+      }
+      if (!waitFor(POLLIN, readWaitMs()) || fill() <= 0) return Head::kIncomplete;
+    }
+  }
+
+  // Reads wait no longer than until this time; none after clearDeadline().
+  void setDeadline(std::chrono::steady_clock::time_point at) {
+    deadline_ = at;
+    hasDeadline_ = true;
+  }
+  void clearDeadline() { hasDeadline_ = false; }
+
+  // An answer written in full before the connection closes.
+  void writeAll(const std::string& bytes) {
+    size_t sent = 0;
+    while (sent < bytes.size()) {
+      ssize_t n = write(bytes.data() + sent, bytes.size() - sent);
+      if (n <= 0) return;
+      sent += static_cast<size_t>(n);
     }
   }
 
@@ -96,6 +134,13 @@ class ConnectionStream : public httplib::Stream {
   static constexpr size_t kChunk = 4096;
 
   size_t buffered() const { return buffer_.size() - offset_; }
+
+  int readWaitMs() const {
+    if (!hasDeadline_) return readTimeoutMs_;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return 0;
+    return static_cast<int>(std::min<long long>(left.count(), readTimeoutMs_));
+  }
 
   ssize_t receive(char* ptr, size_t size) {
     ssize_t n;
@@ -148,6 +193,8 @@ class ConnectionStream : public httplib::Stream {
   int writeTimeoutMs_;
   std::string buffer_;
   size_t offset_ = 0;
+  std::chrono::steady_clock::time_point deadline_;
+  bool hasDeadline_ = false;
 };
 
 // "GET <path>?<query> HTTP/1.1" longer than httplib takes, but within our
@@ -173,11 +220,44 @@ void restoreTarget(httplib::Request& req, const std::string& target) {
   httplib::detail::parse_query_text(target.substr(target.find('?') + 1), req.params);
 }
 
+const char* statusAnswer(int status) {
+  return status == 414 ? "HTTP/1.1 414 URI Too Long\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+                       : "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: "
+                         "close\r\n\r\n";
+}
+
 }  // namespace
+
+// The workers: a count of requests that may be processed at once.
+class HttpServer::Workers {
+ public:
+  explicit Workers(size_t count) : free_(count) {}
+
+  void take() {
+    std::unique_lock<std::mutex> lock(lock_);
+    freed_.wait(lock, [this] { return free_ > 0; });
+    --free_;
+  }
+  void give() {
+    std::lock_guard<std::mutex> lock(lock_);
+    ++free_;
+    freed_.notify_one();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable freed_;
+  size_t free_;
+};
 
 HttpServer::HttpServer(size_t workers) {
   if (workers == 0) workers = 1;
-  new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+  workers_ = std::make_shared<Workers>(workers);
+  // Threads for the connections waiting for a request besides those of the
+  // workers; they sleep in poll() and cost little.
+  size_t threads = workers + kWaitingConnections;
+  new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  set_payload_max_length(kMaxBodyBytes);
 }
 
 void HttpServer::deepenListenQueue() {
@@ -195,11 +275,23 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
                             toMs(write_timeout_sec_, write_timeout_usec_));
     for (size_t left = keep_alive_max_count_; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
       if (!stream.awaitRequest(keep_alive_timeout_sec_, svr_sock_)) break;
+      stream.setDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(requestDeadlineMs_));
+      ConnectionStream::Head head = stream.readHead(kMaxHeadBytes, kMaxRequestLine);
+      if (head == ConnectionStream::Head::kIncomplete) break;
+      if (head != ConnectionStream::Head::kComplete) {
+        stream.writeAll(statusAnswer(head == ConnectionStream::Head::kLineTooLong ? 414 : 431));
+        break;
+      }
       std::optional<std::string> longTarget = shortenLongLine(stream, kMaxRequestLine);
       bool closed = false;
+      workers_->take();
+      // The deadline bounds only reads: the answer, a long transfer maybe,
+      // takes the time it takes.
       ok = process_request(stream, left == 1, closed, [&longTarget](httplib::Request& req) {
         if (longTarget) restoreTarget(req, *longTarget);
       });
+      workers_->give();
+      stream.clearDeadline();
       if (!ok || closed) break;
     }
   }
