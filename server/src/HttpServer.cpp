@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -93,19 +94,36 @@ class ConnectionStream : public httplib::Stream {
   }
 
   enum class Head { kComplete, kTooLarge, kLineTooLong, kIncomplete };
+  // The Content-Length of the buffered head; -1 when it has none, or when
+  // the value is not a plain number (httplib then refuses the request).
+  long long announcedLength() const {
+    size_t end = std::min(buffer_.find("\r\n\r\n", offset_), buffer_.find("\n\n", offset_));
+    std::string head = buffer_.substr(offset_, end == std::string::npos ? std::string::npos : end - offset_);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t at = head.find("\ncontent-length:");
+    if (at == std::string::npos) return -1;
+    size_t i = head.find_first_not_of(" \t", at + 16);
+    long long value = 0;
+    size_t digits = 0;
+    for (; i < head.size() && std::isdigit(static_cast<unsigned char>(head[i])) && digits < 18; ++i, ++digits) {
+      value = value * 10 + (head[i] - '0');
+    }
+    return digits == 0 ? -1 : value;
+  }
+
   // Reads ahead until the buffer holds the request's whole head (request
   // line and header fields), more than limit bytes of it, or the deadline
   // or the peer's close comes first.
   Head readHead(size_t limit, size_t lineLimit) {
     for (;;) {
-      size_t end = buffer_.find("\r\n\r\n", offset_);
-      size_t bare = buffer_.find("\n\n", offset_);
-      if (end != std::string::npos || bare != std::string::npos) return Head::kComplete;
-      if (buffered() > limit) {
+      size_t end = std::min(buffer_.find("\r\n\r\n", offset_), buffer_.find("\n\n", offset_));
+      size_t size = end == std::string::npos ? buffered() : end - offset_;
+      if (size > limit) {
         size_t lineEnd = buffer_.find('\n', offset_);
         size_t line = (lineEnd == std::string::npos ? buffer_.size() : lineEnd) - offset_;
         return line > lineLimit ? Head::kLineTooLong : Head::kTooLarge;
       }
+      if (end != std::string::npos) return Head::kComplete;
       if (!waitFor(POLLIN, readWaitMs()) || fill() <= 0) return Head::kIncomplete;
     }
   }
@@ -117,13 +135,27 @@ class ConnectionStream : public httplib::Stream {
   }
   void clearDeadline() { hasDeadline_ = false; }
 
-  // An answer written in full before the connection closes.
-  void writeAll(const std::string& bytes) {
+  // A refusal written in full, then the rest of the request read and thrown
+  // away for a short while: closing with unread bytes would reset the
+  // connection, and the client could lose the answer with it.
+  void refuse(const std::string& answer) {
     size_t sent = 0;
-    while (sent < bytes.size()) {
-      ssize_t n = write(bytes.data() + sent, bytes.size() - sent);
+    while (sent < answer.size()) {
+      ssize_t n = write(answer.data() + sent, answer.size() - sent);
       if (n <= 0) return;
       sent += static_cast<size_t>(n);
+    }
+    ::shutdown(sock_, SHUT_WR);
+    constexpr int kLingerMs = 1000;
+    constexpr size_t kLingerBytes = 1 << 20;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+    char sink[kChunk];
+    for (size_t drained = 0; drained < kLingerBytes;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !waitFor(POLLIN, static_cast<int>(left.count()))) break;
+      ssize_t n = receive(sink, sizeof sink);
+      if (n <= 0) break;
+      drained += static_cast<size_t>(n);
     }
   }
 
@@ -220,10 +252,11 @@ void restoreTarget(httplib::Request& req, const std::string& target) {
   httplib::detail::parse_query_text(target.substr(target.find('?') + 1), req.params);
 }
 
-const char* statusAnswer(int status) {
-  return status == 414 ? "HTTP/1.1 414 URI Too Long\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
-                       : "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: "
-                         "close\r\n\r\n";
+std::string statusAnswer(int status) {
+  const char* reason = status == 413   ? "Payload Too Large"
+                       : status == 414 ? "URI Too Long"
+                                       : "Request Header Fields Too Large";
+  return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 }
 
 }  // namespace
@@ -279,7 +312,13 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
       ConnectionStream::Head head = stream.readHead(kMaxHeadBytes, kMaxRequestLine);
       if (head == ConnectionStream::Head::kIncomplete) break;
       if (head != ConnectionStream::Head::kComplete) {
-        stream.writeAll(statusAnswer(head == ConnectionStream::Head::kLineTooLong ? 414 : 431));
+        stream.refuse(statusAnswer(head == ConnectionStream::Head::kLineTooLong ? 414 : 431));
+        break;
+      }
+      // Refused before a byte of it is read (httplib would read the whole
+      // body to skip it).
+      if (stream.announcedLength() > static_cast<long long>(kMaxBodyBytes)) {
+        stream.refuse(statusAnswer(413));
         break;
       }
       std::optional<std::string> longTarget = shortenLongLine(stream, kMaxRequestLine);

@@ -30,7 +30,7 @@ class HttpServer : public httplib::Server {
   static constexpr int kRequestDeadlineMs = 10000;
   // Connections that may wait for their requests' heads at once, besides
   // the workers.
-  static constexpr size_t kWaitingConnections = 512;
+  static constexpr size_t kWaitingConnections = 256;
 
   // A request holds one worker from its complete head until its answer is
   // sent (a transfer for its whole length); one that finds no free worker
