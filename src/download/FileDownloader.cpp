@@ -405,7 +405,10 @@ FileDownloader::FirstAnswer FileDownloader::openFirstAnswer(ChunkDownloader& mai
   // 416: the first byte does not exist, as for an empty file.
   bool partial = facts->rangeStart >= 0 || facts->rangeTotal >= 0 || facts->status == 206 || facts->status == 416;
   if (!probe || !partial) return wholeContentAnswer(main, *facts);
-  if (facts->rangeStart == 0 && facts->rangeTotal > 0 && facts->acceptsRanges) {
+  // A partial answer that names the first byte and the whole length proves
+  // ranges work even without Accept-Ranges, which static servers such as
+  // nginx send only on whole answers.
+  if (facts->rangeStart == 0 && facts->rangeTotal > 0 && (facts->acceptsRanges || facts->status == 206)) {
     facts->contentLength = facts->rangeTotal;
     std::vector<char> rest(kReadBufferSize);
     size_t count = 0;
