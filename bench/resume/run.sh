@@ -62,7 +62,7 @@ serve() {
   SERVER_PID=$!
   for _ in $(seq 50); do curl -s -o /dev/null --max-time 1 "http://$listen/java.json" && break; sleep 0.2; done
   if [ "$SERVER_KIND" = nginx ]; then
-    nginx_start "$1.nginx" "$CONTENT" "$LISTEN" "${2:-0}" || { echo "nginx did not start"; exit 1; }
+    nginx_start "$1.nginx" "$CONTENT" "$LISTEN" "${2:-0}" || { echo "nginx did not start"; ss -ltnp; exit 1; }
     ln -sf "$1.nginx/access.log" "$1"
     return 0
   fi
@@ -166,18 +166,17 @@ measure() {
   wine_prefix_stop
 }
 
-SERVER_KIND=vexa-server
-measure || exit 1
-V_HELD=$HELD V_SECOND=$SECOND_BYTES V_SECOND_MS=$RESUMED_MS V_ZERO=$ZERO_BYTES V_ZERO_MS=$ZERO_MS
-SERVER_KIND=nginx
-measure || exit 1
-N_HELD=$HELD N_SECOND=$SECOND_BYTES N_SECOND_MS=$RESUMED_MS N_ZERO=$ZERO_BYTES N_ZERO_MS=$ZERO_MS
+# BENCH_RESUME_SERVERS picks the servers (default: both).
+declare -A FIG
+for SERVER_KIND in ${BENCH_RESUME_SERVERS:-vexa-server nginx}; do
+  measure || exit 1
+  FIG[$SERVER_KIND]="$HELD $SECOND_BYTES $RESUMED_MS $ZERO_BYTES $ZERO_MS"
+done
 
 echo "== figures"
 echo "pack size:                                     $PACK_BYTES bytes"
-for kind in vexa-server nginx; do
-  if [ "$kind" = nginx ]; then h=$N_HELD s=$N_SECOND sm=$N_SECOND_MS z=$N_ZERO zm=$N_ZERO_MS
-  else h=$V_HELD s=$V_SECOND sm=$V_SECOND_MS z=$V_ZERO zm=$V_ZERO_MS; fi
+for kind in ${BENCH_RESUME_SERVERS:-vexa-server nginx}; do
+  read -r h s sm z zm <<<"${FIG[$kind]}"
   echo "$kind:"
   echo "  held when the first run was killed:          $h bytes"
   echo "  fetched by the resumed run:                  $s bytes (${sm} ms)"
