@@ -293,9 +293,10 @@ struct Signer {
   std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
   Signer() { EXPECT_TRUE(pack_signature::makeKeyPair(publicKey, secretKey)); }
   std::string publicHex() const { return pack_signature::toHex(publicKey.data(), publicKey.size()); }
-  std::string sign(const std::string& bytes) const {
-    std::array<uint8_t, pack_signature::kSignatureSize> signature{};
-    EXPECT_TRUE(pack_signature::sign(std::vector<uint8_t>(bytes.begin(), bytes.end()), secretKey, signature));
+  std::string sign(const std::string& bytes, const char* kind, uint64_t signedAt = 1796000000) const {
+    ebz::MemorySource source(bytes.data(), bytes.size());
+    std::vector<uint8_t> signature;
+    EXPECT_TRUE(pack_signature::sign(source, kind, signedAt, secretKey, signature));
     return std::string(signature.begin(), signature.end());
   }
 };
@@ -310,13 +311,14 @@ class SignedPackScenarioTest : public InstallScenarioTest {
   void serveSignedPacks(Damage damage) {
     std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(20000, 1)}, {"vreg.dll", "dll"}});
     std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
-    std::string productSignature = (damage == Damage::OtherKey ? Signer() : signer).sign(product);
+    std::string productSignature =
+        (damage == Damage::OtherKey ? Signer() : signer).sign(product, pack_signature::kKindProduct);
     if (damage == Damage::PackByte) product[product.size() / 2] ^= 0x01;
-    if (damage == Damage::SignatureByte) productSignature[17] ^= 0x01;
+    if (damage == Damage::SignatureByte) productSignature[productSignature.size() - 17] ^= 0x01;
     server.add("/Vexa.ebz", {product});
     server.add("/appdata.ebz", {appdata});
     if (damage != Damage::NoSignature) server.add("/Vexa.ebz.sig", {productSignature});
-    server.add("/appdata.ebz.sig", {signer.sign(appdata)});
+    server.add("/appdata.ebz.sig", {signer.sign(appdata, pack_signature::kKindAppdata)});
   }
   void runSigned(Damage damage) {
     makeContext();
