@@ -69,6 +69,10 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   // when that is empty.
   static std::wstring packAddress(const std::wstring& fromInstallData, const wchar_t* defaultPath);
 
+  // A failure also goes to the context's download tally. Called on the
+  // download, runtime and worker threads.
+  void onFailed(const std::wstring& name, int id, const std::wstring& message) override;
+
   // JreInstallHost
   void stageProgress(int stage, int percent, float exactPercent) override;
   download::IDownloadListener& runtimeDownloadListener() override { return *this; }
@@ -83,7 +87,6 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   // context's download tally.
   void onProgress(float percent, const std::wstring& name, int id) override;
   void onComplete(const std::wstring& name, int id) override;
-  void onFailed(const std::wstring& name, int id, const std::wstring& message) override;
   void packStageProgress(int stage, int percent, float exactPercent) override;
   void packTotalProgress(int percent) override;
   void packDownloadError(bool isPack, const std::wstring& message) override;
