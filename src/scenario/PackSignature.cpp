@@ -1,11 +1,10 @@
 #include "scenario/PackSignature.h"
 
-#include <sodium.h>
-
 #include <cstring>
 #include <memory>
 
 #include "BuildConfig.h"
+#include "scenario/PackSignatureInternal.h"
 
 namespace pack_signature {
 
@@ -13,38 +12,11 @@ namespace {
 
 constexpr size_t kStreamBufferSize = 64 * 1024;
 
-bool sodiumReady() {
-  // sodium_init is safe to call from several threads and more than once.
-  static const bool ready = sodium_init() >= 0;
-  return ready;
-}
-
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-bool validKind(const std::string& kind) {
-  if (kind.empty() || kind.size() > kMaxKindLength) return false;
-  for (char c : kind) {
-    if (c < 0x21 || c > 0x7e) return false;
-  }
-  return true;
-}
-
-// Feeds the signed prefix and then the pack, in fixed pieces, to the state.
-bool hashMessage(crypto_sign_state& state, const std::string& kind, uint64_t signedAt, ebz::ByteSource& pack) {
-  const std::vector<uint8_t> prefix = signedPrefix(kind, signedAt);
-  if (crypto_sign_init(&state) != 0 || crypto_sign_update(&state, prefix.data(), prefix.size()) != 0) return false;
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kStreamBufferSize]);
-  for (;;) {
-    size_t got = 0;
-    if (!pack.read(buffer.get(), kStreamBufferSize, got)) return false;
-    if (got == 0) return true;
-    if (crypto_sign_update(&state, buffer.get(), got) != 0) return false;
-  }
 }
 
 std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
@@ -61,6 +33,40 @@ bool parseSeconds(const std::string& text, uint64_t& out) {
 }
 
 }  // namespace
+
+namespace internal {
+
+bool sodiumReady() {
+  // sodium_init is safe to call from several threads and more than once.
+  static const bool ready = sodium_init() >= 0;
+  return ready;
+}
+
+bool validKind(const std::string& kind) {
+  if (kind.empty() || kind.size() > kMaxKindLength) return false;
+  for (char c : kind) {
+    if (c < 0x21 || c > 0x7e) return false;
+  }
+  return true;
+}
+
+bool hashMessage(crypto_sign_state& state, const std::string& kind, uint64_t signedAt, ebz::ByteSource& pack) {
+  const std::vector<uint8_t> prefix = signedPrefix(kind, signedAt);
+  if (crypto_sign_init(&state) != 0 || crypto_sign_update(&state, prefix.data(), prefix.size()) != 0) return false;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kStreamBufferSize]);
+  for (;;) {
+    size_t got = 0;
+    if (!pack.read(buffer.get(), kStreamBufferSize, got)) return false;
+    if (got == 0) return true;
+    if (crypto_sign_update(&state, buffer.get(), got) != 0) return false;
+  }
+}
+
+}  // namespace internal
+
+using internal::hashMessage;
+using internal::sodiumReady;
+using internal::validKind;
 
 std::string toHex(const uint8_t* data, size_t size) {
   static const char digits[] = "0123456789abcdef";
@@ -164,25 +170,6 @@ Verdict PackVerifier::verify(ebz::ByteSource& pack, const std::vector<uint8_t>& 
 const PackVerifier& builtInVerifier() {
   static const PackVerifier verifier(VEXA_PACK_PUBLIC_KEY, VEXA_PACK_MIN_SIGNED);
   return verifier;
-}
-
-bool makeKeyPair(std::array<uint8_t, kPublicKeySize>& publicKey, std::array<uint8_t, kSecretKeySize>& secretKey) {
-  return sodiumReady() && crypto_sign_keypair(publicKey.data(), secretKey.data()) == 0;
-}
-
-bool sign(ebz::ByteSource& pack, const std::string& kind, uint64_t signedAt,
-          const std::array<uint8_t, kSecretKeySize>& secretKey, std::vector<uint8_t>& signatureFile) {
-  if (!validKind(kind) || !sodiumReady()) return false;
-  crypto_sign_state state;
-  SignatureFile file;
-  file.kind = kind;
-  file.signedAt = signedAt;
-  if (!hashMessage(state, kind, signedAt, pack) ||
-      crypto_sign_final_create(&state, file.signature.data(), nullptr, secretKey.data()) != 0) {
-    return false;
-  }
-  signatureFile = encode(file);
-  return true;
 }
 
 }  // namespace pack_signature
