@@ -25,10 +25,13 @@
 #include "download/DownloadState.h"
 #include "download/Timing.h"
 #include "formats/Md5.h"
+#include "scenario/Commands.h"
 #include "scenario/EbzWriter.h"
+#include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/win32/InstallFinishing.h"
 #include "scenario/win32/JavaRuntime.h"
+#include "scenario/win32/PackSignatureCheck.h"
 #include "scenario/win32/SilentScenarioListener.h"
 #include "scenario/win32/VexaInstallScenario.h"
 
@@ -293,9 +296,10 @@ struct Signer {
   std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
   Signer() { EXPECT_TRUE(pack_signature::makeKeyPair(publicKey, secretKey)); }
   std::string publicHex() const { return pack_signature::toHex(publicKey.data(), publicKey.size()); }
-  std::string sign(const std::string& bytes) const {
-    std::array<uint8_t, pack_signature::kSignatureSize> signature{};
-    EXPECT_TRUE(pack_signature::sign(std::vector<uint8_t>(bytes.begin(), bytes.end()), secretKey, signature));
+  std::string sign(const std::string& bytes, const char* kind, uint64_t signedAt = 1796000000) const {
+    ebz::MemorySource source(bytes.data(), bytes.size());
+    std::vector<uint8_t> signature;
+    EXPECT_TRUE(pack_signature::sign(source, kind, signedAt, secretKey, signature));
     return std::string(signature.begin(), signature.end());
   }
 };
@@ -310,13 +314,14 @@ class SignedPackScenarioTest : public InstallScenarioTest {
   void serveSignedPacks(Damage damage) {
     std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(20000, 1)}, {"vreg.dll", "dll"}});
     std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
-    std::string productSignature = (damage == Damage::OtherKey ? Signer() : signer).sign(product);
+    std::string productSignature =
+        (damage == Damage::OtherKey ? Signer() : signer).sign(product, pack_signature::kKindProduct);
     if (damage == Damage::PackByte) product[product.size() / 2] ^= 0x01;
-    if (damage == Damage::SignatureByte) productSignature[17] ^= 0x01;
+    if (damage == Damage::SignatureByte) productSignature[productSignature.size() - 17] ^= 0x01;
     server.add("/Vexa.ebz", {product});
     server.add("/appdata.ebz", {appdata});
     if (damage != Damage::NoSignature) server.add("/Vexa.ebz.sig", {productSignature});
-    server.add("/appdata.ebz.sig", {signer.sign(appdata)});
+    server.add("/appdata.ebz.sig", {signer.sign(appdata, pack_signature::kKindAppdata)});
   }
   void runSigned(Damage damage) {
     makeContext();
@@ -385,6 +390,73 @@ TEST_F(SignedPackScenarioTest, ARefusedAppdataPackLeavesTheProductInstalled) {
   EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
   EXPECT_FALSE(files::exists(packFolder() + L"\\appdata.ebz"));
   EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_;
+  for (const DownloadTally::Record& record : context->downloads().records()) {
+    if (record.name == L"appdata8z") EXPECT_FALSE(record.completed) << "a refused pack is no completed download";
+  }
+}
+
+TEST_F(SignedPackScenarioTest, AFailedDownloadIsNeitherCheckedNorUnpackedAndStaysForTheNextRun) {
+  makeContext();
+  placePrivateRuntime();
+  serveSignedPacks(Damage::None);
+  // The server's own appdata pack, with a digest that does not match it.
+  testserver::Resource hostile{pack({{"plugins/evil/plugin.properties", "name=evil"}})};
+  hostile.contentMd5 = std::string(32, '0');
+  server.add("/appdata.ebz", hostile);
+  makeScenario().setPackVerifier(verifier);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\evil\\plugin.properties"));
+  EXPECT_EQ(requestsFor("/appdata.ebz.sig"), 0u);
+  EXPECT_NE(context->errors_.find(L"appdata8z_"), std::wstring::npos) << context->errors_;
+  // Kept for the next run to carry on from; the unpacked product pack is gone.
+  EXPECT_TRUE(files::isFile(packFolder() + L"\\appdata.ebz"));
+  EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
+  for (const DownloadTally::Record& record : context->downloads().records()) {
+    EXPECT_EQ(record.completed, record.name == L"vexa8z") << text::wideToUtf8(record.name);
+  }
+}
+
+TEST_F(SignedPackScenarioTest, APackSignedAsAnotherKindIsRefused) {
+  makeContext();
+  placePrivateRuntime();
+  serveSignedPacks(Damage::None);
+  // A genuinely signed runtime pack, served with its own ".sig" as the appdata pack.
+  const std::string runtime = pack({{"plugins/jre/bin/java.exe", "exe"}});
+  server.add("/appdata.ebz", {runtime});
+  server.add("/appdata.ebz.sig", {signer.sign(runtime, pack_signature::kKindRuntime)});
+  makeScenario().setPackVerifier(verifier);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\jre"));
+  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(logText().find("the signature is for a jreEbz pack, not appdata8z"), std::string::npos);
+}
+
+TEST_F(SignedPackScenarioTest, AVerifiedPackIsHeldAgainstASwapUntilItIsUnpacked) {
+  makeContext();
+  const std::string good = pack({{"a.txt", "checked"}});
+  const std::string swapped = pack({{"a.txt", "swapped"}});
+  server.add("/Vexa.ebz.sig", {signer.sign(good, pack_signature::kKindProduct)});
+  const std::wstring path = scratch.path() + L"\\Vexa.ebz";
+  const std::wstring other = scratch.path() + L"\\other.ebz";
+  testfiles::writeFile(path, good);
+  testfiles::writeFile(other, swapped);
+  auto held = holdVerifiedPack(verifier, L"vexa8z", pack_signature::kKindProduct, 1, server.wideUrl("/Vexa.ebz"),
+                               path, nullptr, log);
+  ASSERT_TRUE(held) << logText();
+  // What a same-user process would try between the check and the unpack.
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  EXPECT_FALSE(MoveFileExW(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(DeleteFileW(path.c_str()));
+  UnEbzCommand unpack(path + L"|" + scratch.path() + L"\\out", std::move(held));
+  wchar_t result[256] = L"0";
+  unpack.execute(result, 256, log);
+  EXPECT_STREQ(result, L"0");
+  EXPECT_EQ(testfiles::readFile(scratch.path() + L"\\out\\a.txt"), "checked");
 }
 
 TEST_F(InstallScenarioTest, BothPackDownloadsFailingStillEndTheStagesAndFailTheInstall) {

@@ -14,6 +14,7 @@
 #include "pinstall/win32/PinstallContainer.h"
 #include "scenario/Command.h"
 #include "scenario/Commands.h"
+#include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/win32/PackSignatureCheck.h"
@@ -151,20 +152,21 @@ void VexaInstallScenario::doInstall() {
   }
   if (isCancelled()) return;
 
-  // A pack whose signature is refused is gone by now, as if its download had failed.
-  const bool productOk = productOutput->isOk() &&
-                         acceptPackSignature(*verifier_, scenario_downloads::kProductPack,
-                                             scenario_downloads::kPackId, packAddress(context_.vexa7zUrl, L"/Vexa.ebz"),
-                                             productPack, this, log_, downloadTiming_);
-  if (productOk && appdataOutput->isOk()) {
-    acceptPackSignature(*verifier_, scenario_downloads::kAppdataPack, scenario_downloads::kPackId,
-                        packAddress(context_.appdata7zUrl, L"/appdata.ebz"), appdataPack, this, log_,
-                        downloadTiming_);
+  // Only a pack that arrived whole and passed its checks is unpacked, from the
+  // handle it was checked through; any other stays with its download state
+  // for the next run to carry on from. The appdata pack is not even looked at
+  // when the product cannot be installed.
+  HeldPack product = holdPack(productOutput->isOk(), scenario_downloads::kProductPack, pack_signature::kKindProduct,
+                              packAddress(context_.vexa7zUrl, L"/Vexa.ebz"), productPack);
+  HeldPack appdata{appdataPack, nullptr};
+  if (product.file) {
+    appdata = holdPack(appdataOutput->isOk(), scenario_downloads::kAppdataPack, pack_signature::kKindAppdata,
+                       packAddress(context_.appdata7zUrl, L"/appdata.ebz"), appdataPack);
   }
 
   stageProgress(2, 1, 1.0f);
   removeUpdates(context_);
-  if (productOk) unpackPacks(context_, productPack, appdataPack);
+  if (product.file) unpackPacks(context_, product, appdata);
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
 
@@ -220,14 +222,23 @@ void VexaInstallScenario::downloadPacks(VexaInstallContext& context, download::D
                            std::move(appdata));
 }
 
-void VexaInstallScenario::unpackPacks(VexaInstallContext& context, const std::wstring& productPack,
-                                      const std::wstring& appdataPack) {
+VexaInstallScenario::HeldPack VexaInstallScenario::holdPack(bool downloaded, const wchar_t* name, const char* kind,
+                                                            const std::wstring& url, const std::wstring& path) {
+  HeldPack held{path, nullptr};
+  if (!downloaded || !context_.noteMissingFile(path)) return held;
+  held.file = holdVerifiedPack(*verifier_, name, kind, scenario_downloads::kPackId, url, path, this, log_,
+                               downloadTiming_);
+  return held;
+}
+
+void VexaInstallScenario::unpackPacks(VexaInstallContext& context, HeldPack& productPack, HeldPack& appdataPack) {
   stageProgress(2, 0, 0.0f);
   notifyTotal(82);
-  if (context.noteMissingFile(productPack)) unpackOne(productPack, context.shortInstallFolder(), L"core");
+  if (productPack.file) unpackOne(productPack, context.shortInstallFolder(), L"core");
   stageProgress(2, 50, 50.0f);
   notifyTotal(85);
-  if (context.noteMissingFile(appdataPack)) unpackOne(appdataPack, shortDataFolder(), L"plugin");
+  const bool appdataUnpacked = appdataPack.file != nullptr;
+  if (appdataUnpacked) unpackOne(appdataPack, shortDataFolder(), L"plugin");
   stageProgress(2, 100, 100.0f);
   notifyTotal(87);
 
@@ -235,7 +246,9 @@ void VexaInstallScenario::unpackPacks(VexaInstallContext& context, const std::ws
   findJavaRuntime(context, javaHome, true);
   runUpgradeCleanup(context, javaHome);
 
-  for (const std::wstring& pack : {productPack, appdataPack}) {
+  std::vector<std::wstring> unpacked = {productPack.path};
+  if (appdataUnpacked) unpacked.push_back(appdataPack.path);
+  for (const std::wstring& pack : unpacked) {
     if (files::exists(pack) && !DeleteFileW(pack.c_str()) && log_) log_->error(L"Can't delete " + pack);
     const std::wstring state = download::downloadStatePath(pack);
     if (files::exists(state) && !DeleteFileW(state.c_str()) && log_) log_->error(L"Can't delete " + state);
@@ -243,10 +256,10 @@ void VexaInstallScenario::unpackPacks(VexaInstallContext& context, const std::ws
   notifyTotal(90);
 }
 
-void VexaInstallScenario::unpackOne(const std::wstring& pack, const std::wstring& target, const wchar_t* timer) {
+void VexaInstallScenario::unpackOne(HeldPack& pack, const std::wstring& target, const wchar_t* timer) {
   TimerScope unpackTimer(context_.stopwatch(), timer);
-  if (log_) log_->info(L"UnEbz " + pack + L" to " + target);
-  UnEbzCommand unpack(pack + L"|" + target);
+  if (log_) log_->info(L"UnEbz " + pack.path + L" to " + target);
+  UnEbzCommand unpack(pack.path + L"|" + target, std::move(pack.file));
   std::wstring result = send(context_, unpack);
   // Whether the install worked is judged by the program files at the end;
   // the token tells the operator why it did not.
@@ -279,6 +292,13 @@ void VexaInstallScenario::onProgress(float percent, const std::wstring& name, in
 void VexaInstallScenario::onComplete(const std::wstring& name, int id) {
   context_.downloads().completed(name);
   VexaPackDownloadListsner::onComplete(name, id);
+}
+
+void VexaInstallScenario::onFailed(const std::wstring& name, int id, const std::wstring& message) {
+  // Completion is reported as the last byte arrives; the digest check or the
+  // signature can still turn the download down after that.
+  context_.downloads().failed(name);
+  VexaPackDownloadListsner::onFailed(name, id, message);
 }
 
 void VexaInstallScenario::packStageProgress(int stage, int percent, float exactPercent) {
