@@ -4,7 +4,10 @@
 // streamed through fixed buffers; memory stays bounded whatever sizes the
 // pack claims (the LZMA dictionary is capped by kDecoderMemoryLimit).
 //
-// Threading: one reader per unpack; no shared state.
+// Threading: one reader per unpack. unpack() reads the source on a helper
+// thread and calls the sink on another (one at a time, in order); both are
+// joined before it returns, so neither is touched after it. The source and
+// the sink must not be used by anyone else meanwhile.
 #include <cstddef>
 #include <cstdint>
 #include <string>
