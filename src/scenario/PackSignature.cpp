@@ -95,14 +95,4 @@ const PackVerifier& builtInVerifier() {
   return verifier;
 }
 
-bool makeKeyPair(std::array<uint8_t, kPublicKeySize>& publicKey, std::array<uint8_t, kSecretKeySize>& secretKey) {
-  return sodiumReady() && crypto_sign_keypair(publicKey.data(), secretKey.data()) == 0;
-}
-
-bool sign(const std::vector<uint8_t>& pack, const std::array<uint8_t, kSecretKeySize>& secretKey,
-          std::array<uint8_t, kSignatureSize>& signature) {
-  return sodiumReady() &&
-         crypto_sign_detached(signature.data(), nullptr, pack.data(), pack.size(), secretKey.data()) == 0;
-}
-
 }  // namespace pack_signature
