@@ -20,13 +20,7 @@ namespace {
 
 // The decoder's thread only decodes: the pack is read and deciphered ahead of
 // it on one helper thread, and its output is parsed and written behind it on
-// another, so liblzma sets the pace. The blocks below bound the memory those
-// hand-overs hold (about 2.5 MiB besides the decoder's dictionary).
-constexpr size_t kInputBlockSize = 8 * kCipherBufferSize;  // whole cipher blocks
-constexpr size_t kInputBlocks = 8;
-constexpr size_t kDecodedBlockSize = 128 * 1024;
-constexpr size_t kDecodedBlocks = 16;
-static_assert(kInputBlockSize % 8 == 0, "a block short of the end must hold whole cipher blocks");
+// another, so liblzma sets the pace. PipelineShape sizes the hand-overs.
 
 struct LzmaStream {
   lzma_stream strm = LZMA_STREAM_INIT;
@@ -174,6 +168,11 @@ int EbzReader::fail(Log* log, const std::wstring& why) {
 int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
   failure_.clear();
   entries_ = 0;
+  if (shape_.inputBlockSize == 0 || shape_.inputBlockSize % 8 != 0 || shape_.inputBlocks == 0 ||
+      shape_.decodedBlockSize == 0 || shape_.decodedBlocks == 0) {
+    // A block short of the end would split a cipher block.
+    return fail(log, L"Unpack block sizes must be whole cipher blocks and counts above 0");
+  }
   uint8_t key[kKeyLength];
   size_t got = 0;
   if (!fill(pack, key, sizeof key, got)) return fail(log, L"Can't read pack");
@@ -184,8 +183,8 @@ int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
   if (lzma_alone_decoder(&lzma.strm, kDecoderMemoryLimit) != LZMA_OK) return fail(log, L"Can't start LZMA decoder");
 
   un8z::EntryParser parser(sink, separator_);
-  BlockRing input(kInputBlocks, kInputBlockSize);
-  BlockRing decoded(kDecodedBlocks, kDecodedBlockSize);
+  BlockRing input(shape_.inputBlocks, shape_.inputBlockSize);
+  BlockRing decoded(shape_.decodedBlocks, shape_.decodedBlockSize);
   bool refused = false;
   bool readFailed = false;
   lzma_ret ret = LZMA_OK;
@@ -220,9 +219,9 @@ int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
       BlockRing::Block* out = decoded.write();
       if (!out) break;  // the parser refused what came before
       lzma.strm.next_out = out->bytes.get();
-      lzma.strm.avail_out = kDecodedBlockSize;
+      lzma.strm.avail_out = decoded.blockSize();
       ret = lzma_code(&lzma.strm, inputEnded && lzma.strm.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
-      decoded.publish(kDecodedBlockSize - lzma.strm.avail_out, BlockRing::Mark::kData);
+      decoded.publish(decoded.blockSize() - lzma.strm.avail_out, BlockRing::Mark::kData);
     }
     if (decoded.write()) decoded.publish(0, BlockRing::Mark::kEnd);
     if (writer.thread.joinable()) writer.thread.join();

@@ -4,6 +4,7 @@
 
 #include <lzma.h>
 
+#include <memory>
 #include <random>
 #include <string>
 
@@ -168,33 +169,46 @@ class RefusingSink : public RecordingSink {
 
 // The source is read and the sink written on threads of their own: every way
 // an unpack can end must still give its own failure, stop the sink's calls at
-// a refusal and leave nothing running. Many rounds, for the sanitizers.
+// a refusal and leave nothing running. Small blocks take a small pack round
+// the rings hundreds of times; many rounds, for the sanitizers.
 TEST(EbzPack, ReadErrorsAndRefusalsAnywhereEndTheUnpackWithTheirOwnFailure) {
   std::vector<std::pair<std::string, std::string>> entries;
   for (int i = 0; i < 16; ++i) {
     entries.push_back({"f" + std::to_string(i), i % 2 ? randomBytes(1000 + i * 1500, i) : std::string(20000, char(i))});
   }
   const std::string pack = ebz::packInMemory(kKey, entries);
+  const ebz::PipelineShape tiny{1024, 2, 2000, 3};
   std::mt19937 rng(6);
-  for (int round = 0; round < 80; ++round) {
+  for (int round = 0; round < 40; ++round) {
+    const ebz::PipelineShape shape = round % 2 ? tiny : ebz::PipelineShape();
     const size_t breakAt = 10 + rng() % (pack.size() - 10);
     BreakingSource broken(pack, breakAt);
     RecordingSink sink;
-    ebz::EbzReader reader(L'/');
+    ebz::EbzReader reader(L'/', shape);
     EXPECT_EQ(1, reader.unpack(broken, sink, nullptr)) << breakAt;
     EXPECT_EQ(L"Can't read pack", reader.failure()) << breakAt;
 
     const size_t refuseAt = 1 + rng() % entries.size();
     RefusingSink refusing(refuseAt);
-    EXPECT_EQ(1, unpack(pack, refusing)) << refuseAt;
+    ebz::MemorySource source(pack.data(), pack.size());
+    ebz::EbzReader refused(L'/', shape);
+    EXPECT_EQ(1, refused.unpack(source, refusing, nullptr)) << refuseAt;
+    EXPECT_EQ(L"Can't write pack entry 'f" + std::to_wstring(refuseAt - 1) + L"'", refused.failure());
     EXPECT_EQ(0, refusing.callsAfterRefusal) << refuseAt;
     EXPECT_EQ(refuseAt, refusing.entries.size());
   }
-  BreakingSource whole(pack, pack.size());
+  for (const ebz::PipelineShape& shape : {tiny, ebz::PipelineShape()}) {
+    BreakingSource whole(pack, pack.size());
+    RecordingSink sink;
+    ebz::EbzReader reader(L'/', shape);
+    ASSERT_EQ(0, reader.unpack(whole, sink, nullptr)) << text::wideToUtf8(reader.failure());
+    EXPECT_EQ(entries.size(), reader.entryCount());
+    for (const auto& [name, data] : entries) EXPECT_EQ(data, sink.entries[text::utf8ToWide(name)]) << name;
+  }
   RecordingSink sink;
-  ebz::EbzReader reader(L'/');
-  EXPECT_EQ(0, reader.unpack(whole, sink, nullptr)) << text::wideToUtf8(reader.failure());
-  EXPECT_EQ(entries.size(), reader.entryCount());
+  ebz::EbzReader split(L'/', ebz::PipelineShape{60, 2, 100, 3});
+  EXPECT_EQ(1, split.unpack(*std::make_unique<ebz::MemorySource>(pack.data(), pack.size()), sink, nullptr));
+  EXPECT_TRUE(sink.entries.empty());
 }
 
 // Builds a pack around hand-written entry bytes, to reach the entry parser
