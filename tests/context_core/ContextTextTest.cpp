@@ -3,7 +3,11 @@
 #include <random>
 #include <regex>
 
+#include "app/OptionTable.h"
 #include "app/Text.h"
+#ifdef _WIN32
+#include "app/win32/CommandLine.h"
+#endif
 #include "context/ContextText.h"
 #include "context/Stopwatch.h"
 #include "context/TailData.h"
@@ -25,11 +29,29 @@ TEST(ContextText, InstallKeyComesFromLastBracketPair) {
 // bracketed name, which carries no key; the first process hands it over.
 TEST(ContextText, RelaunchHandsTheFileNameKeyToTheElevatedCopy) {
   EXPECT_EQ(contexttext::installKeyFromFileName(L"C:\\Users\\Anna\\DOWNLO~1\\VEXASE~1.EXE"), L"");
-  EXPECT_EQ(contexttext::relaunchParameters(L"/silent", false, L"k-42"), L"/silent /secondInstance /installKey k-42");
-  EXPECT_EQ(contexttext::relaunchParameters(L"", false, L"a b"), L" /secondInstance /installKey \"a b\"");
+  EXPECT_EQ(contexttext::relaunchParameters({L"/silent"}, false, L"k-42"), L"/secondInstance /silent /installKey k-42");
+  EXPECT_EQ(contexttext::relaunchParameters({}, false, L"a b"), L"/secondInstance /installKey \"a b\"");
   // A key given on the command line travels with it already; no key, no option.
-  EXPECT_EQ(contexttext::relaunchParameters(L"/installKey x", true, L"x"), L"/installKey x /secondInstance");
-  EXPECT_EQ(contexttext::relaunchParameters(L"/silent", false, L""), L"/silent /secondInstance");
+  EXPECT_EQ(contexttext::relaunchParameters({L"/installKey", L"x"}, true, L"x"), L"/secondInstance /installKey x");
+  EXPECT_EQ(contexttext::relaunchParameters({L"/silent"}, false, L""), L"/secondInstance /silent");
+}
+
+// The copy must get back exactly the tokens this process parsed, and the
+// marker that stops a second hand-over, whatever the folders look like.
+TEST(ContextText, RelaunchLineRoundTripsThroughTheSplitter) {
+  const std::vector<std::wstring> tokens = {
+      L"/silent", L"/installDir", L"D:\\Apps\\Vexa\\", L"/downloadDir", L"C:\\Users\\Анна Петрова\\Загрузки\\",
+      L"/pid", L"a\"b", L"/installKey", L"tail\\\\", L"/resultFile", L"C:\\with blank\\\\\"q\\r.json", L"/x", L""};
+  const std::wstring line = contexttext::relaunchParameters(tokens, true, L"");
+  std::vector<std::wstring> expected{L"/secondInstance"};
+  expected.insert(expected.end(), tokens.begin(), tokens.end());
+  EXPECT_EQ(splitCommandLinePortable(line), expected) << text::wideToUtf8(line);
+#ifdef _WIN32
+  EXPECT_EQ(commandline::split(line), expected) << text::wideToUtf8(line);
+#endif
+  OptionTable copy = OptionTable::fromTokens(splitCommandLinePortable(line), L"");
+  EXPECT_TRUE(copy.hasOption(L"/secondInstance"));
+  EXPECT_EQ(copy.optionValue(L"/installDir"), std::optional<std::wstring>(L"D:\\Apps\\Vexa\\"));
 }
 
 TEST(Stopwatch, SpansSurviveTickWrapAndStartIsKept) {

@@ -67,12 +67,21 @@ void InstallContext::readInstallFolder() {
   setInstallFolder(shellfolders::programFiles() + L"\\" + productName_);
 }
 
-void InstallContext::setInstallFolder(const std::wstring& folder) {
+bool InstallContext::setInstallFolder(const std::wstring& folder) {
   std::wstring f = folder;
   if (!f.empty() && f.back() == L'\\') f.pop_back();
-  installFolder_ = text::fitOrEmpty(f, 260);
+  // An empty folder would put the product at the root of the current drive.
+  if (f.empty() || f.size() >= kFolderCapacity) {
+    if (log_)
+      log_->error(L"Install folder refused (" + std::to_wstring(f.size()) + L" characters, at most " +
+                  std::to_wstring(kFolderCapacity - 1) + L"); keeping " +
+                  (installFolder_.empty() ? std::wstring(L"the default folder") : installFolder_));
+    return false;
+  }
+  installFolder_ = f;
   shortInstallFolder_.clear();
   registry::writeText(HKEY_CURRENT_USER, productKey(), L"exec", installFolder_ + L"\\" + productName_ + L".exe");
+  return true;
 }
 
 const std::wstring& InstallContext::shortInstallFolder() {
@@ -94,7 +103,16 @@ HANDLE InstallContext::prepare() {
   readInstallFolder();
   installMode = isInstalled() ? kReinstall : kFreshInstall;
   workFolder_ = workFolderPath();
-  if (files::exists(workFolder_) && !files::isFolder(workFolder_)) DeleteFileW(workFolder_.c_str());
+  if (files::exists(workFolder_) && !files::isFolder(workFolder_)) {
+    // An empty file is a leftover; anything else is the user's and stays,
+    // and the install's blocking-file check asks them to move it.
+    if (files::fileSize(workFolder_) == 0) {
+      if (log_) log_->info(L"Empty file in place of the data folder removed: " + workFolder_);
+      DeleteFileW(workFolder_.c_str());
+    } else if (log_) {
+      log_->warning(L"A file stands where the data folder belongs; it is kept: " + workFolder_);
+    }
+  }
   files::createFolderTree(workFolder_);
   return nullptr;
 }

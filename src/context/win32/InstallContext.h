@@ -62,7 +62,10 @@ class InstallContext {
   std::optional<std::wstring> optionValue(const std::wstring& option) const { return options_.optionValue(option); }
 
   // Stores the folder (trailing backslash removed) and writes "exec".
-  void setInstallFolder(const std::wstring& folder);
+  // A folder of kFolderCapacity characters or more (or none) is refused
+  // with an ERROR line and the current or default folder kept: false.
+  bool setInstallFolder(const std::wstring& folder);
+  static constexpr size_t kFolderCapacity = 260;
   const std::wstring& installFolder() const { return installFolder_; }
   // The 8.3 form, computed once; the long form where the system has none.
   const std::wstring& shortInstallFolder();

@@ -4,6 +4,7 @@
 
 #include "BuildConfig.h"
 #include "app/Log.h"
+#include "app/Text.h"
 #include "app/win32/Files.h"
 #include "app/win32/ModulePaths.h"
 #include "context/win32/StatisticsEvents.h"
@@ -168,7 +169,9 @@ void VexaInstallScenario::doInstall() {
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
 
-  ExecuteProcessCommand firstRun(shortFolder + L"\\Vexa.exe /copydll");
+  // Unquoted, a folder with blanks on a volume without 8.3 names would
+  // start another program.
+  ExecuteProcessCommand firstRun(text::quotedIfBlank(shortFolder + L"\\Vexa.exe") + L" /copydll");
   send(context_, firstRun);
   notifyTotal(90);
 }
