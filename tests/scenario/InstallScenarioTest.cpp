@@ -456,6 +456,30 @@ TEST_F(InstallScenarioTest, PackAddressesFallBackToThePackServer) {
   EXPECT_EQ(VexaInstallScenario::packAddress(L"http://h/x.ebz", L"/Vexa.ebz"), L"http://h/x.ebz");
 }
 
+// On a volume without 8.3 names the folder keeps its blanks: unquoted, the
+// product's first run would start "...\\Program.exe".
+TEST_F(InstallScenarioTest, TheProductsFirstRunIsQuoted) {
+  class LongNames : public VexaInstallContext {
+   public:
+    using VexaInstallContext::VexaInstallContext;
+    void dropShortNames() { shortInstallFolder_ = installFolder(); }
+  };
+  install = scratch.path() + L"\\Program Files x\\Vexa";
+  auto* longNames = new LongNames(L"/silent", log);
+  context = longNames;
+  context->prepare();
+  context->setInstallFolder(install);
+  longNames->dropShortNames();
+  context->statUrl = server.wideUrl("/installer2.html");
+  context->vexa7zUrl = server.wideUrl("/Vexa.ebz");
+  context->appdata7zUrl = server.wideUrl("/appdata.ebz");
+  placePrivateRuntime();
+  servePacks();
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_NE(logText().find("\"" + text::wideToUtf8(install) + "\\Vexa.exe\" /copydll"), std::string::npos) << logText();
+}
+
 // ---- Blocking files ---------------------------------------------------------
 
 TEST_F(InstallScenarioTest, ANonEmptyFileInPlaceOfTheInstallFolderStopsASilentInstall) {
