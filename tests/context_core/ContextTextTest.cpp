@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <random>
+#include <thread>
 #include <regex>
 
 #include "app/OptionTable.h"
@@ -9,6 +12,7 @@
 #include "app/win32/CommandLine.h"
 #endif
 #include "context/ContextText.h"
+#include "context/SharedText.h"
 #include "context/Stopwatch.h"
 #include "context/TailData.h"
 
@@ -68,7 +72,7 @@ TEST(Stopwatch, SpansSurviveTickWrapAndStartIsKept) {
 
 namespace {
 struct CountingListener : TailDataChangeListener {
-  int calls = 0;
+  std::atomic<int> calls{0};
   void onTailDataChanged(const TailData&) override { ++calls; }
 };
 }  // namespace
@@ -84,6 +88,43 @@ TEST(TailData, OnlyTitleImageAndTextNotify) {
   tail.setText(L"text");
   EXPECT_EQ(listener.calls, 3);
   EXPECT_EQ(tail.url(), L"http://stat");
+}
+
+// The start answer fills the install data on the statistics thread while
+// the wizard builds its pages and reads it: thousands of rounds of both at
+// once, which the sanitizers watch.
+TEST(InstallData, AnswerThreadAndWindowThreadShareItSafely) {
+  TailData tail(L"http://stat");
+  SharedText modeExtension, packAddress;
+  std::atomic<bool> stop{false};
+  const std::wstring longTitle(300, L'T');
+  std::thread answer([&] {
+    for (int round = 0; round < 5000; ++round) {
+      tail.setTitle(round % 2 ? longTitle : L"t");
+      tail.setImage(L"http://img/" + std::to_wstring(round));
+      tail.setType(round % 3 ? L"3" : std::wstring(200, L'x'));
+      packAddress = round % 2 ? std::wstring(500, L'p') : L"http://h/Vexa.ebz";
+      modeExtension += L" p1:free";
+      if (round % 100 == 0) modeExtension = L"args[]";
+    }
+    stop = true;
+  });
+  std::vector<std::unique_ptr<CountingListener>> pages;
+  size_t seen = 0;
+  int rounds = 0;
+  while (!stop || rounds < 5000) {
+    seen += tail.title().size() + tail.image().size() + tail.type().size();
+    seen += packAddress.get().size() + modeExtension.get().size();
+    if (rounds % 10 == 0) {
+      pages.push_back(std::make_unique<CountingListener>());
+      tail.addListener(pages.back().get());
+    }
+    ++rounds;
+  }
+  answer.join();
+  EXPECT_GT(seen, 0u);
+  EXPECT_EQ(tail.title(), longTitle);
+  EXPECT_EQ(packAddress.get(), std::wstring(500, L'p'));
 }
 
 TEST(ContextText, InstallKeyFollowsTheFullMatchRules) {

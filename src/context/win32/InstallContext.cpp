@@ -1,5 +1,7 @@
 #include "context/win32/InstallContext.h"
 
+#include <chrono>
+
 #include "BuildConfig.h"
 #include "app/Log.h"
 #include "app/Text.h"
@@ -46,7 +48,7 @@ InstallContext::~InstallContext() {
 void InstallContext::applyPidOption() {
   auto value = options_.optionValue(L"/pid");
   if (!value) return;
-  if (log_) log_->info(L"Replace PID from commandline old=" + pid + L", new=" + *value);
+  if (log_) log_->info(L"Replace PID from commandline old=" + pid.get() + L", new=" + *value);
   pid = text::fitOrEmpty(*value, kIdField);
 }
 
@@ -181,6 +183,17 @@ void InstallContext::runDeferredCommands() {
   }
 }
 
+void InstallContext::markStartAnswerRead() {
+  std::lock_guard<std::mutex> hold(startAnswerLock_);
+  startAnswerDone_ = true;
+  startAnswerRead_.notify_all();
+}
+
+bool InstallContext::waitStartAnswerRead(unsigned long limitMs) {
+  std::unique_lock<std::mutex> hold(startAnswerLock_);
+  return startAnswerRead_.wait_for(hold, std::chrono::milliseconds(limitMs), [this] { return startAnswerDone_; });
+}
+
 void InstallContext::readInitXml(const std::wstring& initXml) {
   if (log_) log_->info(L"Reading init xml...");
   if (initXml.empty()) {
@@ -228,7 +241,7 @@ void InstallContext::readTail(const std::wstring& tailXml) {
     return it == attributes.end() ? std::wstring() : it->second;
   };
   pid = text::fitOrEmpty(get(L"pid"), kIdField);
-  if (log_) log_->info(L"pid from tail=" + pid);
+  if (log_) log_->info(L"pid from tail=" + pid.get());
   std::wstring stat = text::fitOrEmpty(get(L"statUrl"), 260);
   statUrl = text::fitOrEmpty(stat + L"/installer2.html", 260);
   if (statUrl.empty()) statUrl = L"/installer2.html";

@@ -56,10 +56,11 @@ void VexaInstallContext::addProductStatParams(std::map<std::wstring, std::wstrin
 }
 
 void VexaInstallContext::onTail(const std::map<std::wstring, std::wstring>& attributes) {
-  auto take = [&](const wchar_t* name, std::wstring& field) {
+  auto take = [&](const wchar_t* name, SharedText& field) {
     auto it = attributes.find(name);
-    field = it == attributes.end() ? std::wstring() : text::fitOrEmpty(it->second, 1024);
-    if (log_) log_->info(std::wstring(name) + L" from tail = " + field);
+    const std::wstring value = it == attributes.end() ? std::wstring() : text::fitOrEmpty(it->second, 1024);
+    field = value;
+    if (log_) log_->info(std::wstring(name) + L" from tail = " + value);
   };
   take(L"packedJreEbzUrl", packedJreEbzUrl);
   take(L"vexa7zUrl", vexa7zUrl);

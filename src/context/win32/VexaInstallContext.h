@@ -33,8 +33,9 @@ class VexaInstallContext : public InstallContext {
   const std::wstring& downloadFolder() const { return downloadFolder_; }
   void storeDownloadFolder(const std::wstring& folder);
 
-  // Pack addresses from the tail; empty means the server's default path.
-  std::wstring packedJreEbzUrl, vexa7zUrl, appdata7zUrl;
+  // Pack addresses from the tail (the statistics thread writes them);
+  // empty means the server's default path.
+  SharedText packedJreEbzUrl, vexa7zUrl, appdata7zUrl;
 
   // The runtime candidates of the last successful search, kept for the next
   // one; dropped when a search finds nothing.

@@ -55,7 +55,11 @@ VexaInstallScenario::VexaInstallScenario(VexaInstallContext& context, bool silen
       VexaPackDownloadListsner(context.log()),
       context_(context),
       verifier_(&pack_signature::builtInVerifier()) {
-  if (!(silent && context.isInstalled())) stats::sendStartEvent(context);
+  if (!(silent && context.isInstalled())) {
+    stats::sendStartEvent(context);
+  } else {
+    context.markStartAnswerRead();  // none asked for
+  }
   downloadTiming_.abort = std::make_shared<std::atomic<bool>>(false);
   if (silent) {
     // Nobody watches a silent install: a modal box would hold it forever.
@@ -125,11 +129,14 @@ void VexaInstallScenario::doInstall() {
   auto productOutput = std::make_shared<download::FileDownloadOutput>(productPack, true);
   auto appdataOutput = std::make_shared<download::FileDownloadOutput>(appdataPack, true);
 
+  // Each pack's address is taken once, for its download, resume state and
+  // signature alike: the start answer, read on another thread, may move it.
+  const PackAddresses addresses = takePackAddresses();
   download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
   if (!isCancelled()) {
     context_.downloads().started(scenario_downloads::kProductPack);
     context_.downloads().started(scenario_downloads::kAppdataPack);
-    downloadPacks(context_, completion, productOutput, appdataOutput);
+    downloadPacks(addresses, completion, productOutput, appdataOutput);
   }
   if (log_) log_->info(L"Wait for download packs...");
 
@@ -155,11 +162,10 @@ void VexaInstallScenario::doInstall() {
   // A pack whose signature is refused is gone by now, as if its download had failed.
   const bool productOk = productOutput->isOk() &&
                          acceptPackSignature(*verifier_, scenario_downloads::kProductPack,
-                                             scenario_downloads::kPackId, packAddress(context_.vexa7zUrl, L"/Vexa.ebz"),
-                                             productPack, this, log_, downloadTiming_);
+                                             scenario_downloads::kPackId, addresses.product, productPack, this, log_, downloadTiming_);
   if (productOk && appdataOutput->isOk()) {
     acceptPackSignature(*verifier_, scenario_downloads::kAppdataPack, scenario_downloads::kPackId,
-                        packAddress(context_.appdata7zUrl, L"/appdata.ebz"), appdataPack, this, log_,
+                        addresses.appdata, appdataPack, this, log_,
                         downloadTiming_);
   }
 
@@ -212,13 +218,23 @@ void VexaInstallScenario::removeUpdates(VexaInstallContext& context) {
   remove.execute(result, kResultSize, log_);
 }
 
-void VexaInstallScenario::downloadPacks(VexaInstallContext& context, download::DownloadManager& completion,
+VexaInstallScenario::PackAddresses VexaInstallScenario::takePackAddresses() {
+  const bool answered = context_.waitStartAnswerRead(startAnswerWaitMs_);
+  if (log_) {
+    log_->info(answered ? std::wstring(L"Pack addresses taken after the start answer")
+                        : L"No start answer within " + std::to_wstring(startAnswerWaitMs_) +
+                              L" ms; pack addresses taken as they stand");
+  }
+  return PackAddresses{packAddress(context_.vexa7zUrl, L"/Vexa.ebz"), packAddress(context_.appdata7zUrl, L"/appdata.ebz")};
+}
+
+void VexaInstallScenario::downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
                                         std::shared_ptr<download::FileDownloadOutput> product,
                                         std::shared_ptr<download::FileDownloadOutput> appdata) {
-  completion.startDownload(scenario_downloads::kProductPack, packAddress(context.vexa7zUrl, L"/Vexa.ebz"),
+  completion.startDownload(scenario_downloads::kProductPack, addresses.product,
                            kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
                            std::move(product));
-  completion.startDownload(scenario_downloads::kAppdataPack, packAddress(context.appdata7zUrl, L"/appdata.ebz"),
+  completion.startDownload(scenario_downloads::kAppdataPack, addresses.appdata,
                            kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
                            std::move(appdata));
 }
