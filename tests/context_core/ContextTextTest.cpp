@@ -99,7 +99,7 @@ TEST(InstallData, AnswerThreadAndWindowThreadShareItSafely) {
   std::atomic<bool> stop{false};
   const std::wstring longTitle(300, L'T');
   std::thread answer([&] {
-    for (int round = 0; round < 5000; ++round) {
+    for (int round = 0; round < 20000; ++round) {
       tail.setTitle(round % 2 ? longTitle : L"t");
       tail.setImage(L"http://img/" + std::to_wstring(round));
       tail.setType(round % 3 ? L"3" : std::wstring(200, L'x'));
@@ -110,12 +110,15 @@ TEST(InstallData, AnswerThreadAndWindowThreadShareItSafely) {
     stop = true;
   });
   std::vector<std::unique_ptr<CountingListener>> pages;
-  size_t seen = 0;
+  size_t seen = 0, torn = 0;
   int rounds = 0;
-  while (!stop || rounds < 5000) {
-    seen += tail.title().size() + tail.image().size() + tail.type().size();
-    seen += packAddress.get().size() + modeExtension.get().size();
-    if (rounds % 10 == 0) {
+  while (!stop || rounds < 20000) {
+    const std::wstring title = tail.title(), address = packAddress.get();
+    // Before the first answer both are empty; after it, whole values only.
+    torn += (!title.empty() && title != L"t" && title != longTitle) +
+            (!address.empty() && address.size() != 500 && address != L"http://h/Vexa.ebz");
+    seen += title.size() + tail.image().size() + tail.type().size() + address.size() + modeExtension.get().size();
+    if (rounds % 10 == 0 && pages.size() < 50) {
       pages.push_back(std::make_unique<CountingListener>());
       tail.addListener(pages.back().get());
     }
@@ -123,6 +126,7 @@ TEST(InstallData, AnswerThreadAndWindowThreadShareItSafely) {
   }
   answer.join();
   EXPECT_GT(seen, 0u);
+  EXPECT_EQ(torn, 0u);
   EXPECT_EQ(tail.title(), longTitle);
   EXPECT_EQ(packAddress.get(), std::wstring(500, L'p'));
 }

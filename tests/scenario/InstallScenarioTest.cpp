@@ -509,9 +509,10 @@ TEST_F(InstallScenarioTest, FailuresReportedFromManyThreadsAreAllRecorded) {
   }
   for (auto& thread : threads) thread.join();
   size_t tokens = 0;
-  for (size_t pos = 0; (pos = context->errors_.find(L"vexa8z_t", pos)) != std::wstring::npos; ++pos) ++tokens;
+  const std::wstring errors = context->errors_.get();
+  for (size_t pos = 0; (pos = errors.find(L"vexa8z_t", pos)) != std::wstring::npos; ++pos) ++tokens;
   EXPECT_EQ(tokens, 800u);
-  EXPECT_EQ(context->errors_.size(), 800u * std::wstring(L"vexa8z_t0;").size());
+  EXPECT_EQ(errors.size(), 800u * std::wstring(L"vexa8z_t0;").size());
 }
 
 TEST_F(InstallScenarioTest, PackAddressesFallBackToThePackServer) {
