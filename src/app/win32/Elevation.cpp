@@ -4,7 +4,6 @@
 #include <shellapi.h>
 
 #include "app/Log.h"
-#include "app/OptionTable.h"
 #include "app/Text.h"
 #include "app/win32/Files.h"
 #include "app/win32/ModulePaths.h"
@@ -65,7 +64,8 @@ Outcome relaunchElevated(Log* log, const std::wstring& parameters, bool silent, 
     }
   }
   const wchar_t* verb = (oldSystem && admin) ? L"open" : L"runas";
-  std::wstring params = parameters + L" /logPath " + quoteArgument(log ? log->path() : std::wstring());
+  // A file's path: it never ends in a separator, so plain quotes hold it.
+  std::wstring params = parameters + L" /logPath \"" + (log ? log->path() : std::wstring()) + L"\"";
   if (log) {
     log->info(L"execute server args:");
     log->info(params);
