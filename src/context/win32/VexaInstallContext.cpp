@@ -62,9 +62,15 @@ void VexaInstallContext::onTail(const std::map<std::wstring, std::wstring>& attr
     field = value;
     if (log_) log_->info(std::wstring(name) + L" from tail = " + value);
   };
+  std::lock_guard<std::mutex> hold(tailLock_);
   take(L"packedJreEbzUrl", packedJreEbzUrl);
   take(L"vexa7zUrl", vexa7zUrl);
   take(L"appdata7zUrl", appdata7zUrl);
+}
+
+std::pair<std::wstring, std::wstring> VexaInstallContext::productAndAppdataUrls() {
+  std::lock_guard<std::mutex> hold(tailLock_);
+  return {vexa7zUrl.get(), appdata7zUrl.get()};
 }
 
 HANDLE VexaInstallContext::prepare() {

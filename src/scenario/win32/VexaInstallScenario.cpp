@@ -225,7 +225,8 @@ VexaInstallScenario::PackAddresses VexaInstallScenario::takePackAddresses() {
                         : L"No start answer within " + std::to_wstring(startAnswerWaitMs_) +
                               L" ms; pack addresses taken as they stand");
   }
-  return PackAddresses{packAddress(context_.vexa7zUrl, L"/Vexa.ebz"), packAddress(context_.appdata7zUrl, L"/appdata.ebz")};
+  const auto urls = context_.productAndAppdataUrls();
+  return PackAddresses{packAddress(urls.first, L"/Vexa.ebz"), packAddress(urls.second, L"/appdata.ebz")};
 }
 
 void VexaInstallScenario::downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
