@@ -4,6 +4,7 @@
 
 #include "BuildConfig.h"
 #include "app/Log.h"
+#include "app/Text.h"
 #include "app/win32/Files.h"
 #include "app/win32/ModulePaths.h"
 #include "context/win32/StatisticsEvents.h"
@@ -55,7 +56,11 @@ VexaInstallScenario::VexaInstallScenario(VexaInstallContext& context, bool silen
       VexaPackDownloadListsner(context.log()),
       context_(context),
       verifier_(&pack_signature::builtInVerifier()) {
-  if (!(silent && context.isInstalled())) stats::sendStartEvent(context);
+  if (!(silent && context.isInstalled())) {
+    stats::sendStartEvent(context);
+  } else {
+    context.markStartAnswerRead();  // none asked for
+  }
   downloadTiming_.abort = std::make_shared<std::atomic<bool>>(false);
   if (silent) {
     // Nobody watches a silent install: a modal box would hold it forever.
@@ -125,11 +130,14 @@ void VexaInstallScenario::doInstall() {
   auto productOutput = std::make_shared<download::FileDownloadOutput>(productPack, true);
   auto appdataOutput = std::make_shared<download::FileDownloadOutput>(appdataPack, true);
 
+  // Each pack's address is taken once, for its download, resume state and
+  // signature alike: the start answer, read on another thread, may move it.
+  const PackAddresses addresses = takePackAddresses();
   download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
   if (!isCancelled()) {
     context_.downloads().started(scenario_downloads::kProductPack);
     context_.downloads().started(scenario_downloads::kAppdataPack);
-    downloadPacks(context_, completion, productOutput, appdataOutput);
+    downloadPacks(addresses, completion, productOutput, appdataOutput);
   }
   if (log_) log_->info(L"Wait for download packs...");
 
@@ -157,11 +165,11 @@ void VexaInstallScenario::doInstall() {
   // for the next run to carry on from. The appdata pack is not even looked at
   // when the product cannot be installed.
   HeldPack product = holdPack(productOutput->isOk(), scenario_downloads::kProductPack, pack_signature::kKindProduct,
-                              packAddress(context_.vexa7zUrl, L"/Vexa.ebz"), productPack);
+                              addresses.product, productPack);
   HeldPack appdata{appdataPack, nullptr};
   if (product.file) {
     appdata = holdPack(appdataOutput->isOk(), scenario_downloads::kAppdataPack, pack_signature::kKindAppdata,
-                       packAddress(context_.appdata7zUrl, L"/appdata.ebz"), appdataPack);
+                       addresses.appdata, appdataPack);
   }
 
   stageProgress(2, 1, 1.0f);
@@ -170,7 +178,9 @@ void VexaInstallScenario::doInstall() {
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
 
-  ExecuteProcessCommand firstRun(shortFolder + L"\\Vexa.exe /copydll");
+  // Unquoted, a folder with blanks on a volume without 8.3 names would
+  // start another program.
+  ExecuteProcessCommand firstRun(text::quotedIfBlank(shortFolder + L"\\Vexa.exe") + L" /copydll");
   send(context_, firstRun);
   notifyTotal(90);
 }
@@ -211,13 +221,24 @@ void VexaInstallScenario::removeUpdates(VexaInstallContext& context) {
   remove.execute(result, kResultSize, log_);
 }
 
-void VexaInstallScenario::downloadPacks(VexaInstallContext& context, download::DownloadManager& completion,
+VexaInstallScenario::PackAddresses VexaInstallScenario::takePackAddresses() {
+  const bool answered = context_.waitStartAnswerRead(startAnswerWaitMs_);
+  if (log_) {
+    log_->info(answered ? std::wstring(L"Pack addresses taken after the start answer")
+                        : L"No start answer within " + std::to_wstring(startAnswerWaitMs_) +
+                              L" ms; pack addresses taken as they stand");
+  }
+  const auto urls = context_.productAndAppdataUrls();
+  return PackAddresses{packAddress(urls.first, L"/Vexa.ebz"), packAddress(urls.second, L"/appdata.ebz")};
+}
+
+void VexaInstallScenario::downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
                                         std::shared_ptr<download::FileDownloadOutput> product,
                                         std::shared_ptr<download::FileDownloadOutput> appdata) {
-  completion.startDownload(scenario_downloads::kProductPack, packAddress(context.vexa7zUrl, L"/Vexa.ebz"),
+  completion.startDownload(scenario_downloads::kProductPack, addresses.product,
                            kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
                            std::move(product));
-  completion.startDownload(scenario_downloads::kAppdataPack, packAddress(context.appdata7zUrl, L"/appdata.ebz"),
+  completion.startDownload(scenario_downloads::kAppdataPack, addresses.appdata,
                            kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
                            std::move(appdata));
 }
