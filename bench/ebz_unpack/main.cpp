@@ -7,7 +7,11 @@
 //     its own;
 //   - liblzma alone: the same deciphered LZMA stream decoded into memory.
 // Throughput is unpacked megabytes (10^6 bytes) per second, best of N runs,
-// by wall clock and by CPU time.
+// by wall clock and by CPU time. Our unpack decodes on its calling thread and
+// reads and writes on two helpers: its process CPU counts all three, and the
+// decoding thread's own CPU shows whether anything but decoding is left on it.
+// On a loaded machine the wall clock favours the three threads over liblzma's
+// one; the figures are fair only on an otherwise idle machine.
 #include <lzma.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -38,18 +42,20 @@ double seconds(Clock::time_point since) { return std::chrono::duration<double>(C
 
 // CPU seconds of this process: on a shared, loaded machine wall time mostly
 // measures the neighbours, so both figures are reported.
-double cpuSeconds() {
+double cpuSeconds(clockid_t clock = CLOCK_PROCESS_CPUTIME_ID) {
   timespec t{};
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  clock_gettime(clock, &t);
   return double(t.tv_sec) + t.tv_nsec / 1e9;
 }
 
 struct Timing {
   double wall = 1e9;
   double cpu = 1e9;
-  void keepBest(double w, double c) {
+  double decoderCpu = 1e9;
+  void keepBest(double w, double c, double d = 1e9) {
     wall = std::min(wall, w);
     cpu = std::min(cpu, c);
+    decoderCpu = std::min(decoderCpu, d);
   }
 };
 
@@ -104,20 +110,23 @@ bool buildPack(const std::string& path, size_t totalBytes, uint32_t preset, size
   return std::fclose(out) == 0 && ok;
 }
 
-// The child: unpack once, print "<wall s> <cpu s> <VmHWM kB> <result>".
+// The child: unpack once, print "<wall s> <cpu s> <decoder thread cpu s> <VmHWM kB> <result>".
+// The unpack decodes on the calling thread; reading and writing run on helpers.
 int childUnpack(const char* pack, const char* folder) {
   const auto start = Clock::now();
   const double cpuStart = cpuSeconds();
+  const double threadStart = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
   auto source = packfiles::openPack(text::utf8ToWide(pack), nullptr);
   auto sink = packfiles::folderSink(text::utf8ToWide(folder), nullptr);
   ebz::EbzReader reader(packfiles::kSeparator);
   const int result = source ? reader.unpack(*source, *sink, nullptr) : 2;
-  std::printf("%.6f %.6f %ld %d\n", seconds(start), cpuSeconds() - cpuStart, vmHwmKb(), result);
+  const double threadCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - threadStart;
+  std::printf("%.6f %.6f %.6f %ld %d\n", seconds(start), cpuSeconds() - cpuStart, threadCpu, vmHwmKb(), result);
   return result;
 }
 
 bool runChild(const std::string& self, const std::string& pack, const std::string& folder, double& wall, double& cpu,
-              long& hwm) {
+              double& decoderCpu, long& hwm) {
   int fds[2];
   if (pipe(fds) != 0) return false;
   const pid_t pid = fork();
@@ -134,7 +143,8 @@ bool runChild(const std::string& self, const std::string& pack, const std::strin
   int status = 0;
   waitpid(pid, &status, 0);
   int result = -1;
-  return n > 0 && std::sscanf(buffer, "%lf %lf %ld %d", &wall, &cpu, &hwm, &result) == 4 && result == 0 &&
+  return n > 0 && std::sscanf(buffer, "%lf %lf %lf %ld %d", &wall, &cpu, &decoderCpu, &hwm, &result) == 5 &&
+         result == 0 &&
          WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -198,14 +208,14 @@ int main(int argc, char** argv) {
   char self[4096] = {};
   if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0) return 1;
   for (int run = 0; run < runs; ++run) {
-    double wall = 0, cpu = 0;
+    double wall = 0, cpu = 0, decoderCpu = 0;
     long hwm = 0;
     const std::string folder = std::string(work) + "/out" + std::to_string(run);
-    if (!runChild(self, pack, folder, wall, cpu, hwm)) {
+    if (!runChild(self, pack, folder, wall, cpu, decoderCpu, hwm)) {
       std::fprintf(stderr, "unpack failed\n");
       return 1;
     }
-    ours.keepBest(wall, cpu);
+    ours.keepBest(wall, cpu, decoderCpu);
     peakKb = std::max(peakKb, hwm);
     std::system(("rm -rf '" + folder + "'").c_str());
     if (!lzmaAlone(stream, wall, cpu)) {
@@ -217,8 +227,9 @@ int main(int argc, char** argv) {
   const double mb = unpacked / 1e6;
   std::printf("                                    wall MB/s   CPU MB/s\n");
   std::printf("our unpack (decipher, decode, write) %8.1f   %8.1f\n", mb / ours.wall, mb / ours.cpu);
+  std::printf("  of which the decoding thread                  %8.1f\n", mb / ours.decoderCpu);
   std::printf("liblzma alone, into memory           %8.1f   %8.1f\n", mb / alone.wall, mb / alone.cpu);
-  std::printf("ratio (goal >= 0.85)                 %8.2f   %8.2f\n", alone.wall / ours.wall, alone.cpu / ours.cpu);
+  std::printf("ratio (goal >= 1.0 by wall clock)    %8.2f   %8.2f\n", alone.wall / ours.wall, alone.cpu / ours.cpu);
   std::printf("peak resident memory of the unpack (VmHWM): %.1f MiB\n", peakKb / 1024.0);
   std::system(("rm -rf '" + std::string(work) + "'").c_str());
   return 0;

@@ -18,6 +18,12 @@ void DownloadTally::completed(const std::wstring& name) {
   it->second.completed = true;
 }
 
+void DownloadTally::failed(const std::wstring& name) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = entries_.find(name);
+  if (it != entries_.end()) it->second.completed = false;
+}
+
 void DownloadTally::setBytes(const std::wstring& name, long long bytes, long long resumedBytes) {
   std::lock_guard<std::mutex> guard(lock_);
   auto it = entries_.find(name);

@@ -29,6 +29,10 @@ class DownloadTally {
   void started(const std::wstring& name);
   // Notes the completion time (a download never started counts from now).
   void completed(const std::wstring& name);
+  // Notes that the download was turned down (a failed check, a refused
+  // signature) even if its last byte had arrived; a later completed() (a
+  // retry that worked) counts again.
+  void failed(const std::wstring& name);
   // Notes the size of what arrived, of which resumedBytes came in an earlier
   // run and so count for the size but not for this run's rate.
   void setBytes(const std::wstring& name, long long bytes, long long resumedBytes = 0);

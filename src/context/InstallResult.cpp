@@ -1,12 +1,47 @@
 #include "context/InstallResult.h"
 
+#include <cstdint>
 
 #include "app/Text.h"
 #include "formats/Json.h"
 
 namespace {
 
-std::string quoted(const std::wstring& s) { return text::wideToUtf8(jsonStringText(s)); }
+constexpr wchar_t kReplacementCharacter = 0xFFFD;
+
+bool isHigh(uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLow(uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// Paths and texts from the system can hold surrogate halves without their
+// partner (file names are not checked for that); written as they are they
+// would make the document invalid UTF-8.
+std::wstring wellFormed(const std::wstring& s) {
+  std::wstring out;
+  out.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    const uint32_t c = static_cast<uint32_t>(s[i]) & (sizeof(wchar_t) == 2 ? 0xFFFFu : 0xFFFFFFFFu);
+    if (isHigh(c) && i + 1 < s.size() && isLow(static_cast<uint32_t>(s[i + 1]) & 0xFFFFu)) {
+      if (sizeof(wchar_t) == 2) {
+        out += s[i];
+        out += s[i + 1];
+      } else {
+        out += static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + ((static_cast<uint32_t>(s[i + 1]) & 0xFFFFu) - 0xDC00));
+      }
+      ++i;
+    } else {
+      out += isHigh(c) || isLow(c) ? kReplacementCharacter : s[i];
+    }
+  }
+  return out;
+}
+
+std::string quoted(const std::wstring& s) { return text::wideToUtf8(jsonStringText(wellFormed(s))); }
+
+std::string quotedList(const std::vector<std::wstring>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) out += (i ? ", " : "") + quoted(items[i]);
+  return out + "]";
+}
 
 // Timer values are decimal text; anything else (never expected) stays text
 // rather than producing a document that does not parse.
@@ -52,6 +87,26 @@ std::vector<std::wstring> splitErrorTokens(const std::wstring& errors) {
   return out;
 }
 
+ErrorList readErrorList(const std::wstring& errors) {
+  ErrorList list;
+  bool inListing = false;
+  for (std::wstring token : splitErrorTokens(errors)) {
+    if (!inListing && token.compare(0, 4, L"PFL:") == 0) {
+      inListing = true;
+      token.erase(0, 4);
+      if (token.empty()) continue;
+    }
+    if (!inListing) {
+      list.tokens.push_back(token);
+    } else if (token == L"PFL_end") {
+      inListing = false;
+    } else if (token != L"." && token != L"..") {
+      list.filesPresent.push_back(token);
+    }
+  }
+  return list;
+}
+
 std::string installResultJson(const InstallResult& r) {
   std::string out = "{\n";
   out += "  \"exitCode\": " + std::to_string(r.exitCode) + ",\n";
@@ -69,14 +124,9 @@ std::string installResultJson(const InstallResult& r) {
   }
   out += first ? "},\n" : "\n  },\n";
 
-  out += "  \"errors\": [";
-  first = true;
-  for (const std::wstring& token : splitErrorTokens(r.errors)) {
-    out += first ? "" : ", ";
-    first = false;
-    out += quoted(token);
-  }
-  out += "],\n";
+  const ErrorList errors = readErrorList(r.errors);
+  out += "  \"errors\": " + quotedList(errors.tokens) + ",\n";
+  out += "  \"filesPresent\": " + quotedList(errors.filesPresent) + ",\n";
 
   out += "  \"downloads\": [";
   first = true;

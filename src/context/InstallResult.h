@@ -28,5 +28,14 @@ const char* installModeName(int installMode);
 // The error list cut at its ";" terminators; empty tokens are dropped and an
 // unterminated tail is kept.
 std::vector<std::wstring> splitErrorTokens(const std::wstring& errors);
-// The whole document, UTF-8, ending with a newline.
+// The error list as the result file shows it: the tokens, and apart from
+// them the install folder's listing that a failed install appends ("PFL:"
+// name ";" ... "PFL_end;"), without "." and "..".
+struct ErrorList {
+  std::vector<std::wstring> tokens;
+  std::vector<std::wstring> filesPresent;
+};
+ErrorList readErrorList(const std::wstring& errors);
+// The whole document, UTF-8 (any lone surrogate half becomes U+FFFD), ending
+// with a newline.
 std::string installResultJson(const InstallResult& result);

@@ -1,7 +1,6 @@
 #include "download/DownloadState.h"
 
 #include <cstdint>
-#include <sstream>
 
 #include "app/Text.h"
 #include "download/HttpFacts.h"
@@ -51,16 +50,18 @@ bool hasControlCharacter(const std::string& text) {
 }  // namespace
 
 std::string DownloadState::serialize() const {
-  std::ostringstream out;
-  out << kHeader << '\n';
-  out << "url " << text::wideToUtf8(content.url) << '\n';
-  out << "length " << content.length << '\n';
-  out << "md5 " << text::wideToUtf8(content.md5) << '\n';
-  if (!content.etag.empty()) out << "etag " << text::wideToUtf8(content.etag) << '\n';
+  std::string out;
+  out += kHeader;
+  out += '\n';
+  out += "url " + text::wideToUtf8(content.url) + '\n';
+  out += "length " + std::to_string(content.length) + '\n';
+  out += "md5 " + text::wideToUtf8(content.md5) + '\n';
+  if (!content.etag.empty()) out += "etag " + text::wideToUtf8(content.etag) + '\n';
   for (const ChunkProgress& chunk : chunks) {
-    out << "chunk " << chunk.offset << ' ' << chunk.limit << ' ' << chunk.done << '\n';
+    out += "chunk " + std::to_string(chunk.offset) + ' ' + std::to_string(chunk.limit) + ' ' +
+           std::to_string(chunk.done) + '\n';
   }
-  return out.str();
+  return out;
 }
 
 bool DownloadState::parse(const std::string& text, DownloadState* state) {

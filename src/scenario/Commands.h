@@ -4,7 +4,13 @@
 // platform; the others act through Windows facilities (shell file
 // operations, processes, resources, registry, firewall) and, in the native
 // test build, report "50" (not supported) without touching anything.
+#include <memory>
+
 #include "scenario/Command.h"
+
+namespace packfiles {
+class PackFile;
+}
 
 // Argument: a command line. Result: the exit code, or the negative codes of
 // a process that cannot be started (-5) or whose exit code cannot be read.
@@ -20,8 +26,16 @@ class ExecuteProcessCommand : public CommandWithOneArg {
 class UnEbzCommand : public CommandWithOneArg {
  public:
   using CommandWithOneArg::CommandWithOneArg;
+  // Unpacks from a pack the caller holds open (and may have checked) instead
+  // of opening the path again: a check by path and an unpack by path could
+  // each see another file. The argument still names it, for the log.
+  UnEbzCommand(const std::wstring& argument, std::shared_ptr<packfiles::PackFile> held)
+      : CommandWithOneArg(argument), held_(std::move(held)) {}
   std::wstring getName() const override { return L"UNEBZ_COMMAND"; }
   void execute(wchar_t* result, size_t resultSize, Log* log) override;
+
+ private:
+  std::shared_ptr<packfiles::PackFile> held_;
 };
 
 // Argument: a folder path, created with every missing parent. Result: the

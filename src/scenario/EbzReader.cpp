@@ -2,8 +2,14 @@
 
 #include <lzma.h>
 
+#include <condition_variable>
 #include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "app/Log.h"
 #include "formats/Blowfish.h"
@@ -12,7 +18,9 @@ namespace ebz {
 
 namespace {
 
-constexpr size_t kDecodedBufferSize = 64 * 1024;
+// The decoder's thread only decodes: the pack is read and deciphered ahead of
+// it on one helper thread, and its output is parsed and written behind it on
+// another, so liblzma sets the pace. PipelineShape sizes the hand-overs.
 
 struct LzmaStream {
   lzma_stream strm = LZMA_STREAM_INIT;
@@ -32,6 +40,116 @@ bool fill(ByteSource& source, uint8_t* buffer, size_t capacity, size_t& got) {
   return true;
 }
 
+// A fixed ring of equal buffers handed from one producer thread to one
+// consumer thread in order. A buffer belongs to the producer from write() to
+// publish() and to the consumer from read() to release(); the ring's lock
+// guards only the counters, so the bytes cross threads without being shared.
+// The last buffer a producer publishes says how its stream ended. stop()
+// (either side, or the owner) makes every later write() and read() return
+// null, so no side waits on one that has gone. The waits have no clock: each
+// ends when the other side hands over or stops, and the two sides' own work
+// (the pack's reads, the sink's writes) is bounded where it is done.
+class BlockRing {
+ public:
+  enum class Mark { kData, kEnd, kFailed };
+  struct Block {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size = 0;
+    Mark mark = Mark::kData;
+  };
+
+  BlockRing(size_t count, size_t blockSize) : blocks_(count), blockSize_(blockSize) {
+    for (Block& block : blocks_) block.bytes.reset(new uint8_t[blockSize]);
+  }
+  size_t blockSize() const { return blockSize_; }
+
+  // Producer: the next free block, or null once stopped.
+  Block* write() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stopped_ || published_ - released_ < blocks_.size(); });
+    return stopped_ ? nullptr : &blocks_[published_ % blocks_.size()];
+  }
+  void publish(size_t size, Mark mark) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Block& block = blocks_[published_ % blocks_.size()];
+    block.size = size;
+    block.mark = mark;
+    ++published_;
+    changed_.notify_all();
+  }
+
+  // Consumer: the oldest published block, or null once stopped.
+  const Block* read() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return stopped_ || released_ < published_; });
+    return stopped_ ? nullptr : &blocks_[released_ % blocks_.size()];
+  }
+  void release() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++released_;
+    changed_.notify_all();
+  }
+
+  void stop() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped_ = true;
+    changed_.notify_all();
+  }
+
+ private:
+  std::vector<Block> blocks_;
+  const size_t blockSize_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t published_ = 0;  // blocks handed to the consumer so far
+  size_t released_ = 0;   // blocks the consumer has given back so far
+  bool stopped_ = false;
+};
+
+// Reads the enciphered stream after the key and deciphers it, block by block,
+// until its end, a read failure or the ring's stop. Runs on its own thread.
+void readAhead(ByteSource& pack, const Blowfish& cipher, BlockRing& ring) {
+  for (;;) {
+    BlockRing::Block* block = ring.write();
+    if (!block) return;
+    size_t got = 0;
+    if (!fill(pack, block->bytes.get(), ring.blockSize(), got)) {
+      ring.publish(0, BlockRing::Mark::kFailed);
+      return;
+    }
+    // A trailing part shorter than a cipher block is not enciphered.
+    cipher.decryptEcb(block->bytes.get(), got);
+    const bool last = got < ring.blockSize();
+    ring.publish(got, last ? BlockRing::Mark::kEnd : BlockRing::Mark::kData);
+    if (last) return;
+  }
+}
+
+// Feeds decoded blocks to the parser until the end mark or the ring's stop;
+// stops the ring itself when the parser refuses, so the decoder stops too.
+// Runs on its own thread and owns the parser (and through it the sink) until
+// joined.
+void writeBehind(un8z::EntryParser& parser, BlockRing& ring, bool& refused) {
+  for (;;) {
+    const BlockRing::Block* block = ring.read();
+    if (!block || block->mark != BlockRing::Mark::kData) return;
+    if (block->size != 0 && !parser.feed(block->bytes.get(), block->size)) {
+      refused = true;
+      ring.stop();
+      return;
+    }
+    ring.release();
+  }
+}
+
+// Joins a thread when it leaves scope, on every road out.
+struct Joined {
+  std::thread thread;
+  ~Joined() {
+    if (thread.joinable()) thread.join();
+  }
+};
+
 }  // namespace
 
 bool MemorySource::read(uint8_t* buffer, size_t capacity, size_t& got) {
@@ -50,6 +168,11 @@ int EbzReader::fail(Log* log, const std::wstring& why) {
 int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
   failure_.clear();
   entries_ = 0;
+  if (shape_.inputBlockSize == 0 || shape_.inputBlockSize % 8 != 0 || shape_.inputBlocks == 0 ||
+      shape_.decodedBlockSize == 0 || shape_.decodedBlocks == 0) {
+    // A block short of the end would split a cipher block.
+    return fail(log, L"Unpack block sizes must be whole cipher blocks and counts above 0");
+  }
   uint8_t key[kKeyLength];
   size_t got = 0;
   if (!fill(pack, key, sizeof key, got)) return fail(log, L"Can't read pack");
@@ -60,29 +183,54 @@ int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
   if (lzma_alone_decoder(&lzma.strm, kDecoderMemoryLimit) != LZMA_OK) return fail(log, L"Can't start LZMA decoder");
 
   un8z::EntryParser parser(sink, separator_);
-  std::unique_ptr<uint8_t[]> cipherBuffer(new uint8_t[kCipherBufferSize]);
-  std::unique_ptr<uint8_t[]> decoded(new uint8_t[kDecodedBufferSize]);
-  bool inputEnded = false;
+  BlockRing input(shape_.inputBlocks, shape_.inputBlockSize);
+  BlockRing decoded(shape_.decodedBlocks, shape_.decodedBlockSize);
+  bool refused = false;
+  bool readFailed = false;
   lzma_ret ret = LZMA_OK;
-  while (ret == LZMA_OK) {
-    if (lzma.strm.avail_in == 0 && !inputEnded) {
-      if (!fill(pack, cipherBuffer.get(), kCipherBufferSize, got)) return fail(log, L"Can't read pack");
-      // A trailing part shorter than a block is not enciphered.
-      cipher.decryptEcb(cipherBuffer.get(), got);
-      lzma.strm.next_in = cipherBuffer.get();
-      lzma.strm.avail_in = got;
-      inputEnded = got < kCipherBufferSize;
+  {
+    // Declared so that they are joined (in reverse order) before the rings
+    // and the parser they use go; the stops below end their waits first.
+    Joined reader, writer;
+    try {
+      reader.thread = std::thread(readAhead, std::ref(pack), std::cref(cipher), std::ref(input));
+      writer.thread = std::thread(writeBehind, std::ref(parser), std::ref(decoded), std::ref(refused));
+    } catch (const std::system_error&) {
+      input.stop();
+      decoded.stop();
+      return fail(log, L"Can't start the unpack threads");
     }
-    lzma.strm.next_out = decoded.get();
-    lzma.strm.avail_out = kDecodedBufferSize;
-    ret = lzma_code(&lzma.strm, inputEnded && lzma.strm.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
-    const size_t produced = kDecodedBufferSize - lzma.strm.avail_out;
-    if (produced != 0 && !parser.feed(decoded.get(), produced)) {
-      entries_ = parser.entryCount();
-      return fail(log, parser.error());
+
+    bool inputEnded = false;
+    bool holdingInput = false;
+    while (ret == LZMA_OK) {
+      if (lzma.strm.avail_in == 0 && !inputEnded) {
+        if (holdingInput) input.release();
+        const BlockRing::Block* block = input.read();
+        holdingInput = true;
+        if (!block || block->mark == BlockRing::Mark::kFailed) {
+          readFailed = true;
+          break;
+        }
+        lzma.strm.next_in = block->bytes.get();
+        lzma.strm.avail_in = block->size;
+        inputEnded = block->mark == BlockRing::Mark::kEnd;
+      }
+      BlockRing::Block* out = decoded.write();
+      if (!out) break;  // the parser refused what came before
+      lzma.strm.next_out = out->bytes.get();
+      lzma.strm.avail_out = decoded.blockSize();
+      ret = lzma_code(&lzma.strm, inputEnded && lzma.strm.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
+      decoded.publish(decoded.blockSize() - lzma.strm.avail_out, BlockRing::Mark::kData);
     }
+    if (decoded.write()) decoded.publish(0, BlockRing::Mark::kEnd);
+    if (writer.thread.joinable()) writer.thread.join();
+    input.stop();
   }
+  // Both helpers are joined: the parser is this thread's again.
   entries_ = parser.entryCount();
+  if (refused) return fail(log, parser.error());
+  if (readFailed) return fail(log, L"Can't read pack");
   switch (ret) {
     case LZMA_STREAM_END:
       break;

@@ -4,7 +4,10 @@
 // streamed through fixed buffers; memory stays bounded whatever sizes the
 // pack claims (the LZMA dictionary is capped by kDecoderMemoryLimit).
 //
-// Threading: one reader per unpack; no shared state.
+// Threading: one reader per unpack. unpack() reads the source on a helper
+// thread and calls the sink on another (one at a time, in order); both are
+// joined before it returns, so neither is touched after it. The source and
+// the sink must not be used by anyone else meanwhile.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,7 +19,6 @@ class Log;
 namespace ebz {
 
 constexpr size_t kKeyLength = 10;
-constexpr size_t kCipherBufferSize = 8192;
 // Enough for the largest standard preset's dictionary; a pack asking for
 // more is refused instead of being allowed to exhaust a 32-bit process.
 constexpr uint64_t kDecoderMemoryLimit = 128ull << 20;
@@ -41,10 +43,23 @@ class MemorySource : public ByteSource {
   size_t offset_ = 0;
 };
 
+// How unpack() sizes its hand-overs between its threads: the pack is read and
+// deciphered in input blocks ahead of the decoder, and the decoded bytes are
+// parsed and written in decoded blocks behind it. The defaults suit real packs
+// (3 MiB in all); tests pass small ones so that a small pack goes round the
+// rings many times.
+struct PipelineShape {
+  size_t inputBlockSize = 256 * 1024;  // a multiple of the cipher's 8-byte block
+  size_t inputBlocks = 4;
+  size_t decodedBlockSize = 256 * 1024;
+  size_t decodedBlocks = 8;
+};
+
 class EbzReader {
  public:
   // separator joins the folders of entry names ('\\' on Windows, '/' natively).
-  explicit EbzReader(wchar_t separator) : separator_(separator) {}
+  explicit EbzReader(wchar_t separator, const PipelineShape& shape = PipelineShape())
+      : separator_(separator), shape_(shape) {}
 
   // 0 when every entry was written and the stream ended between entries;
   // 1 otherwise, with failure() saying why. Writes an ERROR line for the
@@ -58,6 +73,7 @@ class EbzReader {
   int fail(Log* log, const std::wstring& why);
 
   wchar_t separator_;
+  PipelineShape shape_;
   std::wstring failure_;
   uint64_t entries_ = 0;
 };

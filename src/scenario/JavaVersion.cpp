@@ -1,7 +1,6 @@
 #include "scenario/JavaVersion.h"
 
 #include <cwchar>
-#include <regex>
 #include <vector>
 
 namespace {
@@ -33,24 +32,55 @@ std::vector<int> numbersOf(const std::wstring& text) {
   return numbers;
 }
 
+size_t digitsEnd(const std::wstring& text, size_t at) {
+  while (at < text.size() && text[at] >= L'0' && text[at] <= L'9') ++at;
+  return at;
+}
+
+// A line end cannot stand as the version's second character.
+bool isLineEnd(wchar_t c) { return c == L'\n' || c == L'\r' || c == 0x2028 || c == 0x2029; }
+
 }  // namespace
 
 JavaVersion parseJavaVersion(const std::wstring& text) {
   JavaVersion version;
   version.text = text;
-  static const std::wregex pattern(L"1\\.([0-9]+)\\.([0-9]+)_([0-9]+)", std::regex::ECMAScript);
-  std::wsmatch match;
-  if (std::regex_search(text, match, pattern)) {
-    version.feature = decimal(match[1].str());
-    version.update = decimal(match[3].str());
+  // The leftmost "1.<digits>.<digits>_<digits>". Each run of digits is
+  // followed by a fixed character, so taking the whole run at each start is
+  // the only way a start can match.
+  for (size_t start = text.find(L"1."); start != std::wstring::npos; start = text.find(L"1.", start + 1)) {
+    size_t at = start + 2;
+    const size_t feature = at;
+    at = digitsEnd(text, at);
+    const size_t featureEnd = at;
+    if (at == feature || at >= text.size() || text[at] != L'.') continue;
+    const size_t minor = ++at;
+    at = digitsEnd(text, at);
+    if (at == minor || at >= text.size() || text[at] != L'_') continue;
+    const size_t update = ++at;
+    at = digitsEnd(text, at);
+    if (at == update) continue;
+    version.feature = decimal(text.substr(feature, featureEnd - feature));
+    version.update = decimal(text.substr(update, at - update));
+    break;
   }
   return version;
 }
 
 std::wstring versionFromReport(const std::wstring& report) {
-  static const std::wregex pattern(L"java version \"(1.[^\"]+)", std::regex::ECMAScript);
-  std::wsmatch match;
-  if (std::regex_search(report, match, pattern)) return match[1].str();
+  // The text after the first 'java version "' that reads as "1", any one
+  // character but a line end, then at least one character up to the next
+  // quote (or the report's end).
+  static const std::wstring lead = L"java version \"";
+  for (size_t at = report.find(lead); at != std::wstring::npos; at = report.find(lead, at + 1)) {
+    const size_t start = at + lead.size();
+    if (report.size() - start < 3 || report[start] != L'1' || isLineEnd(report[start + 1]) ||
+        report[start + 2] == L'"') {
+      continue;
+    }
+    const size_t end = report.find(L'"', start + 2);
+    return report.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+  }
   return std::wstring();
 }
 

@@ -24,8 +24,18 @@ bool isFile(const std::wstring& path);
 // already exists as a folder), otherwise the system's error code.
 unsigned long createFolderTree(const std::wstring& folder);
 
-// The pack opened for reading, or null (with an ERROR line) when it cannot be opened.
-std::unique_ptr<ebz::ByteSource> openPack(const std::wstring& path, Log* log);
+// A pack held open for reading. On Windows nobody else may write, rename or
+// delete the file while it is held, so the bytes that were verified are the
+// bytes that get unpacked (or run): verify, rewind(), then use the same object.
+class PackFile : public ebz::ByteSource {
+ public:
+  // Back to the first byte; false when the system cannot seek.
+  virtual bool rewind() = 0;
+};
+
+// The pack opened for reading, or null (with an ERROR line) when it cannot be
+// opened (also while another process holds it open for writing).
+std::unique_ptr<PackFile> openPack(const std::wstring& path, Log* log);
 
 // Writes entries below destination: each entry's folders are created, its
 // file replaced and exactly its bytes written. Failures are logged.

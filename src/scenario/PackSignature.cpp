@@ -1,19 +1,16 @@
 #include "scenario/PackSignature.h"
 
-#include <sodium.h>
+#include <cstring>
+#include <memory>
 
 #include "BuildConfig.h"
-#include "scenario/PackFiles.h"
+#include "scenario/PackSignatureInternal.h"
 
 namespace pack_signature {
 
 namespace {
 
-bool sodiumReady() {
-  // sodium_init is safe to call from several threads and more than once.
-  static const bool ready = sodium_init() >= 0;
-  return ready;
-}
+constexpr size_t kStreamBufferSize = 64 * 1024;
 
 int hexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -22,19 +19,54 @@ int hexDigit(char c) {
   return -1;
 }
 
-bool readAll(const std::wstring& path, std::vector<uint8_t>& out) {
-  std::unique_ptr<ebz::ByteSource> source = packfiles::openPack(path, nullptr);
-  if (!source) return false;
-  uint8_t buffer[1 << 16];
-  for (;;) {
-    size_t got = 0;
-    if (!source->read(buffer, sizeof buffer, got)) return false;
-    if (got == 0) return true;
-    out.insert(out.end(), buffer, buffer + got);
+std::wstring wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+bool parseSeconds(const std::string& text, uint64_t& out) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + uint64_t(c - '0');
   }
+  out = value;
+  return true;
 }
 
 }  // namespace
+
+namespace internal {
+
+bool sodiumReady() {
+  // sodium_init is safe to call from several threads and more than once.
+  static const bool ready = sodium_init() >= 0;
+  return ready;
+}
+
+bool validKind(const std::string& kind) {
+  if (kind.empty() || kind.size() > kMaxKindLength) return false;
+  for (char c : kind) {
+    if (c < 0x21 || c > 0x7e) return false;
+  }
+  return true;
+}
+
+bool hashMessage(crypto_sign_state& state, const std::string& kind, uint64_t signedAt, ebz::ByteSource& pack) {
+  const std::vector<uint8_t> prefix = signedPrefix(kind, signedAt);
+  if (crypto_sign_init(&state) != 0 || crypto_sign_update(&state, prefix.data(), prefix.size()) != 0) return false;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kStreamBufferSize]);
+  for (;;) {
+    size_t got = 0;
+    if (!pack.read(buffer.get(), kStreamBufferSize, got)) return false;
+    if (got == 0) return true;
+    if (crypto_sign_update(&state, buffer.get(), got) != 0) return false;
+  }
+}
+
+}  // namespace internal
+
+using internal::hashMessage;
+using internal::sodiumReady;
+using internal::validKind;
 
 std::string toHex(const uint8_t* data, size_t size) {
   static const char digits[] = "0123456789abcdef";
@@ -61,48 +93,83 @@ bool fromHex(const std::string& text, std::vector<uint8_t>& out) {
   return true;
 }
 
-PackVerifier::PackVerifier(const std::string& keyHex) : enabled_(!keyHex.empty()) {
+std::vector<uint8_t> signedPrefix(const std::string& kind, uint64_t signedAt) {
+  std::vector<uint8_t> out(kMagic, kMagic + kMagicLength);
+  out.push_back(uint8_t(kind.size()));
+  out.insert(out.end(), kind.begin(), kind.end());
+  for (int i = 0; i < 8; ++i) out.push_back(uint8_t(signedAt >> (8 * i)));
+  return out;
+}
+
+std::vector<uint8_t> encode(const SignatureFile& file) {
+  std::vector<uint8_t> out = signedPrefix(file.kind, file.signedAt);
+  out.insert(out.end(), file.signature.begin(), file.signature.end());
+  return out;
+}
+
+bool decode(const std::vector<uint8_t>& bytes, SignatureFile& out, std::wstring& why) {
+  if (bytes.size() < kMagicLength + 1 || std::memcmp(bytes.data(), kMagic, kMagicLength) != 0) {
+    why = L"the signature file is not of this installer's format";
+    return false;
+  }
+  const size_t kindLength = bytes[kMagicLength];
+  const size_t expected = kMagicLength + 1 + kindLength + 8 + kSignatureSize;
+  if (kindLength == 0 || kindLength > kMaxKindLength || bytes.size() != expected) {
+    why = L"the signature file has " + std::to_wstring(bytes.size()) + L" bytes, which does not fit its layout";
+    return false;
+  }
+  const uint8_t* at = bytes.data() + kMagicLength + 1;
+  std::string kind(at, at + kindLength);
+  if (!validKind(kind)) {
+    why = L"the signature file names no valid kind";
+    return false;
+  }
+  at += kindLength;
+  uint64_t signedAt = 0;
+  for (int i = 7; i >= 0; --i) signedAt = (signedAt << 8) | at[i];
+  at += 8;
+  out.kind = std::move(kind);
+  out.signedAt = signedAt;
+  std::memcpy(out.signature.data(), at, kSignatureSize);
+  return true;
+}
+
+PackVerifier::PackVerifier(const std::string& keyHex, const std::string& minSignedAt) : enabled_(!keyHex.empty()) {
   std::vector<uint8_t> bytes;
-  if (enabled_ && fromHex(keyHex, bytes) && bytes.size() == kPublicKeySize) {
+  const bool minimumValid = minSignedAt.empty() || parseSeconds(minSignedAt, minSignedAt_);
+  if (enabled_ && minimumValid && fromHex(keyHex, bytes) && bytes.size() == kPublicKeySize) {
     std::copy(bytes.begin(), bytes.end(), key_.begin());
-    keyValid_ = true;
+    settingsValid_ = true;
   }
 }
 
-Verdict PackVerifier::verify(const std::vector<uint8_t>& pack, const std::vector<uint8_t>& signature) const {
+Verdict PackVerifier::verify(ebz::ByteSource& pack, const std::vector<uint8_t>& signatureFile,
+                             const std::string& kind) const {
   if (!enabled_) return {true, {}};
-  if (!keyValid_) return {false, L"the built-in public key is not 64 hex digits"};
-  if (signature.empty()) return {false, L"no signature could be fetched"};
-  if (signature.size() != kSignatureSize) {
-    return {false, L"the signature has " + std::to_wstring(signature.size()) + L" bytes, not 64"};
+  if (!settingsValid_) return {false, L"the built-in public key or signing minimum is not valid"};
+  if (signatureFile.empty()) return {false, L"no signature could be fetched"};
+  SignatureFile file;
+  std::wstring why;
+  if (!decode(signatureFile, file, why)) return {false, why};
+  // Both are inside the signed message, so refusing on them before reading
+  // the pack is safe: a forged value could not have verified either.
+  if (file.kind != kind) return {false, L"the signature is for a " + wide(file.kind) + L" pack, not " + wide(kind)};
+  if (file.signedAt < minSignedAt_) {
+    return {false, L"the pack was signed at " + std::to_wstring(file.signedAt) + L", before the minimum " +
+                       std::to_wstring(minSignedAt_)};
   }
   if (!sodiumReady()) return {false, L"the signature library cannot start"};
-  if (crypto_sign_verify_detached(signature.data(), pack.data(), pack.size(), key_.data()) != 0) {
+  crypto_sign_state state;
+  if (!hashMessage(state, file.kind, file.signedAt, pack)) return {false, L"the pack cannot be read"};
+  if (crypto_sign_final_verify(&state, file.signature.data(), key_.data()) != 0) {
     return {false, L"the signature does not match the pack and the built-in key"};
   }
   return {true, {}};
 }
 
-Verdict PackVerifier::verifyFile(const std::wstring& packPath, const std::vector<uint8_t>& signature) const {
-  if (!enabled_) return {true, {}};
-  std::vector<uint8_t> pack;
-  if (!readAll(packPath, pack)) return {false, L"the pack cannot be read"};
-  return verify(pack, signature);
-}
-
 const PackVerifier& builtInVerifier() {
-  static const PackVerifier verifier(VEXA_PACK_PUBLIC_KEY);
+  static const PackVerifier verifier(VEXA_PACK_PUBLIC_KEY, VEXA_PACK_MIN_SIGNED);
   return verifier;
-}
-
-bool makeKeyPair(std::array<uint8_t, kPublicKeySize>& publicKey, std::array<uint8_t, kSecretKeySize>& secretKey) {
-  return sodiumReady() && crypto_sign_keypair(publicKey.data(), secretKey.data()) == 0;
-}
-
-bool sign(const std::vector<uint8_t>& pack, const std::array<uint8_t, kSecretKeySize>& secretKey,
-          std::array<uint8_t, kSignatureSize>& signature) {
-  return sodiumReady() &&
-         crypto_sign_detached(signature.data(), nullptr, pack.data(), pack.size(), secretKey.data()) == 0;
 }
 
 }  // namespace pack_signature

@@ -8,13 +8,15 @@ void UnEbzCommand::execute(wchar_t* result, size_t resultSize, Log* log) {
   if (!splitPaths(pack, destination, result, resultSize, log)) return;
   if (log) log->info(L"UnEbz '" + pack + L"' to '" + destination + L"'");
   packfiles::createFolderTree(destination);
-  if (!packfiles::isFile(pack)) {
+  if (!held_ && !packfiles::isFile(pack)) {
     setResult(result, resultSize, L"2");
     if (log) log->error(L"File not found: " + pack);
     return;
   }
+  std::shared_ptr<packfiles::PackFile> source = held_;
+  if (!source) source = packfiles::openPack(pack, log);
   int outcome = 1;
-  if (auto source = packfiles::openPack(pack, log)) {
+  if (source) {
     auto sink = packfiles::folderSink(destination, log);
     ebz::EbzReader reader(packfiles::kSeparator);
     outcome = reader.unpack(*source, *sink, log);

@@ -94,6 +94,60 @@ TEST(InstallResult, ControlCharactersNeverAppearRaw) {
   EXPECT_EQ(parseJson(text::utf8ToWide(bytes)).type(), JsonValue::kObject);
 }
 
+TEST(InstallResult, ErrorsHoldTokensOnlyAndTheFolderListingHasItsOwnField) {
+  InstallResult r = sample();
+  r.errors = L"vexa8z_signature;PFL:.;..;utils.jar;jre;PFL_end;late_token;";
+  JsonValue doc = parsed(r);
+  auto errors = doc.member(L"errors").asArray();
+  ASSERT_EQ(errors.size(), 2u);
+  EXPECT_EQ(errors[0].asString(), L"vexa8z_signature");
+  EXPECT_EQ(errors[1].asString(), L"late_token");
+  auto files = doc.member(L"filesPresent").asArray();
+  ASSERT_EQ(files.size(), 2u);
+  EXPECT_EQ(files[0].asString(), L"utils.jar");
+  EXPECT_EQ(files[1].asString(), L"jre");
+  // An empty folder's listing, and none at all.
+  EXPECT_TRUE(readErrorList(L"a;PFL:PFL_end;").filesPresent.empty());
+  EXPECT_EQ(readErrorList(L"a;PFL:PFL_end;").tokens, std::vector<std::wstring>{L"a"});
+  EXPECT_EQ(doc.member(L"filesPresent").type(), JsonValue::kArray);
+  EXPECT_TRUE(parsed(sample()).member(L"filesPresent").asArray().empty());
+}
+
+// Strict UTF-8: no encoded surrogate, no overlong form, every sequence whole.
+bool validUtf8(const std::string& bytes) {
+  for (size_t i = 0; i < bytes.size();) {
+    const unsigned char c = static_cast<unsigned char>(bytes[i]);
+    size_t n = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 9;
+    if (n == 9 || i + n >= bytes.size() + (n == 0 ? 1 : 0)) return false;
+    uint32_t cp = n == 0 ? c : c & (0x3F >> n);
+    for (size_t k = 1; k <= n; ++k) {
+      const unsigned char d = static_cast<unsigned char>(bytes[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3F);
+    }
+    const uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+TEST(InstallResult, LoneSurrogatesBecomeTheReplacementCharacter) {
+  InstallResult r = sample();
+  const wchar_t high = wchar_t(0xD83D), low = wchar_t(0xDE00);
+  r.installFolder = std::wstring(L"C:\\a") + high + L"b" + low + L"\\" + high;
+  r.errors = std::wstring(L"fne_") + low + high + L";PFL:" + high + L";PFL_end;";
+  r.version = std::wstring(L"ok") + high + low;  // a whole pair stays one character
+  const std::string bytes = installResultJson(r);
+  EXPECT_TRUE(validUtf8(bytes)) << bytes;
+  JsonValue doc = parseJson(text::utf8ToWide(bytes));
+  const std::wstring fffd(1, wchar_t(0xFFFD));
+  EXPECT_EQ(doc.member(L"installFolder").asString(), L"C:\\a" + fffd + L"b" + fffd + L"\\" + fffd);
+  EXPECT_EQ(doc.member(L"errors").asArray().at(0).asString(), L"fne_" + fffd + fffd);
+  EXPECT_EQ(doc.member(L"filesPresent").asArray().at(0).asString(), fffd);
+  EXPECT_NE(bytes.find("ok\xF0\x9F\x98\x80"), std::string::npos);
+}
+
 TEST(InstallResult, ErrorTokensAndMeanings) {
   using V = std::vector<std::wstring>;
   EXPECT_EQ(splitErrorTokens(L""), V{});

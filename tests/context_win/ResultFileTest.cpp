@@ -40,10 +40,21 @@ TEST_F(ResultFileTest, ReplacesAWholeDocumentAndLeavesNoTemporaryFile) {
   EXPECT_EQ(filesIn(dir_.path()), 1);
 }
 
+TEST_F(ResultFileTest, MissingFoldersAreMadeAsADeploymentScriptExpects) {
+  unsigned long error = 0;
+  const std::wstring path = dir_.path() + L"\\deploy\\run 1\\r.json";
+  ASSERT_TRUE(resultfile::replaceAtomically(path, "{}\n", error)) << error;
+  EXPECT_EQ(testfiles::readFile(path), "{}\n");
+  EXPECT_EQ(filesIn(dir_.path() + L"\\deploy\\run 1"), 1);
+}
+
 TEST_F(ResultFileTest, UnwritablePlaceFailsAndLeavesNothing) {
   unsigned long error = 0;
-  EXPECT_FALSE(resultfile::replaceAtomically(dir_.path() + L"\\missing\\r.json", "{}", error));
+  // A file where a folder of the path must go.
+  testfiles::writeFile(dir_.path() + L"\\plain", "x");
+  EXPECT_FALSE(resultfile::replaceAtomically(dir_.path() + L"\\plain\\missing\\r.json", "{}", error));
   EXPECT_NE(error, 0u);
+  DeleteFileW((dir_.path() + L"\\plain").c_str());
   error = 0;
   EXPECT_FALSE(resultfile::replaceAtomically(L"", "{}", error));
   EXPECT_NE(error, 0u);
@@ -80,6 +91,8 @@ TEST_F(ResultFileTest, ContextWritesTheDocumentItWasAskedFor) {
 
 TEST_F(ResultFileTest, UnwritablePathIsLoggedAndKeepsTheExitCode) {
   Log log = Log::atPath(dir_.path() + L"\\result.log");
+  // A file stands where the path needs a folder.
+  testfiles::writeFile(dir_.path() + L"\\no", "x");
   VexaInstallContext context(L"/silent /resultFile \"" + dir_.path() + L"\\no\\such\\folder\\r.json\"", &log);
   context.exitCode = 0;
   resultfile::writeIfAsked(context);

@@ -91,4 +91,17 @@ TEST(DownloadState, RefusesAnythingThatIsNotAWholeConsistentState) {
   EXPECT_FALSE(DownloadState::parse(many, &read)) << "more chunks than any download uses";
 }
 
+TEST(DownloadState, NumbersPastFourGigabytesKeepEveryDigit) {
+  DownloadState state = sample();
+  state.content.length = 5000000000LL;
+  state.chunks = {{0, 2147483648LL, 2147483647LL}, {2147483648LL, 2852516352LL, 2852516351LL}};
+  ASSERT_TRUE(state.isValid());
+  const std::string text = state.serialize();
+  EXPECT_NE(text.find("\nlength 5000000000\nmd5 "), std::string::npos) << text;
+  EXPECT_NE(text.find("\nchunk 2147483648 2852516352 2852516351\n"), std::string::npos) << text;
+  DownloadState read;
+  ASSERT_TRUE(DownloadState::parse(text, &read)) << text;
+  EXPECT_EQ(read.chunks, state.chunks);
+}
+
 }  // namespace

@@ -15,6 +15,8 @@
 #include "context/StatRequest.h"
 #include "context/win32/VexaInstallContext.h"
 #include "pinstall/win32/PinstallContainerComposited.h"
+#include "pinstall/win32/PinstallHostWin32.h"
+#include "scenario/PackSignature.h"
 
 namespace {
 
@@ -56,14 +58,19 @@ class PartnerRunnerTest : public ::testing::Test {
   // One campaign "partner1" with options "one" (chosen) and "two" (not).
   void load(VexaInstallContext& context, const std::wstring& pparams, const std::wstring& success = L"",
             const std::wstring& otherUrl = L"") {
+    load(context, *context.offers(), pparams, success, otherUrl);
+  }
+  void load(VexaInstallContext& context, IPinstallContainer& offers, const std::wstring& pparams,
+            const std::wstring& success = L"", const std::wstring& otherUrl = L"") {
     context.statUrl = server_.wideUrl("/installer2.html");
     std::wstring url = otherUrl.empty() ? server_.wideUrl("/partner/PartnerSetup.exe") : otherUrl;
-    context.offers()->load(context, LR"({"data":{"campaigns":[{"pinstall":"partner1","campaignId":"camp-9",)"
+    offers.load(context, LR"({"data":{"campaigns":[{"pinstall":"partner1","campaignId":"camp-9",)"
                                     L"\"pinstallUrl\":\"" + url + L"\",\"pparams\":\"" + pparams +
                                     L"\",\"success\":\"" + success +
                                     LR"(","options":{"one":{"on":"on1","off":"off1"},"two":{"on":"on2","off":"off2"}}}]}})");
-    ASSERT_EQ(context.offers()->groups().size(), 1u);
-    context.offers()->groups()[0].pinstalls[0]->info().options[1].chosen = false;
+    ASSERT_EQ(offers.groups().size(), 1u);
+    offers.groups()[0].pinstalls[0]->info().options[1].chosen = false;
+    offers.groups()[0].pinstalls[0]->markShown(2);  // as its page does
   }
   std::vector<std::string> finishEvents() {
     std::vector<std::string> events;
@@ -167,6 +174,50 @@ TEST_F(PartnerRunnerTest, FailedDownloadReportsAnEmptyExitCode) {
   std::string folder = between(logText(), "Delete temp folder ", '\r');
   ASSERT_FALSE(folder.empty());
   EXPECT_FALSE(testfiles::exists(text::utf8ToWide(folder)));
+}
+
+TEST_F(PartnerRunnerTest, WithAKeyBuiltInOnlyASetupSignedAsAPartnerRuns) {
+  std::array<uint8_t, pack_signature::kPublicKeySize> publicKey{};
+  std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
+  ASSERT_TRUE(pack_signature::makeKeyPair(publicKey, secretKey));
+  pack_signature::PackVerifier verifier(pack_signature::toHex(publicKey.data(), publicKey.size()));
+  const std::string setup = testfiles::readFile(VEXA_BUILD_DIR L"\\demo-product\\PartnerSetup.exe");
+  auto signedAs = [&](const char* kind) {
+    ebz::MemorySource source(setup.data(), setup.size());
+    std::vector<uint8_t> file;
+    EXPECT_TRUE(pack_signature::sign(source, kind, 1796000000, secretKey, file));
+    return std::string(file.begin(), file.end());
+  };
+  auto runOnce = [&](VexaInstallContext& context) {
+    pinstall::PinstallHostWin32 host(context, &log_, &verifier);
+    PinstallContainerComposited offers(context, &log_, nullptr, &host);
+    load(context, offers, L"/exit=0");
+    offers.runAll(false, true);
+  };
+
+  // No signature, then a signature for a product pack: neither runs.
+  VexaInstallContext context(L"", &log_);
+  runOnce(context);
+  server_.add("/partner/PartnerSetup.exe.sig", {signedAs(pack_signature::kKindProduct)});
+  runOnce(context);
+  EXPECT_EQ(calls(), "");
+  const std::string log = logText();
+  const std::string refused = "Pack " + server_.url("/partner/PartnerSetup.exe") + " refused: ";
+  EXPECT_NE(log.find(refused), log.rfind(refused)) << "refused twice: " << log;
+  EXPECT_NE(log.find("refused: the signature is for a vexa8z pack, not partner"), std::string::npos) << log;
+  EXPECT_NE(log.find("ERROR : [DEF] : Partner setup " + server_.url("/partner/PartnerSetup.exe") +
+                     " is not signed for this installer, skip partner"),
+            std::string::npos)
+      << log;
+  auto events = finishEvents();
+  ASSERT_EQ(events.size(), 2u);
+  for (const std::string& event : events) EXPECT_EQ(paramOf(event, L"pexitcode"), L"<missing>");
+  EXPECT_TRUE(installDate().empty());
+
+  server_.add("/partner/PartnerSetup.exe.sig", {signedAs(pack_signature::kKindPartner)});
+  runOnce(context);
+  EXPECT_EQ(calls(), "PartnerSetup.exe on1off2 /exit=0\r\n");
+  EXPECT_EQ(paramOf(finishEvents().back(), L"pexitcode"), L"0");
 }
 
 TEST_F(PartnerRunnerTest, WithoutItsOwnFolderTheOfferIsSkippedAndNothingIsDeleted) {

@@ -4,6 +4,7 @@
 
 #include <lzma.h>
 
+#include <memory>
 #include <random>
 #include <string>
 
@@ -124,6 +125,90 @@ TEST(EbzPack, FlippedBitsNeverCrash) {
     RecordingSink sink;
     unpack(damaged, sink);  // any result but a crash, a hang or a runaway allocation
   }
+}
+
+// Reads like a file that breaks after `limit` bytes.
+class BreakingSource : public ebz::ByteSource {
+ public:
+  BreakingSource(const std::string& data, size_t limit) : data_(data), limit_(limit) {}
+  bool read(uint8_t* buffer, size_t capacity, size_t& got) override {
+    if (offset_ >= limit_ && offset_ < data_.size()) return false;
+    got = std::min({capacity, data_.size() - offset_, std::max<size_t>(limit_ - offset_, 1)});
+    data_.copy(reinterpret_cast<char*>(buffer), got, offset_);
+    offset_ += got;
+    return true;
+  }
+
+ private:
+  const std::string& data_;
+  size_t limit_;
+  size_t offset_ = 0;
+};
+
+// Refuses its n-th entry's bytes and notes any call that comes after that.
+class RefusingSink : public RecordingSink {
+ public:
+  explicit RefusingSink(size_t refuseAt) : refuseAt_(refuseAt) {}
+  bool beginEntry(const std::wstring& name, uint64_t size) override {
+    callsAfterRefusal += refused_;
+    ++begun_;
+    return RecordingSink::beginEntry(name, size);
+  }
+  bool writeBytes(const uint8_t* data, size_t size) override {
+    callsAfterRefusal += refused_;
+    if (begun_ == refuseAt_) refused_ = true;
+    return !refused_ && RecordingSink::writeBytes(data, size);
+  }
+  int callsAfterRefusal = 0;
+
+ private:
+  size_t refuseAt_;
+  size_t begun_ = 0;
+  bool refused_ = false;
+};
+
+// The source is read and the sink written on threads of their own: every way
+// an unpack can end must still give its own failure, stop the sink's calls at
+// a refusal and leave nothing running. Small blocks take a small pack round
+// the rings hundreds of times; many rounds, for the sanitizers.
+TEST(EbzPack, ReadErrorsAndRefusalsAnywhereEndTheUnpackWithTheirOwnFailure) {
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (int i = 0; i < 16; ++i) {
+    entries.push_back({"f" + std::to_string(i), i % 2 ? randomBytes(1000 + i * 1500, i) : std::string(20000, char(i))});
+  }
+  const std::string pack = ebz::packInMemory(kKey, entries);
+  const ebz::PipelineShape tiny{1024, 2, 2000, 3};
+  std::mt19937 rng(6);
+  for (int round = 0; round < 40; ++round) {
+    const ebz::PipelineShape shape = round % 2 ? tiny : ebz::PipelineShape();
+    const size_t breakAt = 10 + rng() % (pack.size() - 10);
+    BreakingSource broken(pack, breakAt);
+    RecordingSink sink;
+    ebz::EbzReader reader(L'/', shape);
+    EXPECT_EQ(1, reader.unpack(broken, sink, nullptr)) << breakAt;
+    EXPECT_EQ(L"Can't read pack", reader.failure()) << breakAt;
+
+    const size_t refuseAt = 1 + rng() % entries.size();
+    RefusingSink refusing(refuseAt);
+    ebz::MemorySource source(pack.data(), pack.size());
+    ebz::EbzReader refused(L'/', shape);
+    EXPECT_EQ(1, refused.unpack(source, refusing, nullptr)) << refuseAt;
+    EXPECT_EQ(L"Can't write pack entry 'f" + std::to_wstring(refuseAt - 1) + L"'", refused.failure());
+    EXPECT_EQ(0, refusing.callsAfterRefusal) << refuseAt;
+    EXPECT_EQ(refuseAt, refusing.entries.size());
+  }
+  for (const ebz::PipelineShape& shape : {tiny, ebz::PipelineShape()}) {
+    BreakingSource whole(pack, pack.size());
+    RecordingSink sink;
+    ebz::EbzReader reader(L'/', shape);
+    ASSERT_EQ(0, reader.unpack(whole, sink, nullptr)) << text::wideToUtf8(reader.failure());
+    EXPECT_EQ(entries.size(), reader.entryCount());
+    for (const auto& [name, data] : entries) EXPECT_EQ(data, sink.entries[text::utf8ToWide(name)]) << name;
+  }
+  RecordingSink sink;
+  ebz::EbzReader split(L'/', ebz::PipelineShape{60, 2, 100, 3});
+  EXPECT_EQ(1, split.unpack(*std::make_unique<ebz::MemorySource>(pack.data(), pack.size()), sink, nullptr));
+  EXPECT_TRUE(sink.entries.empty());
 }
 
 // Builds a pack around hand-written entry bytes, to reach the entry parser

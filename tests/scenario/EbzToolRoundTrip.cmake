@@ -1,7 +1,8 @@
 # Packs a folder with ebztool and unpacks it again, in both trees (the
 # Windows tree runs the tool under Wine with Z: paths). Checks empty files,
 # nested folders and Cyrillic names byte for byte, and the result codes of a
-# missing and a damaged pack.
+# missing and a damaged pack; and that sign writes a ".sig" naming the kind
+# and the time it was given, and refuses to sign without a known kind.
 cmake_minimum_required(VERSION 3.20)
 set(work "${WORK}")
 file(REMOVE_RECURSE "${work}")
@@ -41,5 +42,16 @@ file(WRITE "${work}/cut.ebz" "${whole}")
 tool(1 unpack "${PREFIX}${work}/cut.ebz" "${PREFIX}${work}/out3")
 if(NOT IS_DIRECTORY "${work}/out2" OR NOT IS_DIRECTORY "${work}/out3")
   message(FATAL_ERROR "the destination must exist after a failed unpack")
+endif()
+tool(0 keygen "${PREFIX}${work}/k.key")
+tool(64 sign "${PREFIX}${work}/t.ebz" "${PREFIX}${work}/k.key")
+tool(64 sign "${PREFIX}${work}/t.ebz" "${PREFIX}${work}/k.key" --kind vexa8zz)
+tool(0 sign "${PREFIX}${work}/t.ebz" "${PREFIX}${work}/k.key" --kind partner --time 258)
+file(READ "${work}/t.ebz.sig" sig HEX)
+# "VXPKSIG1", 7, "partner", 258 as 8 little-endian bytes, then 64 signature bytes.
+string(SUBSTRING "${sig}" 0 48 head)
+string(LENGTH "${sig}" hexLength)
+if(NOT head STREQUAL "5658504b5349473107706172746e65720201000000000000" OR NOT hexLength EQUAL 176)
+  message(FATAL_ERROR "unexpected .sig layout: ${sig}")
 endif()
 file(REMOVE_RECURSE "${work}")

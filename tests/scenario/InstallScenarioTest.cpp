@@ -25,10 +25,13 @@
 #include "download/DownloadState.h"
 #include "download/Timing.h"
 #include "formats/Md5.h"
+#include "scenario/Commands.h"
 #include "scenario/EbzWriter.h"
+#include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/win32/InstallFinishing.h"
 #include "scenario/win32/JavaRuntime.h"
+#include "scenario/win32/PackSignatureCheck.h"
 #include "scenario/win32/SilentScenarioListener.h"
 #include "scenario/win32/VexaInstallScenario.h"
 
@@ -188,7 +191,7 @@ TEST_F(InstallScenarioTest, AFullInstallUnpacksBothPacksAndLeavesNoneInTmp) {
   EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
   EXPECT_FALSE(files::exists(packFolder() + L"\\appdata.ebz"));
   EXPECT_EQ(scenario->expectedDownloads(), 2);  // the runtime was there already
-  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_;
+  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_.get();
   EXPECT_TRUE(scenario->isFinished());
 
   auto totals = listener.totals();
@@ -293,9 +296,10 @@ struct Signer {
   std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
   Signer() { EXPECT_TRUE(pack_signature::makeKeyPair(publicKey, secretKey)); }
   std::string publicHex() const { return pack_signature::toHex(publicKey.data(), publicKey.size()); }
-  std::string sign(const std::string& bytes) const {
-    std::array<uint8_t, pack_signature::kSignatureSize> signature{};
-    EXPECT_TRUE(pack_signature::sign(std::vector<uint8_t>(bytes.begin(), bytes.end()), secretKey, signature));
+  std::string sign(const std::string& bytes, const char* kind, uint64_t signedAt = 1796000000) const {
+    ebz::MemorySource source(bytes.data(), bytes.size());
+    std::vector<uint8_t> signature;
+    EXPECT_TRUE(pack_signature::sign(source, kind, signedAt, secretKey, signature));
     return std::string(signature.begin(), signature.end());
   }
 };
@@ -310,13 +314,14 @@ class SignedPackScenarioTest : public InstallScenarioTest {
   void serveSignedPacks(Damage damage) {
     std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(20000, 1)}, {"vreg.dll", "dll"}});
     std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
-    std::string productSignature = (damage == Damage::OtherKey ? Signer() : signer).sign(product);
+    std::string productSignature =
+        (damage == Damage::OtherKey ? Signer() : signer).sign(product, pack_signature::kKindProduct);
     if (damage == Damage::PackByte) product[product.size() / 2] ^= 0x01;
-    if (damage == Damage::SignatureByte) productSignature[17] ^= 0x01;
+    if (damage == Damage::SignatureByte) productSignature[productSignature.size() - 17] ^= 0x01;
     server.add("/Vexa.ebz", {product});
     server.add("/appdata.ebz", {appdata});
     if (damage != Damage::NoSignature) server.add("/Vexa.ebz.sig", {productSignature});
-    server.add("/appdata.ebz.sig", {signer.sign(appdata)});
+    server.add("/appdata.ebz.sig", {signer.sign(appdata, pack_signature::kKindAppdata)});
   }
   void runSigned(Damage damage) {
     makeContext();
@@ -330,7 +335,7 @@ class SignedPackScenarioTest : public InstallScenarioTest {
     EXPECT_FALSE(files::exists(install + L"\\Vexa.jar"));
     EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
     EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
-    EXPECT_NE(context->errors_.find(L"vexa8z_signature;"), std::wstring::npos) << context->errors_;
+    EXPECT_NE(context->errors_.find(L"vexa8z_signature;"), std::wstring::npos) << context->errors_.get();
     std::string text = logText();
     EXPECT_NE(text.find("/Vexa.ebz refused: "), std::string::npos) << text;
     EXPECT_EQ(text.find("UnEbz "), std::string::npos);
@@ -348,9 +353,72 @@ TEST_F(SignedPackScenarioTest, AGoodSignatureInstalls) {
   runSigned(Damage::None);
   EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
   EXPECT_TRUE(files::isFile(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
-  EXPECT_EQ(context->errors_.find(L"signature"), std::wstring::npos) << context->errors_;
+  EXPECT_EQ(context->errors_.find(L"signature"), std::wstring::npos) << context->errors_.get();
   EXPECT_EQ(requestsFor("/Vexa.ebz.sig"), 1u);
   EXPECT_EQ(requestsFor("/appdata.ebz.sig"), 1u);
+}
+
+// ---- The start answer and the pack addresses ----------------------------------
+
+namespace {
+// A start answer whose tail names the two packs' addresses.
+std::string answerMoving(const std::string& product, const std::string& appdata) {
+  return R"({"data":{"installData":"{\"tail\":\"<tail><installer vexa7zUrl=\\\")" + product +
+         R"(\\\" appdata7zUrl=\\\")" + appdata + R"(\\\"/></tail>\"}","campaigns":[]}})";
+}
+}  // namespace
+
+// The answer comes late but within the wait: the packs come from where it
+// says, and the old address is never asked.
+TEST_F(SignedPackScenarioTest, AStartAnswerThatMovesThePackIsWaitedFor) {
+  makeContext();
+  context->answerMutexName = L"vexa-test-answer-moves";
+  placePrivateRuntime();
+  serveSignedPacks(Damage::None);
+  std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(20000, 3)}, {"vreg.dll", "dll"}});
+  server.add("/moved/Vexa.ebz", {product});
+  server.add("/moved/Vexa.ebz.sig", {signer.sign(product)});
+  testserver::Resource answer{answerMoving(server.url("/moved/Vexa.ebz"), server.url("/appdata.ebz"))};
+  answer.delayMs = 3000;
+  answer.ranges = false;
+  server.add("/installer2.html", answer);
+  makeScenario().setPackVerifier(verifier);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_EQ(requestsFor("/Vexa.ebz") + requestsFor("/Vexa.ebz.sig"), 0u);
+  EXPECT_GT(requestsFor("/moved/Vexa.ebz"), 0u);
+  EXPECT_EQ(requestsFor("/moved/Vexa.ebz.sig"), 1u);
+  EXPECT_NE(logText().find("INFO : [DEF] : Pack addresses taken after the start answer"), std::string::npos);
+}
+
+// An answer later than the wait changes nothing for this run: the pack and
+// its signature both come from the address taken when the wait ended.
+TEST_F(SignedPackScenarioTest, AStartAnswerPastTheWaitMovesNothing) {
+  makeContext();
+  context->answerMutexName = L"vexa-test-answer-late";
+  placePrivateRuntime();
+  std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(200000, 1)}, {"vreg.dll", "dll"}});
+  testserver::Resource slow{product};
+  slow.bytesPerSecond = 15000;  // still downloading when the answer comes
+  server.add("/Vexa.ebz", slow);
+  server.add("/Vexa.ebz.sig", {signer.sign(product)});
+  std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
+  server.add("/appdata.ebz", {appdata});
+  server.add("/appdata.ebz.sig", {signer.sign(appdata)});
+  testserver::Resource answer{answerMoving(server.url("/moved/Vexa.ebz"), server.url("/moved/appdata.ebz"))};
+  answer.delayMs = 2000;
+  answer.ranges = false;
+  server.add("/installer2.html", answer);
+  makeScenario().setPackVerifier(verifier);
+  scenario->setStartAnswerWaitMs(500);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install)) << context->errors_.get();
+  EXPECT_EQ(context->errors_.find(L"signature"), std::wstring::npos) << context->errors_.get();
+  EXPECT_EQ(requestsFor("/Vexa.ebz.sig"), 1u);
+  EXPECT_EQ(requestsFor("/moved/Vexa.ebz") + requestsFor("/moved/Vexa.ebz.sig"), 0u);
+  EXPECT_NE(logText().find("INFO : [DEF] : No start answer within 500 ms; pack addresses taken as they stand"),
+            std::string::npos);
+  EXPECT_NE(logText().find("vexa7zUrl from tail = "), std::string::npos) << "the answer did come";
 }
 
 TEST_F(SignedPackScenarioTest, AFlippedPackByteIsRefused) {
@@ -384,7 +452,74 @@ TEST_F(SignedPackScenarioTest, ARefusedAppdataPackLeavesTheProductInstalled) {
   EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
   EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
   EXPECT_FALSE(files::exists(packFolder() + L"\\appdata.ebz"));
-  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_.get();
+  for (const DownloadTally::Record& record : context->downloads().records()) {
+    if (record.name == L"appdata8z") EXPECT_FALSE(record.completed) << "a refused pack is no completed download";
+  }
+}
+
+TEST_F(SignedPackScenarioTest, AFailedDownloadIsNeitherCheckedNorUnpackedAndStaysForTheNextRun) {
+  makeContext();
+  placePrivateRuntime();
+  serveSignedPacks(Damage::None);
+  // The server's own appdata pack, with a digest that does not match it.
+  testserver::Resource hostile{pack({{"plugins/evil/plugin.properties", "name=evil"}})};
+  hostile.contentMd5 = std::string(32, '0');
+  server.add("/appdata.ebz", hostile);
+  makeScenario().setPackVerifier(verifier);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\evil\\plugin.properties"));
+  EXPECT_EQ(requestsFor("/appdata.ebz.sig"), 0u);
+  EXPECT_NE(context->errors_.find(L"appdata8z_"), std::wstring::npos) << context->errors_.get();
+  // Kept for the next run to carry on from; the unpacked product pack is gone.
+  EXPECT_TRUE(files::isFile(packFolder() + L"\\appdata.ebz"));
+  EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
+  for (const DownloadTally::Record& record : context->downloads().records()) {
+    EXPECT_EQ(record.completed, record.name == L"vexa8z") << text::wideToUtf8(record.name);
+  }
+}
+
+TEST_F(SignedPackScenarioTest, APackSignedAsAnotherKindIsRefused) {
+  makeContext();
+  placePrivateRuntime();
+  serveSignedPacks(Damage::None);
+  // A genuinely signed runtime pack, served with its own ".sig" as the appdata pack.
+  const std::string runtime = pack({{"plugins/jre/bin/java.exe", "exe"}});
+  server.add("/appdata.ebz", {runtime});
+  server.add("/appdata.ebz.sig", {signer.sign(runtime, pack_signature::kKindRuntime)});
+  makeScenario().setPackVerifier(verifier);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\jre"));
+  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_.get();
+  EXPECT_NE(logText().find("the signature is for a jreEbz pack, not appdata8z"), std::string::npos);
+}
+
+TEST_F(SignedPackScenarioTest, AVerifiedPackIsHeldAgainstASwapUntilItIsUnpacked) {
+  makeContext();
+  const std::string good = pack({{"a.txt", "checked"}});
+  const std::string swapped = pack({{"a.txt", "swapped"}});
+  server.add("/Vexa.ebz.sig", {signer.sign(good, pack_signature::kKindProduct)});
+  const std::wstring path = scratch.path() + L"\\Vexa.ebz";
+  const std::wstring other = scratch.path() + L"\\other.ebz";
+  testfiles::writeFile(path, good);
+  testfiles::writeFile(other, swapped);
+  auto held = holdVerifiedPack(verifier, L"vexa8z", pack_signature::kKindProduct, 1, server.wideUrl("/Vexa.ebz"),
+                               path, nullptr, log);
+  ASSERT_TRUE(held) << logText();
+  // What a same-user process would try between the check and the unpack.
+  HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(writer, INVALID_HANDLE_VALUE);
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  EXPECT_FALSE(MoveFileExW(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+  EXPECT_FALSE(DeleteFileW(path.c_str()));
+  UnEbzCommand unpack(path + L"|" + scratch.path() + L"\\out", std::move(held));
+  wchar_t result[256] = L"0";
+  unpack.execute(result, 256, log);
+  EXPECT_STREQ(result, L"0");
+  EXPECT_EQ(testfiles::readFile(scratch.path() + L"\\out\\a.txt"), "checked");
 }
 
 TEST_F(InstallScenarioTest, BothPackDownloadsFailingStillEndTheStagesAndFailTheInstall) {
@@ -410,8 +545,8 @@ TEST_F(InstallScenarioTest, BothPackDownloadsFailingStillEndTheStagesAndFailTheI
   int packErrors = 0;
   for (const auto& call : listener.calls()) packErrors += call.rfind(L"error:pack:", 0) == 0;
   EXPECT_EQ(packErrors, 2);
-  EXPECT_NE(context->errors_.find(L"vexa8z_Can't open connection;"), std::wstring::npos) << context->errors_;
-  EXPECT_NE(context->errors_.find(L"appdata8z_Can't open connection;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"vexa8z_Can't open connection;"), std::wstring::npos) << context->errors_.get();
+  EXPECT_NE(context->errors_.find(L"appdata8z_Can't open connection;"), std::wstring::npos) << context->errors_.get();
 
   EXPECT_FALSE(finishing::completeInstall(*context));
   EXPECT_EQ(context->exitCode, 3);
@@ -431,7 +566,7 @@ TEST_F(InstallScenarioTest, AFailedUnpackIsRecordedForTheOperator) {
   server.add("/appdata.ebz", {pack({{"a.txt", "a"}})});
   makeScenario();
   ASSERT_TRUE(runToEnd()) << logText();
-  EXPECT_NE(context->errors_.find(L"unpack_1;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"unpack_1;"), std::wstring::npos) << context->errors_.get();
   EXPECT_FALSE(VexaInstallContext::productFilesPresent(install));
 }
 
@@ -446,14 +581,39 @@ TEST_F(InstallScenarioTest, FailuresReportedFromManyThreadsAreAllRecorded) {
   }
   for (auto& thread : threads) thread.join();
   size_t tokens = 0;
-  for (size_t pos = 0; (pos = context->errors_.find(L"vexa8z_t", pos)) != std::wstring::npos; ++pos) ++tokens;
+  const std::wstring errors = context->errors_.get();
+  for (size_t pos = 0; (pos = errors.find(L"vexa8z_t", pos)) != std::wstring::npos; ++pos) ++tokens;
   EXPECT_EQ(tokens, 800u);
-  EXPECT_EQ(context->errors_.size(), 800u * std::wstring(L"vexa8z_t0;").size());
+  EXPECT_EQ(errors.size(), 800u * std::wstring(L"vexa8z_t0;").size());
 }
 
 TEST_F(InstallScenarioTest, PackAddressesFallBackToThePackServer) {
   EXPECT_EQ(VexaInstallScenario::packAddress(L"", L"/Vexa.ebz"), std::wstring(VEXA_PACK_ROOT) + L"/Vexa.ebz");
   EXPECT_EQ(VexaInstallScenario::packAddress(L"http://h/x.ebz", L"/Vexa.ebz"), L"http://h/x.ebz");
+}
+
+// On a volume without 8.3 names the folder keeps its blanks: unquoted, the
+// product's first run would start "...\\Program.exe".
+TEST_F(InstallScenarioTest, TheProductsFirstRunIsQuoted) {
+  class LongNames : public VexaInstallContext {
+   public:
+    using VexaInstallContext::VexaInstallContext;
+    void dropShortNames() { shortInstallFolder_ = installFolder(); }
+  };
+  install = scratch.path() + L"\\Program Files x\\Vexa";
+  auto* longNames = new LongNames(L"/silent", log);
+  context = longNames;
+  context->prepare();
+  context->setInstallFolder(install);
+  longNames->dropShortNames();
+  context->statUrl = server.wideUrl("/installer2.html");
+  context->vexa7zUrl = server.wideUrl("/Vexa.ebz");
+  context->appdata7zUrl = server.wideUrl("/appdata.ebz");
+  placePrivateRuntime();
+  servePacks();
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_NE(logText().find("\"" + text::wideToUtf8(install) + "\\Vexa.exe\" /copydll"), std::string::npos) << logText();
 }
 
 // ---- Blocking files ---------------------------------------------------------

@@ -45,6 +45,23 @@ TEST(JavaVersion, ReportGivesTheQuotedLegacyVersionOnly) {
   EXPECT_EQ(versionFromReport(L""), L"");
 }
 
+TEST(JavaVersion, TheLeftmostCompleteVersionWinsAndEveryPartNeedsADigit) {
+  JavaVersion v = parseJavaVersion(L"1.x 1.2. 1.3.4_ 1.8.0_25 1.9.0_1");
+  EXPECT_EQ(v.feature, 8);
+  EXPECT_EQ(v.update, 25);
+  v = parseJavaVersion(L"jre11.8.0_5b");  // not anchored: the match starts inside "11"
+  EXPECT_EQ(v.feature, 8);
+  EXPECT_EQ(v.update, 5);
+  for (const wchar_t* partial : {L"1..0_5", L"1.8._5", L"1.8.0_", L"1.8.0-5", L"1.8"}) {
+    EXPECT_EQ(parseJavaVersion(partial).feature, 0) << text::wideToUtf8(partial);
+  }
+  EXPECT_EQ(versionFromReport(L"java version \"9\" java version \"1.7.0_80\""), L"1.7.0_80");
+  EXPECT_EQ(versionFromReport(L"java version \"1.8.0_2"), L"1.8.0_2");  // cut off before its quote
+  EXPECT_EQ(versionFromReport(L"java version \"1.\""), L"");            // nothing after "1."
+  EXPECT_EQ(versionFromReport(L"java version \"1\n8\""), L"");          // a line end after the 1
+  EXPECT_EQ(versionFromReport(L"java version \"1\"8\""), L"1\"8");
+}
+
 TEST(JavaVersion, OldestAcceptedComparesCharacterByCharacter) {
   EXPECT_TRUE(isOlderThanOldestAccepted(L"1.5.0"));
   EXPECT_TRUE(isOlderThanOldestAccepted(L"1.5.9_99"));

@@ -241,23 +241,24 @@ TEST_F(JavaRuntimeWinTest, SignedRuntimePacksInstallOnlyWithAMatchingSignature) 
   jreSettings().attempts = 1;
   serveJavaJson("{\"packedJreEbzUrl\":\"" + server_.url("/runtime/jre.ebz") + "\",\"minVersion\":\"1.8.0_251\"}");
   const std::string pack = runtimePack();
-  std::array<uint8_t, pack_signature::kSignatureSize> signature{};
-  ASSERT_TRUE(pack_signature::sign(std::vector<uint8_t>(pack.begin(), pack.end()), secretKey, signature));
+  ebz::MemorySource source(pack.data(), pack.size());
+  std::vector<uint8_t> signature;
+  ASSERT_TRUE(pack_signature::sign(source, pack_signature::kKindRuntime, 1796000000, secretKey, signature));
   std::string signatureBytes(signature.begin(), signature.end());
   server_.add("/runtime/jre.ebz", {pack});
 
   // A flipped signature byte: nothing is unpacked, the attempt counts as failed.
-  signatureBytes[3] ^= 0x01;
+  signatureBytes[signatureBytes.size() - 3] ^= 0x01;
   server_.add("/runtime/jre.ebz.sig", {signatureBytes});
   RecordingHost refused;
   runThread(refused);
   EXPECT_FALSE(files::exists(install_ + L"\\jre\\bin\\java.exe"));
   EXPECT_EQ(count("---End download jre result=FAILED"), 1u);
   EXPECT_EQ(count("/runtime/jre.ebz refused: "), 1u) << logText();
-  EXPECT_NE(context_.errors_.find(L"ebzDownloadFail;"), std::wstring::npos) << context_.errors_;
+  EXPECT_NE(context_.errors_.find(L"ebzDownloadFail;"), std::wstring::npos) << context_.errors_.get();
   EXPECT_EQ(refused.failed, std::vector<std::wstring>{L"jreEbz_signature"});
 
-  signatureBytes[3] ^= 0x01;
+  signatureBytes[signatureBytes.size() - 3] ^= 0x01;
   server_.add("/runtime/jre.ebz.sig", {signatureBytes});
   RecordingHost accepted;
   runThread(accepted);

@@ -1,13 +1,19 @@
 // The pack verifier against real Ed25519 key pairs: what it accepts, every
-// way a pack or signature can be wrong, and the build without a key.
+// way a pack or its ".sig" file can be wrong, a kind or time it must refuse,
+// and the build without a key.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "TestFiles.h"
+#include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 
 namespace ps = pack_signature;
 
 namespace {
+
+constexpr uint64_t kSignedAt = 1796000000;  // late 2026
 
 struct KeyPair {
   std::array<uint8_t, ps::kPublicKeySize> publicKey{};
@@ -21,11 +27,35 @@ KeyPair newKeys() {
   return keys;
 }
 
-std::vector<uint8_t> signatureOf(const std::vector<uint8_t>& pack, const KeyPair& keys) {
-  std::array<uint8_t, ps::kSignatureSize> signature{};
-  EXPECT_TRUE(ps::sign(pack, keys.secretKey, signature));
-  return {signature.begin(), signature.end()};
+std::vector<uint8_t> signatureOf(const std::vector<uint8_t>& pack, const KeyPair& keys,
+                                 const std::string& kind = ps::kKindProduct, uint64_t signedAt = kSignedAt) {
+  ebz::MemorySource source(pack.data(), pack.size());
+  std::vector<uint8_t> file;
+  EXPECT_TRUE(ps::sign(source, kind, signedAt, keys.secretKey, file));
+  return file;
 }
+
+ps::Verdict verifyBytes(const ps::PackVerifier& verifier, const std::vector<uint8_t>& pack,
+                        const std::vector<uint8_t>& signature, const std::string& kind = ps::kKindProduct) {
+  ebz::MemorySource source(pack.data(), pack.size());
+  return verifier.verify(source, signature, kind);
+}
+
+// Hands out at most a few bytes per read, as a slow pipe would.
+class TricklingSource : public ebz::ByteSource {
+ public:
+  explicit TricklingSource(const std::vector<uint8_t>& bytes) : bytes_(bytes) {}
+  bool read(uint8_t* buffer, size_t capacity, size_t& got) override {
+    got = std::min({capacity, bytes_.size() - offset_, size_t(1 + offset_ % 7)});
+    std::copy(bytes_.begin() + offset_, bytes_.begin() + offset_ + got, buffer);
+    offset_ += got;
+    return true;
+  }
+
+ private:
+  const std::vector<uint8_t>& bytes_;
+  size_t offset_ = 0;
+};
 
 class PackSignatureTest : public ::testing::Test {
  protected:
@@ -35,13 +65,13 @@ class PackSignatureTest : public ::testing::Test {
 };
 
 TEST_F(PackSignatureTest, GoodSignatureIsAccepted) {
-  ps::Verdict verdict = verifier_.verify(pack_, signatureOf(pack_, keys_));
+  ps::Verdict verdict = verifyBytes(verifier_, pack_, signatureOf(pack_, keys_));
   EXPECT_TRUE(verdict.accepted);
   EXPECT_TRUE(verdict.reason.empty());
   // Upper-case hex names the same key.
   std::string upper = keys_.publicHex();
   for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
-  EXPECT_TRUE(ps::PackVerifier(upper).verify(pack_, signatureOf(pack_, keys_)).accepted);
+  EXPECT_TRUE(verifyBytes(ps::PackVerifier(upper), pack_, signatureOf(pack_, keys_)).accepted);
 }
 
 TEST_F(PackSignatureTest, EveryDamageIsRefusedWithAReason) {
@@ -56,6 +86,15 @@ TEST_F(PackSignatureTest, EveryDamageIsRefusedWithAReason) {
   std::vector<uint8_t> flippedSignatureEnd = good;
   flippedSignatureEnd.back() ^= 0x01;
   std::vector<uint8_t> shortSignature(good.begin(), good.end() - 1);
+  std::vector<uint8_t> flippedTime = good;
+  flippedTime[ps::kMagicLength + 1 + std::string(ps::kKindProduct).size()] ^= 0x01;
+  std::vector<uint8_t> badMagic = good;
+  badMagic[0] = 'W';
+  std::vector<uint8_t> kindTooLong = good;
+  kindTooLong[ps::kMagicLength] = uint8_t(ps::kMaxKindLength + 1);
+  std::vector<uint8_t> noKind = good;
+  noKind[ps::kMagicLength] = 0;
+  std::vector<uint8_t> bareEd25519(good.end() - ps::kSignatureSize, good.end());
   std::vector<uint8_t> longSignature = good;
   longSignature.push_back(0);
   std::vector<uint8_t> otherKeySignature = signatureOf(pack_, newKeys());
@@ -72,12 +111,17 @@ TEST_F(PackSignatureTest, EveryDamageIsRefusedWithAReason) {
       {"flipped signature byte", pack_, flippedSignature},
       {"flipped last signature byte", pack_, flippedSignatureEnd},
       {"missing signature", pack_, {}},
-      {"63-byte signature", pack_, shortSignature},
-      {"65-byte signature", pack_, longSignature},
+      {"signature file one byte short", pack_, shortSignature},
+      {"signature file one byte long", pack_, longSignature},
+      {"signing time changed", pack_, flippedTime},
+      {"not the format's magic", pack_, badMagic},
+      {"kind length past the limit", pack_, kindTooLong},
+      {"kind length 0", pack_, noKind},
+      {"a bare 64-byte signature of the old layout", pack_, bareEd25519},
       {"signature of another key", pack_, otherKeySignature},
   };
   for (const Case& c : cases) {
-    ps::Verdict verdict = verifier_.verify(c.pack, c.signature);
+    ps::Verdict verdict = verifyBytes(verifier_, c.pack, c.signature);
     EXPECT_FALSE(verdict.accepted) << c.what;
     EXPECT_FALSE(verdict.reason.empty()) << c.what;
   }
@@ -86,10 +130,8 @@ TEST_F(PackSignatureTest, EveryDamageIsRefusedWithAReason) {
 TEST_F(PackSignatureTest, WithoutAKeyEveryPackIsAcceptedUnread) {
   ps::PackVerifier none("");
   EXPECT_FALSE(none.enabled());
-  EXPECT_TRUE(none.verify(pack_, {}).accepted);
-  EXPECT_TRUE(none.verify(pack_, {1, 2, 3}).accepted);
-  // Not even the file is touched.
-  EXPECT_TRUE(none.verifyFile(L"/no/such/pack.ebz", {}).accepted);
+  EXPECT_TRUE(verifyBytes(none, pack_, {}).accepted);
+  EXPECT_TRUE(verifyBytes(none, pack_, {1, 2, 3}, "anything").accepted);
 }
 
 TEST_F(PackSignatureTest, ABrokenKeySettingRefusesEverything) {
@@ -98,21 +140,60 @@ TEST_F(PackSignatureTest, ABrokenKeySettingRefusesEverything) {
   for (const std::string& broken : {hex.substr(0, 62), hex + "00", hex.substr(0, 63) + "g", std::string("x")}) {
     ps::PackVerifier verifier(broken);
     EXPECT_TRUE(verifier.enabled()) << broken;
-    EXPECT_FALSE(verifier.verify(pack_, good).accepted) << broken;
+    EXPECT_FALSE(verifyBytes(verifier, pack_, good).accepted) << broken;
   }
 }
 
-TEST_F(PackSignatureTest, FilesAreReadWhole) {
+TEST_F(PackSignatureTest, TheKindAndTheMinimumTimeAreBound) {
+  // Each kind's own signature passes only for that kind: a signed runtime
+  // pack served as the appdata pack is refused.
+  for (const char* kind : {ps::kKindProduct, ps::kKindAppdata, ps::kKindRuntime, ps::kKindPartner}) {
+    const std::vector<uint8_t> signature = signatureOf(pack_, keys_, kind);
+    EXPECT_TRUE(verifyBytes(verifier_, pack_, signature, kind).accepted) << kind;
+  }
+  ps::Verdict replayed = verifyBytes(verifier_, pack_, signatureOf(pack_, keys_, ps::kKindRuntime), ps::kKindAppdata);
+  EXPECT_FALSE(replayed.accepted);
+  EXPECT_EQ(replayed.reason, L"the signature is for a jreEbz pack, not appdata8z");
+  EXPECT_FALSE(verifyBytes(verifier_, pack_, signatureOf(pack_, keys_, "vexa8"), ps::kKindProduct).accepted);
+  // The kind rides in the signed message: relabelled, it no longer verifies.
+  std::vector<uint8_t> relabelled = signatureOf(pack_, keys_, "vexa8y");
+  relabelled[ps::kMagicLength + 6] = 'z';
+  EXPECT_FALSE(verifyBytes(verifier_, pack_, relabelled, ps::kKindProduct).accepted);
+
+  // A minimum signing time: both sides of it.
+  ps::PackVerifier recentOnly(keys_.publicHex(), std::to_string(kSignedAt));
+  EXPECT_TRUE(verifyBytes(recentOnly, pack_, signatureOf(pack_, keys_)).accepted);
+  ps::Verdict old = verifyBytes(recentOnly, pack_, signatureOf(pack_, keys_, ps::kKindProduct, kSignedAt - 1));
+  EXPECT_FALSE(old.accepted);
+  EXPECT_NE(old.reason.find(L"before the minimum"), std::wstring::npos);
+  // A minimum that is not decimal seconds is a broken build: nothing passes.
+  for (const std::string& broken : {std::string("2026-12-01"), std::string("-1"), std::string(" 1")}) {
+    ps::PackVerifier verifier(keys_.publicHex(), broken);
+    EXPECT_FALSE(verifyBytes(verifier, pack_, signatureOf(pack_, keys_)).accepted) << broken;
+  }
+}
+
+TEST_F(PackSignatureTest, PacksAreHashedAsTheyStreamFromAnOpenFile) {
+  // Short reads split the pack at every odd place; the digest is the same.
+  const std::vector<uint8_t> signature = signatureOf(pack_, keys_);
+  TricklingSource trickle(pack_);
+  EXPECT_TRUE(verifier_.verify(trickle, signature, ps::kKindProduct).accepted);
+
   testfiles::ScratchDir dir;
   const std::wstring wide = dir.path() + L"/signed-pack.ebz";
   testfiles::writeFile(wide, std::string(pack_.begin(), pack_.end()));
-  EXPECT_TRUE(verifier_.verifyFile(wide, signatureOf(pack_, keys_)).accepted);
+  auto file = packfiles::openPack(wide, nullptr);
+  ASSERT_TRUE(file);
+  EXPECT_TRUE(verifier_.verify(*file, signature, ps::kKindProduct).accepted);
+  // Verified, rewound, and the same handle reads the same bytes again.
+  ASSERT_TRUE(file->rewind());
+  std::vector<uint8_t> again(pack_.size() + 1);
+  size_t got = 0, total = 0;
+  while (file->read(again.data() + total, again.size() - total, got) && got != 0) total += got;
+  EXPECT_EQ(total, pack_.size());
   std::vector<uint8_t> prefix(pack_.begin(), pack_.begin() + 65536);
-  EXPECT_FALSE(verifier_.verifyFile(wide, signatureOf(prefix, keys_)).accepted);
-  testfiles::ScratchDir::removeTree(wide);
-  ps::Verdict missing = verifier_.verifyFile(wide, signatureOf(pack_, keys_));
-  EXPECT_FALSE(missing.accepted);
-  EXPECT_EQ(missing.reason, L"the pack cannot be read");
+  ASSERT_TRUE(file->rewind());
+  EXPECT_FALSE(verifier_.verify(*file, signatureOf(prefix, keys_), ps::kKindProduct).accepted);
 }
 
 TEST(PackSignatureHex, RoundTripAndRejects) {

@@ -1,7 +1,7 @@
 // ebztool pack <folder> <out.ebz> [--key <10 ASCII characters>] [--preset <0-9>]
 // ebztool unpack <pack> <folder>
 // ebztool keygen <secret key file>
-// ebztool sign <pack> <secret key file>
+// ebztool sign <pack> <secret key file> --kind <kind> [--time <seconds since 1970>]
 //
 // pack stores every file below the folder under its relative name ("/"
 // between folders) with a random key unless one is given, compressed at the
@@ -12,10 +12,15 @@
 //
 // keygen writes a new Ed25519 secret key (128 hex digits) to the file, its
 // public key (64 hex digits, the VEXA_PACK_PUBLIC_KEY build setting) to the
-// file + ".pub", and prints the public key. sign writes the pack's detached
-// signature (64 bytes) to <pack>.sig, where the installer fetches it.
+// file + ".pub", and prints the public key. sign writes <pack>.sig, where the
+// installer fetches it: the kind the installer will take the file for
+// ("vexa8z", "appdata8z", "jreEbz" or "partner"), the signing time (now
+// unless --time gives one) and the signature over both and the file's bytes
+// (the layout is in scenario/PackSignature.h and the README).
+#include <algorithm>
 #include <array>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -25,6 +30,7 @@
 #include "scenario/CommandSenderLocal.h"
 #include "scenario/Commands.h"
 #include "scenario/EbzWriter.h"
+#include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 
 namespace {
@@ -35,7 +41,7 @@ int usage() {
   std::fputs("usage: ebztool pack <folder> <out.ebz> [--key <10 ASCII characters>] [--preset <0-9>]\n"
              "       ebztool unpack <pack> <folder>\n"
              "       ebztool keygen <secret key file>\n"
-             "       ebztool sign <pack> <secret key file>\n",
+             "       ebztool sign <pack> <secret key file> --kind <vexa8z|appdata8z|jreEbz|partner> [--time <seconds>]\n",
              stderr);
   return kUsage;
 }
@@ -143,7 +149,7 @@ int keygen(const std::wstring& secretPath) {
   return 0;
 }
 
-int sign(const std::wstring& packPath, const std::wstring& secretPath) {
+int sign(const std::wstring& packPath, const std::wstring& secretPath, const std::string& kind, uint64_t signedAt) {
   std::vector<uint8_t> keyText;
   std::vector<uint8_t> key;
   if (!readFile(secretPath, keyText)) {
@@ -158,25 +164,55 @@ int sign(const std::wstring& packPath, const std::wstring& secretPath) {
   }
   std::array<uint8_t, pack_signature::kSecretKeySize> secretKey{};
   std::copy(key.begin(), key.end(), secretKey.begin());
-  std::vector<uint8_t> pack;
-  if (!readFile(packPath, pack)) {
+  auto pack = packfiles::openPack(packPath, nullptr);
+  if (!pack) {
     std::fprintf(stderr, "ebztool: can't read %s\n", text::wideToUtf8(packPath).c_str());
     return 1;
   }
-  std::array<uint8_t, pack_signature::kSignatureSize> signature{};
+  std::vector<uint8_t> signature;
   const std::wstring signaturePath = packPath + pack_signature::kSignatureSuffix;
-  if (!pack_signature::sign(pack, secretKey, signature) ||
+  if (!pack_signature::sign(*pack, kind, signedAt, secretKey, signature) ||
       !writeFile(signaturePath, signature.data(), signature.size())) {
     std::fprintf(stderr, "ebztool: can't sign into %s\n", text::wideToUtf8(signaturePath).c_str());
     return 1;
   }
-  std::printf("signed %s\n", text::wideToUtf8(signaturePath).c_str());
+  std::printf("signed %s (kind %s, time %llu)\n", text::wideToUtf8(signaturePath).c_str(), kind.c_str(),
+              static_cast<unsigned long long>(signedAt));
   return 0;
+}
+
+// sign's options: --kind is required, so that no file is ever signed without
+// saying what it is for.
+int signCommand(const std::vector<std::wstring>& args) {
+  std::string kind;
+  uint64_t signedAt = static_cast<uint64_t>(std::time(nullptr));
+  for (size_t i = 3; i < args.size(); i += 2) {
+    if (i + 1 >= args.size()) return usage();
+    if (args[i] == L"--kind") {
+      kind = text::wideToUtf8(args[i + 1]);
+    } else if (args[i] == L"--time") {
+      const std::string digits = text::wideToUtf8(args[i + 1]);
+      if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos) {
+        std::fputs("ebztool: the time is decimal seconds since 1970-01-01 UTC\n", stderr);
+        return kUsage;
+      }
+      signedAt = std::stoull(digits);
+    } else {
+      return usage();
+    }
+  }
+  static const char* const kKinds[] = {pack_signature::kKindProduct, pack_signature::kKindAppdata,
+                                       pack_signature::kKindRuntime, pack_signature::kKindPartner};
+  if (std::find(std::begin(kKinds), std::end(kKinds), kind) == std::end(kKinds)) {
+    std::fputs("ebztool: sign needs --kind vexa8z, appdata8z, jreEbz or partner\n", stderr);
+    return kUsage;
+  }
+  return sign(args[1], args[2], kind, signedAt);
 }
 
 int run(const std::vector<std::wstring>& args) {
   if (args.size() == 2 && args[0] == L"keygen") return keygen(args[1]);
-  if (args.size() == 3 && args[0] == L"sign") return sign(args[1], args[2]);
+  if (args.size() >= 3 && args[0] == L"sign") return signCommand(args);
   if (args.size() >= 3 && args[0] == L"pack") {
     ebz::EbzWriter::Key key = ebz::randomKey();
     uint32_t preset = LZMA_PRESET_DEFAULT;

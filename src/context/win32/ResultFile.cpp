@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/Log.h"
+#include "app/win32/Files.h"
 #include "context/InstallResult.h"
 #include "context/win32/InstallContext.h"
 
@@ -49,6 +50,8 @@ bool writeAll(HANDLE file, const std::string& bytes) {
 
 bool replaceAtomically(const std::wstring& path, const std::string& bytes, unsigned long& error) {
   wchar_t temp[MAX_PATH + 1] = {};
+  // A deployment script names a folder of its own that need not exist yet.
+  if (!path.empty() && !files::isFolder(folderOf(path))) files::createFolderTree(folderOf(path));
   if (path.empty() || !GetTempFileNameW(folderOf(path).c_str(), L"vxr", 0, temp)) {
     error = path.empty() ? ERROR_INVALID_NAME : GetLastError();
     return false;

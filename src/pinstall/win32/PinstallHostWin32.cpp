@@ -9,6 +9,9 @@
 #include "context/win32/InstallContext.h"
 #include "context/win32/StatisticsEvents.h"
 #include "download/win32/Downloads.h"
+#include "scenario/PackFiles.h"
+#include "scenario/PackSignature.h"
+#include "scenario/win32/PackSignatureCheck.h"
 
 namespace pinstall {
 
@@ -22,6 +25,11 @@ int64_t currentTimeMs() {
   t.HighPart = now.dwHighDateTime;
   return static_cast<int64_t>((t.QuadPart - 116444736000000000ULL) / 10000);
 }
+
+PinstallHostWin32::PinstallHostWin32(InstallContext& context, Log* log, const pack_signature::PackVerifier* verifier)
+    : context_(context), log_(log), verifier_(verifier ? *verifier : pack_signature::builtInVerifier()) {}
+
+PinstallHostWin32::~PinstallHostWin32() = default;
 
 int PinstallHostWin32::installMode() { return context_.installMode; }
 
@@ -42,13 +50,22 @@ std::wstring PinstallHostWin32::createTempFolder() {
 }
 
 std::wstring PinstallHostWin32::download(const std::wstring& url, const std::wstring& folder) {
+  heldSetup_.reset();
   std::wstring path = download::downloadToFile(nullptr, L"partnerUtilId", url, folder, 0, 1, log_, downloadTimeoutMs,
                                                0, std::wstring(), true);
-  return files::isFile(path) ? path : std::wstring();
+  if (!files::isFile(path)) return std::wstring();
+  if (!verifier_.enabled()) return path;
+  // A setup is a program the elevated installer is about to run: it is held
+  // from its check to the end of its run.
+  heldSetup_ = holdVerifiedPack(verifier_, L"partnerUtilId", pack_signature::kKindPartner, 0, url, path, nullptr,
+                                log_);
+  if (heldSetup_) return path;
+  if (log_) log_->error(L"Partner setup " + url + L" is not signed for this installer, skip partner");
+  return std::wstring();
 }
 
 int PinstallHostWin32::runAndWait(const std::wstring& commandLine) {
-  return processes::executeAndWait(false, log_, commandLine);
+  return processes::executeAndWait(false, log_, commandLine, nullptr, nullptr, kSetupLimitMs);
 }
 
 void PinstallHostWin32::writeDate(const std::wstring& id, const wchar_t* valueName, const std::wstring& date) {
@@ -56,6 +73,7 @@ void PinstallHostWin32::writeDate(const std::wstring& id, const wchar_t* valueNa
 }
 
 void PinstallHostWin32::deleteFolder(const std::wstring& folder) {
+  heldSetup_.reset();
   std::wstring path = folder;
   while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
   files::deleteFolderTree(path);

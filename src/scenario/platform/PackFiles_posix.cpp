@@ -34,9 +34,10 @@ class Descriptor {
   int fd_;
 };
 
-class PosixSource : public ebz::ByteSource {
+class PosixSource : public PackFile {
  public:
   explicit PosixSource(int fd) : fd_(fd) {}
+  bool rewind() override { return ::lseek(fd_.get(), 0, SEEK_SET) == 0; }
   bool read(uint8_t* buffer, size_t capacity, size_t& got) override {
     ssize_t n;
     do {
@@ -113,7 +114,7 @@ unsigned long createFolderTree(const std::wstring& folder) {
   return last != 0 ? unsigned(last) : unsigned(EEXIST);
 }
 
-std::unique_ptr<ebz::ByteSource> openPack(const std::wstring& path, Log* log) {
+std::unique_ptr<PackFile> openPack(const std::wstring& path, Log* log) {
   const int fd = ::open(narrow(path).c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     if (log) log->error(L"Can't open " + path + L", errno=" + std::to_wstring(errno));

@@ -13,9 +13,13 @@ namespace {
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-class Win32Source : public ebz::ByteSource {
+class Win32Source : public PackFile {
  public:
   explicit Win32Source(HANDLE file) : file_(file) {}
+  bool rewind() override {
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) != FALSE;
+  }
   bool read(uint8_t* buffer, size_t capacity, size_t& got) override {
     DWORD n = 0;
     const DWORD want = capacity > 0x40000000 ? 0x40000000 : DWORD(capacity);
@@ -102,7 +106,9 @@ unsigned long createFolderTree(const std::wstring& folder) {
   return last != 0 ? last : ERROR_ALREADY_EXISTS;
 }
 
-std::unique_ptr<ebz::ByteSource> openPack(const std::wstring& path, Log* log) {
+std::unique_ptr<PackFile> openPack(const std::wstring& path, Log* log) {
+  // Read sharing only: while the pack is held, no process can change, rename
+  // or delete it, and a writer that still has it open makes this fail.
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {

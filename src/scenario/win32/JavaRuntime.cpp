@@ -10,6 +10,7 @@
 #include "context/win32/VexaInstallContext.h"
 #include "scenario/Commands.h"
 #include "scenario/JvmChooser.h"
+#include "scenario/PackFiles.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/win32/RuntimeDownloads.h"
 #include "scenario/win32/WindowsJvmDiscovery.h"
@@ -29,7 +30,8 @@ void info(Log* log, const std::wstring& line) {
 
 // Download with its two tries, up to the set number of attempts. The last
 // try's file path, or empty.
-std::wstring downloadWithAttempts(JreInstallHost& host, VexaInstallContext& context, bool& succeeded) {
+std::wstring downloadWithAttempts(JreInstallHost& host, VexaInstallContext& context, bool& succeeded,
+                                  std::shared_ptr<packfiles::PackFile>& held) {
   Log* log = context.log();
   std::wstring path;
   succeeded = false;
@@ -42,18 +44,19 @@ std::wstring downloadWithAttempts(JreInstallHost& host, VexaInstallContext& cont
     std::wstring fallback = context.packedJreEbzUrl.empty() ? defaultRuntimePackUrl() : context.packedJreEbzUrl;
     RuntimeParameters params(fallback);
     fetchRuntimeParameters(params, log);
-    path = downloadRuntimePack(params.packUrl(), &host.runtimeDownloadListener(), &host, log);
-    succeeded = !path.empty() && files::isFile(path);
+    path = downloadRuntimePack(params.packUrl(), &host.runtimeDownloadListener(), &host, log, held);
+    succeeded = !path.empty() && held != nullptr;
     if (succeeded) context.downloads().setBytes(scenario_downloads::kRuntimePack, files::fileSize(path));
     info(log, std::wstring(L"---End download jre result=") + (succeeded ? L"SUCCESS" : L"FAILED"));
   }
   return path;
 }
 
-void unpackRuntime(JreInstallHost& host, VexaInstallContext& context, const std::wstring& pack) {
+void unpackRuntime(JreInstallHost& host, VexaInstallContext& context, const std::wstring& pack,
+                   std::shared_ptr<packfiles::PackFile> held) {
   host.stageProgress(2, 1, 1.0f);
   context.stopwatch().start(L"unpackJre");
-  UnEbzCommand unpack(pack + L"|" + context.shortInstallFolder());
+  UnEbzCommand unpack(pack + L"|" + context.shortInstallFolder(), std::move(held));
   wchar_t result[256] = L"0";
   if (context.commandSender()) context.commandSender()->send(unpack, result, 256);
   context.stopwatch().stop(L"unpackJre");
@@ -65,11 +68,14 @@ void installJre(JreInstallHost& host, VexaInstallContext& context) {
   Log* log = context.log();
   context.appendJavaTrace(L"installJreFunc_start;");
   bool succeeded = false;
-  std::wstring pack = downloadWithAttempts(host, context, succeeded);
+  // The pack as it was checked, held until it is unpacked.
+  std::shared_ptr<packfiles::PackFile> held;
+  std::wstring pack = downloadWithAttempts(host, context, succeeded, held);
   if (pack.empty() || !files::isFile(pack)) {
     context.appendError(L"ebzDownloadFail;");
   } else {
-    if (succeeded && !host.installCancelled()) unpackRuntime(host, context, pack);
+    if (succeeded && !host.installCancelled()) unpackRuntime(host, context, pack, std::move(held));
+    held.reset();
     DeleteFileW(pack.c_str());
   }
   if (host.installCancelled()) {

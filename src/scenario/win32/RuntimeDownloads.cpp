@@ -5,6 +5,7 @@
 #include "app/win32/Files.h"
 #include "download/DownloadManager.h"
 #include "download/win32/HttpConnection.h"
+#include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/win32/PackSignatureCheck.h"
@@ -42,7 +43,8 @@ std::wstring downloadOnce(const std::wstring& url, const std::wstring& path, int
 }  // namespace
 
 std::wstring downloadRuntimePack(const std::wstring& url, download::IDownloadListener* listener,
-                                 JreInstallHost* host, Log* log) {
+                                 JreInstallHost* host, Log* log, std::shared_ptr<packfiles::PackFile>& held) {
+  held.reset();
   if (url.empty()) return std::wstring();
   std::wstring path = files::tempFileName(L"jreEbz");
   if (path.empty()) {
@@ -60,10 +62,9 @@ std::wstring downloadRuntimePack(const std::wstring& url, download::IDownloadLis
     const JreSettings& settings = jreSettings();
     const pack_signature::PackVerifier& verifier =
         settings.verifier ? *settings.verifier : pack_signature::builtInVerifier();
-    if (!acceptPackSignature(verifier, scenario_downloads::kRuntimePack, scenario_downloads::kRuntimeId, url, result,
-                             listener, log, settings.timing)) {
-      result.clear();
-    }
+    held = holdVerifiedPack(verifier, scenario_downloads::kRuntimePack, pack_signature::kKindRuntime,
+                            scenario_downloads::kRuntimeId, url, result, listener, log, settings.timing);
+    if (!held) result.clear();
   }
   // The temporary file exists from the start; a failed download must not
   // leave it, or a partial pack, in the user's temporary folder.

@@ -4,6 +4,7 @@
 //
 // Threading: called on the runtime thread and, for the parameters, on any
 // thread that searches for the private runtime.
+#include <memory>
 #include <string>
 
 #include "scenario/RuntimeParameters.h"
@@ -12,6 +13,9 @@ class Log;
 class JreInstallHost;
 namespace download {
 class IDownloadListener;
+}
+namespace packfiles {
+class PackFile;
 }
 
 // The runtime server's default pack address.
@@ -22,7 +26,8 @@ std::wstring defaultRuntimePackUrl();
 void fetchRuntimeParameters(RuntimeParameters& params, Log* log);
 
 // Downloads the pack into a new temporary file with 4 connections, then,
-// when that yields no file, once more with 1. The file's path, or empty.
-// A failed try leaves no file behind. host may be null (no cancellation).
+// when that yields no file, once more with 1. The file's path, or empty; with
+// a path, held is the pack open (and, with a key built in, verified) for the
+// unpack. A failed try leaves no file behind. host may be null (no cancellation).
 std::wstring downloadRuntimePack(const std::wstring& url, download::IDownloadListener* listener,
-                                 JreInstallHost* host, Log* log);
+                                 JreInstallHost* host, Log* log, std::shared_ptr<packfiles::PackFile>& held);

@@ -4,6 +4,7 @@
 
 #include "BuildConfig.h"
 #include "app/Log.h"
+#include "app/Text.h"
 #include "app/win32/Files.h"
 #include "app/win32/ModulePaths.h"
 #include "context/win32/StatisticsEvents.h"
@@ -14,6 +15,7 @@
 #include "pinstall/win32/PinstallContainer.h"
 #include "scenario/Command.h"
 #include "scenario/Commands.h"
+#include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/win32/PackSignatureCheck.h"
@@ -54,7 +56,11 @@ VexaInstallScenario::VexaInstallScenario(VexaInstallContext& context, bool silen
       VexaPackDownloadListsner(context.log()),
       context_(context),
       verifier_(&pack_signature::builtInVerifier()) {
-  if (!(silent && context.isInstalled())) stats::sendStartEvent(context);
+  if (!(silent && context.isInstalled())) {
+    stats::sendStartEvent(context);
+  } else {
+    context.markStartAnswerRead();  // none asked for
+  }
   downloadTiming_.abort = std::make_shared<std::atomic<bool>>(false);
   if (silent) {
     // Nobody watches a silent install: a modal box would hold it forever.
@@ -124,11 +130,14 @@ void VexaInstallScenario::doInstall() {
   auto productOutput = std::make_shared<download::FileDownloadOutput>(productPack, true);
   auto appdataOutput = std::make_shared<download::FileDownloadOutput>(appdataPack, true);
 
+  // Each pack's address is taken once, for its download, resume state and
+  // signature alike: the start answer, read on another thread, may move it.
+  const PackAddresses addresses = takePackAddresses();
   download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
   if (!isCancelled()) {
     context_.downloads().started(scenario_downloads::kProductPack);
     context_.downloads().started(scenario_downloads::kAppdataPack);
-    downloadPacks(context_, completion, productOutput, appdataOutput);
+    downloadPacks(addresses, completion, productOutput, appdataOutput);
   }
   if (log_) log_->info(L"Wait for download packs...");
 
@@ -151,24 +160,27 @@ void VexaInstallScenario::doInstall() {
   }
   if (isCancelled()) return;
 
-  // A pack whose signature is refused is gone by now, as if its download had failed.
-  const bool productOk = productOutput->isOk() &&
-                         acceptPackSignature(*verifier_, scenario_downloads::kProductPack,
-                                             scenario_downloads::kPackId, packAddress(context_.vexa7zUrl, L"/Vexa.ebz"),
-                                             productPack, this, log_, downloadTiming_);
-  if (productOk && appdataOutput->isOk()) {
-    acceptPackSignature(*verifier_, scenario_downloads::kAppdataPack, scenario_downloads::kPackId,
-                        packAddress(context_.appdata7zUrl, L"/appdata.ebz"), appdataPack, this, log_,
-                        downloadTiming_);
+  // Only a pack that arrived whole and passed its checks is unpacked, from the
+  // handle it was checked through; any other stays with its download state
+  // for the next run to carry on from. The appdata pack is not even looked at
+  // when the product cannot be installed.
+  HeldPack product = holdPack(productOutput->isOk(), scenario_downloads::kProductPack, pack_signature::kKindProduct,
+                              addresses.product, productPack);
+  HeldPack appdata{appdataPack, nullptr};
+  if (product.file) {
+    appdata = holdPack(appdataOutput->isOk(), scenario_downloads::kAppdataPack, pack_signature::kKindAppdata,
+                       addresses.appdata, appdataPack);
   }
 
   stageProgress(2, 1, 1.0f);
   removeUpdates(context_);
-  if (productOk) unpackPacks(context_, productPack, appdataPack);
+  if (product.file) unpackPacks(context_, product, appdata);
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
 
-  ExecuteProcessCommand firstRun(shortFolder + L"\\Vexa.exe /copydll");
+  // Unquoted, a folder with blanks on a volume without 8.3 names would
+  // start another program.
+  ExecuteProcessCommand firstRun(text::quotedIfBlank(shortFolder + L"\\Vexa.exe") + L" /copydll");
   send(context_, firstRun);
   notifyTotal(90);
 }
@@ -209,25 +221,45 @@ void VexaInstallScenario::removeUpdates(VexaInstallContext& context) {
   remove.execute(result, kResultSize, log_);
 }
 
-void VexaInstallScenario::downloadPacks(VexaInstallContext& context, download::DownloadManager& completion,
+VexaInstallScenario::PackAddresses VexaInstallScenario::takePackAddresses() {
+  const bool answered = context_.waitStartAnswerRead(startAnswerWaitMs_);
+  if (log_) {
+    log_->info(answered ? std::wstring(L"Pack addresses taken after the start answer")
+                        : L"No start answer within " + std::to_wstring(startAnswerWaitMs_) +
+                              L" ms; pack addresses taken as they stand");
+  }
+  const auto urls = context_.productAndAppdataUrls();
+  return PackAddresses{packAddress(urls.first, L"/Vexa.ebz"), packAddress(urls.second, L"/appdata.ebz")};
+}
+
+void VexaInstallScenario::downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
                                         std::shared_ptr<download::FileDownloadOutput> product,
                                         std::shared_ptr<download::FileDownloadOutput> appdata) {
-  completion.startDownload(scenario_downloads::kProductPack, packAddress(context.vexa7zUrl, L"/Vexa.ebz"),
+  completion.startDownload(scenario_downloads::kProductPack, addresses.product,
                            kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
                            std::move(product));
-  completion.startDownload(scenario_downloads::kAppdataPack, packAddress(context.appdata7zUrl, L"/appdata.ebz"),
+  completion.startDownload(scenario_downloads::kAppdataPack, addresses.appdata,
                            kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
                            std::move(appdata));
 }
 
-void VexaInstallScenario::unpackPacks(VexaInstallContext& context, const std::wstring& productPack,
-                                      const std::wstring& appdataPack) {
+VexaInstallScenario::HeldPack VexaInstallScenario::holdPack(bool downloaded, const wchar_t* name, const char* kind,
+                                                            const std::wstring& url, const std::wstring& path) {
+  HeldPack held{path, nullptr};
+  if (!downloaded || !context_.noteMissingFile(path)) return held;
+  held.file = holdVerifiedPack(*verifier_, name, kind, scenario_downloads::kPackId, url, path, this, log_,
+                               downloadTiming_);
+  return held;
+}
+
+void VexaInstallScenario::unpackPacks(VexaInstallContext& context, HeldPack& productPack, HeldPack& appdataPack) {
   stageProgress(2, 0, 0.0f);
   notifyTotal(82);
-  if (context.noteMissingFile(productPack)) unpackOne(productPack, context.shortInstallFolder(), L"core");
+  if (productPack.file) unpackOne(productPack, context.shortInstallFolder(), L"core");
   stageProgress(2, 50, 50.0f);
   notifyTotal(85);
-  if (context.noteMissingFile(appdataPack)) unpackOne(appdataPack, shortDataFolder(), L"plugin");
+  const bool appdataUnpacked = appdataPack.file != nullptr;
+  if (appdataUnpacked) unpackOne(appdataPack, shortDataFolder(), L"plugin");
   stageProgress(2, 100, 100.0f);
   notifyTotal(87);
 
@@ -235,7 +267,9 @@ void VexaInstallScenario::unpackPacks(VexaInstallContext& context, const std::ws
   findJavaRuntime(context, javaHome, true);
   runUpgradeCleanup(context, javaHome);
 
-  for (const std::wstring& pack : {productPack, appdataPack}) {
+  std::vector<std::wstring> unpacked = {productPack.path};
+  if (appdataUnpacked) unpacked.push_back(appdataPack.path);
+  for (const std::wstring& pack : unpacked) {
     if (files::exists(pack) && !DeleteFileW(pack.c_str()) && log_) log_->error(L"Can't delete " + pack);
     const std::wstring state = download::downloadStatePath(pack);
     if (files::exists(state) && !DeleteFileW(state.c_str()) && log_) log_->error(L"Can't delete " + state);
@@ -243,10 +277,10 @@ void VexaInstallScenario::unpackPacks(VexaInstallContext& context, const std::ws
   notifyTotal(90);
 }
 
-void VexaInstallScenario::unpackOne(const std::wstring& pack, const std::wstring& target, const wchar_t* timer) {
+void VexaInstallScenario::unpackOne(HeldPack& pack, const std::wstring& target, const wchar_t* timer) {
   TimerScope unpackTimer(context_.stopwatch(), timer);
-  if (log_) log_->info(L"UnEbz " + pack + L" to " + target);
-  UnEbzCommand unpack(pack + L"|" + target);
+  if (log_) log_->info(L"UnEbz " + pack.path + L" to " + target);
+  UnEbzCommand unpack(pack.path + L"|" + target, std::move(pack.file));
   std::wstring result = send(context_, unpack);
   // Whether the install worked is judged by the program files at the end;
   // the token tells the operator why it did not.
@@ -279,6 +313,13 @@ void VexaInstallScenario::onProgress(float percent, const std::wstring& name, in
 void VexaInstallScenario::onComplete(const std::wstring& name, int id) {
   context_.downloads().completed(name);
   VexaPackDownloadListsner::onComplete(name, id);
+}
+
+void VexaInstallScenario::onFailed(const std::wstring& name, int id, const std::wstring& message) {
+  // Completion is reported as the last byte arrives; the digest check or the
+  // signature can still turn the download down after that.
+  context_.downloads().failed(name);
+  VexaPackDownloadListsner::onFailed(name, id, message);
 }
 
 void VexaInstallScenario::packStageProgress(int stage, int percent, float exactPercent) {

@@ -24,6 +24,9 @@ namespace download {
 class DownloadManager;
 class FileDownloadOutput;
 }  // namespace download
+namespace packfiles {
+class PackFile;
+}
 
 class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownloadListsner, public JreInstallHost {
  public:
@@ -40,24 +43,42 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   void doInstall() override;                                                   // 7
   // Removes the data folder's "updates".
   virtual void removeUpdates(VexaInstallContext& context);                     // 8
+  // Where the product and appdata packs come from, taken once per run.
+  struct PackAddresses {
+    std::wstring product, appdata;
+  };
   // Starts "vexa8z" and "appdata8z" (4 connections each) into the outputs.
-  virtual void downloadPacks(VexaInstallContext& context, download::DownloadManager& completion,
+  virtual void downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
                              std::shared_ptr<download::FileDownloadOutput> product,
                              std::shared_ptr<download::FileDownloadOutput> appdata);  // 9
-  // Unpacks both packs, runs the upgrade clean-up, deletes the pack files.
-  virtual void unpackPacks(VexaInstallContext& context, const std::wstring& productPack,
-                           const std::wstring& appdataPack);                   // 10
+  // A pack ready to unpack: its path, and the handle it was checked through,
+  // held from the check to the unpack; without a handle it is not unpacked.
+  struct HeldPack {
+    std::wstring path;
+    std::shared_ptr<packfiles::PackFile> file;
+  };
+  // Unpacks the held packs (the product pack always has one), runs the
+  // upgrade clean-up, and deletes the files (and download states) of the
+  // packs it unpacked; a pack it did not unpack stays for the next run.
+  virtual void unpackPacks(VexaInstallContext& context, HeldPack& productPack, HeldPack& appdataPack);  // 10
 
   void setAlertHandler(AlertHandler handler) { alert_ = std::move(handler); }
   void setJavaMissingHandler(std::function<void()> handler) { javaMissing_ = std::move(handler); }
   // Tests shorten the downloads' pauses; the abort flag is the scenario's own.
   void setDownloadTiming(const download::Timing& timing);
+  // How long the packs wait for the start answer, which may move them.
+  static constexpr unsigned long kStartAnswerWaitMs = 10000;
+  void setStartAnswerWaitMs(unsigned long ms) { startAnswerWaitMs_ = ms; }  // tests
   // Tests check packs against keys of their own; the built-in one otherwise.
   void setPackVerifier(const pack_signature::PackVerifier& verifier) { verifier_ = &verifier; }
 
   // The pack's address: the install data's value, or the pack server's path
   // when that is empty.
   static std::wstring packAddress(const std::wstring& fromInstallData, const wchar_t* defaultPath);
+
+  // A failure also goes to the context's download tally. Called on the
+  // download, runtime and worker threads.
+  void onFailed(const std::wstring& name, int id, const std::wstring& message) override;
 
   // JreInstallHost
   void stageProgress(int stage, int percent, float exactPercent) override;
@@ -82,14 +103,22 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
  private:
   // False when a file stands where a folder must be and cannot be removed.
   bool checkBlockingFile(const std::wstring& path);
-  void unpackOne(const std::wstring& pack, const std::wstring& target, const wchar_t* timer);
+  // The pack held for unpacking, when its download completed and passed its
+  // checks and, with a key built in, its signature verified.
+  HeldPack holdPack(bool downloaded, const wchar_t* name, const char* kind, const std::wstring& url,
+                    const std::wstring& path);
+  void unpackOne(HeldPack& pack, const std::wstring& target, const wchar_t* timer);
   // Waits for the runtime thread, at most an hour, less when cancelled.
   void waitForRuntimeThread(HANDLE thread);
   std::wstring shortDataFolder();
+  // Waits (bounded) for the start answer, logs which came first, and reads
+  // both addresses.
+  PackAddresses takePackAddresses();
 
   VexaInstallContext& context_;
   AlertHandler alert_;
   std::function<void()> javaMissing_;
   download::Timing downloadTiming_;
   const pack_signature::PackVerifier* verifier_;
+  unsigned long startAnswerWaitMs_ = kStartAnswerWaitMs;
 };
