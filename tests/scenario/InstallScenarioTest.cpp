@@ -377,7 +377,7 @@ TEST_F(SignedPackScenarioTest, AStartAnswerThatMovesThePackIsWaitedFor) {
   serveSignedPacks(Damage::None);
   std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(20000, 3)}, {"vreg.dll", "dll"}});
   server.add("/moved/Vexa.ebz", {product});
-  server.add("/moved/Vexa.ebz.sig", {signer.sign(product)});
+  server.add("/moved/Vexa.ebz.sig", {signer.sign(product, pack_signature::kKindProduct)});
   testserver::Resource answer{answerMoving(server.url("/moved/Vexa.ebz"), server.url("/appdata.ebz"))};
   answer.delayMs = 3000;
   answer.ranges = false;
@@ -401,10 +401,10 @@ TEST_F(SignedPackScenarioTest, AStartAnswerPastTheWaitMovesNothing) {
   testserver::Resource slow{product};
   slow.bytesPerSecond = 15000;  // still downloading when the answer comes
   server.add("/Vexa.ebz", slow);
-  server.add("/Vexa.ebz.sig", {signer.sign(product)});
+  server.add("/Vexa.ebz.sig", {signer.sign(product, pack_signature::kKindProduct)});
   std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
   server.add("/appdata.ebz", {appdata});
-  server.add("/appdata.ebz.sig", {signer.sign(appdata)});
+  server.add("/appdata.ebz.sig", {signer.sign(appdata, pack_signature::kKindAppdata)});
   testserver::Resource answer{answerMoving(server.url("/moved/Vexa.ebz"), server.url("/moved/appdata.ebz"))};
   answer.delayMs = 2000;
   answer.ranges = false;
