@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cwchar>
+#include <cstdint>
 #include <cwctype>
 #include <string_view>
 
@@ -34,6 +35,146 @@ bool equalsAsciiNoCase(const std::wstring& s, const wchar_t* word) {
     if (c != word[i]) return false;
   }
   return i == s.size() && word[i] == 0;
+}
+
+// Numbers are read here rather than with wcstod, whose number reading costs
+// the installer about 20 KB. It reads the longest number at the front of the
+// text as wcstod does (sign, decimal or 0x hexadecimal with an exponent,
+// inf, infinity, nan) and 0 when there is none. Up to 19 significant digits
+// are kept; short ones with small exponents, the usual case, come out
+// exactly rounded, the rest through extended precision, within an ulp.
+bool isDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+int hexDigit(wchar_t c) {
+  if (isDigit(c)) return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+bool startsWithNoCase(View text, const wchar_t* word) {
+  size_t i = 0;
+  for (; word[i] != 0; ++i) {
+    if (i >= text.size()) return false;
+    wchar_t c = text[i];
+    if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (c != word[i]) return false;
+  }
+  return true;
+}
+
+// Reads "[eEpP][+-]digits" at text[i]; leaves i and exponent alone when no
+// digit follows, as the mark then is not part of the number. Exponents are
+// capped far beyond any double's range so they cannot overflow.
+void readExponent(View text, size_t& i, wchar_t lower, long& exponent) {
+  if (i >= text.size() || (text[i] != lower && text[i] != lower - (L'a' - L'A'))) return;
+  size_t j = i + 1;
+  bool negative = false;
+  if (j < text.size() && (text[j] == L'+' || text[j] == L'-')) negative = text[j++] == L'-';
+  if (j >= text.size() || !isDigit(text[j])) return;
+  long value = 0;
+  for (; j < text.size() && isDigit(text[j]); ++j) {
+    if (value < 100000) value = value * 10 + (text[j] - L'0');
+  }
+  exponent = negative ? -value : value;
+  i = j;
+}
+
+long double powerOfTen(long exponent) {
+  long double result = 1.0L, factor = 10.0L;
+  for (unsigned long e = static_cast<unsigned long>(exponent); e != 0; e >>= 1) {
+    if (e & 1) result *= factor;
+    factor *= factor;
+  }
+  return result;
+}
+
+double readHexMagnitude(View text) {
+  uint64_t mantissa = 0;
+  long exponent = 0;
+  bool any = false;
+  size_t i = 0;
+  auto take = [&](int digit, bool fraction) {
+    any = true;
+    if (mantissa >> 60 == 0) {
+      mantissa = mantissa * 16 + static_cast<unsigned>(digit);
+      if (fraction) exponent -= 4;
+    } else if (!fraction) {
+      exponent += 4;
+    }
+  };
+  for (; i < text.size() && hexDigit(text[i]) >= 0; ++i) take(hexDigit(text[i]), false);
+  if (i < text.size() && text[i] == L'.') {
+    for (++i; i < text.size() && hexDigit(text[i]) >= 0; ++i) take(hexDigit(text[i]), true);
+  }
+  if (!any) return 0.0;
+  long power = 0;
+  readExponent(text, i, L'p', power);
+  return static_cast<double>(std::ldexp(static_cast<long double>(mantissa), static_cast<int>(exponent + power)));
+}
+
+// found tells whether any digit was there to read.
+double readDecimalMagnitude(View text, bool& found) {
+  uint64_t mantissa = 0;
+  int kept = 0;
+  long exponent = 0;
+  bool any = false;
+  size_t i = 0;
+  auto take = [&](wchar_t c, bool fraction) {
+    any = true;
+    if (kept < 19) {
+      if (kept > 0 || c != L'0') {
+        mantissa = mantissa * 10 + static_cast<unsigned>(c - L'0');
+        ++kept;
+      }
+      if (fraction) --exponent;
+    } else if (!fraction) {
+      ++exponent;
+    }
+  };
+  for (; i < text.size() && isDigit(text[i]); ++i) take(text[i], false);
+  if (i < text.size() && text[i] == L'.') {
+    for (++i; i < text.size() && isDigit(text[i]); ++i) take(text[i], true);
+  }
+  found = any;
+  if (!any || mantissa == 0) return 0.0;
+  long power = 0;
+  readExponent(text, i, L'e', power);
+  exponent += power;
+  // Both factors are exact doubles here, so the one rounding is the last.
+  constexpr uint64_t kExactMantissa = uint64_t(1) << 53;
+  if (mantissa <= kExactMantissa && exponent >= -22 && exponent <= 22) {
+    double exact = static_cast<double>(mantissa);
+    double scale = static_cast<double>(powerOfTen(exponent < 0 ? -exponent : exponent));
+    return exponent < 0 ? exact / scale : exact * scale;
+  }
+  long double value = static_cast<long double>(mantissa);
+  if (exponent < -6000) return 0.0;
+  if (exponent > 6000) return HUGE_VAL;
+  return static_cast<double>(exponent < 0 ? value / powerOfTen(-exponent) : value * powerOfTen(exponent));
+}
+
+double readNumber(View text) {
+  bool negative = false;
+  if (!text.empty() && (text[0] == L'+' || text[0] == L'-')) {
+    negative = text[0] == L'-';
+    text.remove_prefix(1);
+  }
+  double magnitude;
+  if (startsWithNoCase(text, L"inf")) {
+    magnitude = HUGE_VAL;
+  } else if (startsWithNoCase(text, L"nan")) {
+    magnitude = std::nan("");
+  } else if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X') &&
+             (hexDigit(text[2]) >= 0 || (text[2] == L'.' && text.size() > 3 && hexDigit(text[3]) >= 0))) {
+    magnitude = readHexMagnitude(text.substr(2));
+  } else {
+    bool found = false;
+    magnitude = readDecimalMagnitude(text, found);
+    // A lone sign is no number: plain zero, not a negative one.
+    if (!found) return 0.0;
+  }
+  return negative ? -magnitude : magnitude;
 }
 
 // Casting an out-of-range double to an integer is undefined; answers can
@@ -173,9 +314,9 @@ JsonValue readValue(View& text, bool& error, int depth) {
 
   if (equalsAsciiNoCase(literal, L"true")) return JsonValue::fromBool(true);
   if (equalsAsciiNoCase(literal, L"false")) return JsonValue::fromBool(false);
-  if (numberMark) return JsonValue::fromDouble(std::wcstod(literal.c_str(), nullptr));
+  if (numberMark) return JsonValue::fromDouble(readNumber(literal));
   if (equalsAsciiNoCase(literal, L"null")) return JsonValue();
-  return JsonValue::fromDouble(std::wcstod(literal.c_str(), nullptr));
+  return JsonValue::fromDouble(readNumber(literal));
 }
 
 JsonValue readArray(View text, int depth) {

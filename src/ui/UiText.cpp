@@ -1,6 +1,8 @@
 #include "ui/UiText.h"
 
-#include <cstdio>
+#include <cmath>
+#include <cstdint>
+#include <vector>
 
 namespace uitext {
 
@@ -42,11 +44,47 @@ std::wstring formatWith(const std::wstring& format, const std::wstring& argument
   return out;
 }
 
+// Written out by hand: a printf call here pulled about 12 KB of formatting
+// into the installer. It gives what "%.1f%%" gives: the value rounded to
+// tenths, ties to even, since ten times a float is exact in a double.
 std::wstring percentText(float value) {
-  char buffer[48];
-  std::snprintf(buffer, sizeof(buffer), "%0.1f%%", static_cast<double>(value));
+  double v = static_cast<double>(value);
+  if (std::isnan(v)) return L"nan%";
   std::wstring out;
-  for (const char* p = buffer; *p; ++p) out += static_cast<wchar_t>(*p);
+  if (std::signbit(v)) out += L'-';
+  v = std::fabs(v);
+  if (std::isinf(v)) return out + L"inf%";
+  // Decimal digits of the whole number of tenths, least significant first,
+  // in base 10^9 limbs: a float's tenths can exceed any integer type.
+  int exponent = 0;
+  double mantissa = std::frexp(std::nearbyint(v * 10.0), &exponent);
+  auto bits = static_cast<uint64_t>(std::ldexp(mantissa, 53));
+  exponent -= 53;
+  if (exponent < 0) {
+    bits >>= -exponent;
+    exponent = 0;
+  }
+  std::vector<uint32_t> limbs;
+  for (; bits != 0; bits /= 1000000000u) limbs.push_back(static_cast<uint32_t>(bits % 1000000000u));
+  for (; exponent > 0; --exponent) {
+    uint32_t carry = 0;
+    for (uint32_t& limb : limbs) {
+      uint32_t doubled = limb * 2 + carry;
+      carry = doubled >= 1000000000u ? 1 : 0;
+      limb = doubled - carry * 1000000000u;
+    }
+    if (carry) limbs.push_back(carry);
+  }
+  std::wstring digits;
+  for (uint32_t limb : limbs) {
+    for (int i = 0; i < 9; ++i, limb /= 10) digits += static_cast<wchar_t>(L'0' + limb % 10);
+  }
+  while (digits.size() > 2 && digits.back() == L'0') digits.pop_back();
+  if (digits.size() < 2) digits.resize(2, L'0');
+  out.append(digits.rbegin(), digits.rend() - 1);
+  out += L'.';
+  out += digits.front();
+  out += L'%';
   return out;
 }
 

@@ -91,6 +91,41 @@ TEST(JsonLiterals, OutOfRangeNumbersSaturateTheIntegerView) {
   EXPECT_EQ(JsonValue::fromDouble(std::nan("")).intValue(), 0);
 }
 
+TEST(JsonLiterals, NumbersReadAsTheCRuntimeReadsThem) {
+  JsonValue v = parseJson(
+      L"[0.1, 2.675, -0.0, .5, 5., 1E2, 1e-3, 9007199254740993, 123456789012345678901234, 0x1A, 0x1.8p1, -Inf, "
+      L"NaN, 1e400, 1e-400, 4.9e-324, 1.7976931348623157e308, 1e, 1e+, -, 0x, 12e3e4, 0.30000000000000004]");
+  auto a = v.asArray();
+  ASSERT_EQ(a.size(), 23u);
+  EXPECT_EQ(a[0].doubleValue(), 0.1);
+  EXPECT_EQ(a[1].doubleValue(), 2.675);
+  EXPECT_EQ(a[2].doubleValue(), 0.0);
+  EXPECT_TRUE(std::signbit(a[2].doubleValue()));
+  EXPECT_EQ(a[3].doubleValue(), 0.5);
+  EXPECT_EQ(a[4].doubleValue(), 5.0);
+  EXPECT_EQ(a[5].doubleValue(), 100.0);
+  EXPECT_EQ(a[6].doubleValue(), 0.001);
+  EXPECT_EQ(a[7].doubleValue(), 9007199254740992.0) << "ties go to the even neighbour";
+  EXPECT_DOUBLE_EQ(a[8].doubleValue(), 1.23456789012345678e23);
+  EXPECT_EQ(a[9].doubleValue(), 26.0);
+  EXPECT_EQ(a[10].doubleValue(), 3.0);
+  EXPECT_TRUE(std::isinf(a[11].doubleValue()) && a[11].doubleValue() < 0);
+  EXPECT_TRUE(std::isnan(a[12].doubleValue()));
+  EXPECT_TRUE(std::isinf(a[13].doubleValue()));
+  EXPECT_EQ(a[14].doubleValue(), 0.0);
+  EXPECT_EQ(a[15].doubleValue(), 4.9e-324);
+  EXPECT_EQ(a[16].doubleValue(), 1.7976931348623157e308);
+  // An exponent mark without digits is not part of the number; a lone sign
+  // or "0x" reads as the plain zero before it.
+  EXPECT_EQ(a[17].doubleValue(), 1.0);
+  EXPECT_EQ(a[18].doubleValue(), 1.0);
+  EXPECT_EQ(a[19].doubleValue(), 0.0);
+  EXPECT_FALSE(std::signbit(a[19].doubleValue()));
+  EXPECT_EQ(a[20].doubleValue(), 0.0);
+  EXPECT_EQ(a[21].doubleValue(), 12000.0);
+  EXPECT_EQ(a[22].doubleValue(), 0.30000000000000004);
+}
+
 TEST(JsonValues, BuiltNumbersFillEveryView) {
   JsonValue i = JsonValue::fromInt(-7);
   EXPECT_EQ(i.type(), JsonValue::kInt);

@@ -1,6 +1,8 @@
 // The wizard's window-free logic: texts, stage items, page list, finishing.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "ui/ImageFit.h"
 #include "ui/PageFlow.h"
 #include "ui/StageProgress.h"
@@ -44,6 +46,23 @@ TEST(UiText, PercentHasOneDecimal) {
   EXPECT_EQ(uitext::percentText(42.5f), L"42.5%");
   EXPECT_EQ(uitext::percentText(100.0f), L"100.0%");
   EXPECT_EQ(uitext::percentText(0.04f), L"0.0%");
+}
+
+TEST(UiText, PercentRoundsTenthsAsPrintfDoes) {
+  // Exact halves go to the even tenth; 0.35f lies just below its half.
+  EXPECT_EQ(uitext::percentText(0.25f), L"0.2%");
+  EXPECT_EQ(uitext::percentText(0.75f), L"0.8%");
+  EXPECT_EQ(uitext::percentText(0.35f), L"0.3%");
+  EXPECT_EQ(uitext::percentText(0.05f), L"0.1%");
+  EXPECT_EQ(uitext::percentText(99.94f), L"99.9%");
+  EXPECT_EQ(uitext::percentText(99.96f), L"100.0%");
+  EXPECT_EQ(uitext::percentText(-0.04f), L"-0.0%");
+  EXPECT_EQ(uitext::percentText(16777216.0f), L"16777216.0%");
+  // Beyond any integer type: every digit of the float is written.
+  EXPECT_EQ(uitext::percentText(1e20f), L"100000002004087734272.0%");
+  EXPECT_EQ(uitext::percentText(std::numeric_limits<float>::infinity()), L"inf%");
+  EXPECT_EQ(uitext::percentText(-std::numeric_limits<float>::infinity()), L"-inf%");
+  EXPECT_EQ(uitext::percentText(std::numeric_limits<float>::quiet_NaN()), L"nan%");
 }
 
 TEST(StageProgress, PercentThenDoneAndTicksIgnoredAfterwards) {
