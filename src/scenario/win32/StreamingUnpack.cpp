@@ -207,9 +207,12 @@ void StreamingUnpack::run() {
   ebz::EbzReader reader(packfiles::kSeparator);
   // The reader's own line would blame the pack for what the download did.
   const int unpacked = reader.unpack(source, *sink, nullptr);
-  if (unpacked == 0 && source.failure() == GrowingSource::Failure::kNone) {
-    // Bytes after the stream's end are signed too; reading on to the end
-    // also waits for the download to finish.
+  if (source.failure() == GrowingSource::Failure::kNone) {
+    // Bytes after the stream's end are signed too, and so are those after
+    // the place where a damaged stream stopped: a pack that fails its
+    // signature is refused as such, however it decodes. Reading on to the
+    // end also waits for the download to finish, so a stream that looked
+    // damaged because the download began its file again is found out.
     std::vector<uint8_t> rest(64 * 1024);
     size_t got = 0;
     while (source.read(rest.data(), rest.size(), got) && got != 0) {
@@ -227,12 +230,12 @@ void StreamingUnpack::run() {
     case GrowingSource::Failure::kNone:
       break;
   }
-  if (unpacked != 0) {
+  const pack_signature::Verdict verdict = check.finish();
+  if (unpacked != 0 && verdict.accepted) {
     outcome_ = Outcome::kDamaged;
     reason_ = reader.failure();
     return;
   }
-  const pack_signature::Verdict verdict = check.finish();
   outcome_ = verdict.accepted ? Outcome::kUnpacked : Outcome::kRefused;
   reason_ = verdict.reason;
 }

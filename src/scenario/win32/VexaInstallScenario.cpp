@@ -244,6 +244,7 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
                                                              const std::wstring& target) {
   StagedPack staged{path, target, unpack.staging(), StagedPack::State::kNone};
   if (!downloaded || !context_.noteMissingFile(path)) {
+    if (log_ && files::exists(staged.staging)) log_->info(L"Unpacked files of " + path + L" discarded: " + unpack.reason());
     unpack.discard();
     return staged;
   }
