@@ -46,12 +46,14 @@ class GrowingSource : public ebz::ByteSource {
       if (prefix.generation != generation_) {
         return fail(Failure::kInterrupted, L"the download started its file again");
       }
+      // A download still running when the owner stops waiting for it is
+      // given up, however fast its bytes come.
+      if (!prefix.ended && stop_.load()) return fail(Failure::kCutOff, L"the download did not end in time");
       if (prefix.bytes > offset_) return readAt(buffer, capacity, prefix.bytes, got);
       if (prefix.ended) {
         if (prefix.ok && generation_ != 0) return true;  // the whole pack has been read
         return fail(Failure::kCutOff, L"the download ended without the whole pack");
       }
-      if (stop_.load()) return fail(Failure::kCutOff, L"the download did not end in time");
       quietMs += kStepMs;
       if (!told && quietMs >= StreamingUnpack::quietLogMs && log_) {
         told = true;
