@@ -200,7 +200,9 @@ TEST_F(PackSignatureTest, AStreamingCheckJudgesTheBytesItWasFedAndRefusesAShortR
   const std::vector<uint8_t> signature = signatureOf(pack_, keys_);
   ps::StreamingCheck whole(verifier_, signature, ps::kKindProduct);
   ASSERT_TRUE(whole.needsBytes());
-  for (size_t at = 0; at < pack_.size(); at += 4093) whole.update(pack_.data() + at, std::min<size_t>(4093, pack_.size() - at));
+  for (size_t at = 0; at < pack_.size(); at += 4093) {
+    whole.update(pack_.data() + at, std::min<size_t>(4093, pack_.size() - at));
+  }
   EXPECT_TRUE(whole.finish().accepted);
 
   ps::StreamingCheck cut(verifier_, signature, ps::kKindProduct);

@@ -14,12 +14,12 @@
 #include "pinstall/win32/PinstallContainer.h"
 #include "scenario/Command.h"
 #include "scenario/Commands.h"
+#include "scenario/EbzReader.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/win32/PackSignatureCheck.h"
 #include "scenario/win32/UpgradeCleanup.h"
-#include "scenario/EbzReader.h"
 
 namespace {
 
@@ -244,7 +244,9 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
                                                              const std::wstring& target) {
   StagedPack staged{path, target, unpack.staging(), StagedPack::State::kNone};
   if (!downloaded || !context_.noteMissingFile(path)) {
-    if (log_ && files::exists(staged.staging)) log_->info(L"Unpacked files of " + path + L" discarded: " + unpack.reason());
+    if (log_ && files::exists(staged.staging)) {
+      log_->info(L"Unpacked files of " + path + L" discarded: " + unpack.reason());
+    }
     unpack.discard();
     return staged;
   }
