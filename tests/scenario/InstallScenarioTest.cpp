@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "RecordingScenarioListener.h"
@@ -334,14 +335,31 @@ TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnly
   const std::string productPack = pack({{"Vexa.exe", "new exe"}, {"vreg.dll", "dll"}, {"Vexa.jar", noise(900000, 5)}});
   testserver::Resource product{productPack};
   product.contentMd5 = md5Hex(productPack.data(), productPack.size());
-  product.bytesPerSecond = 200000;  // per connection: about a second and a half in all
+  // The last chunk's first answer breaks off, and its retry waits: the first
+  // three chunks are on disk meanwhile, and the download still runs.
+  const int lastChunk = download::planChunks(uint32_t(productPack.size()), 4).back().offset;
+  auto lastChunkAnswers = std::make_shared<std::atomic<int>>(0);
+  product.fault = [lastChunk, lastChunkAnswers](const testserver::Request& request) {
+    testserver::Fault fault;
+    const size_t from = request.range.find('=');
+    if (from != std::string::npos && std::stol(request.range.substr(from + 1)) >= lastChunk &&
+        lastChunkAnswers->fetch_add(1) == 0) {
+      fault.dropAfter = 1000;
+    }
+    return fault;
+  };
   server.add("/Vexa.ebz", product);
   server.add("/appdata.ebz", {pack({{"plugins/search/plugin.properties", "name=search"}})});
   makeScenario();
+  download::Timing slowRetry;
+  slowRetry.connectRetryPauseMs = 10;
+  slowRetry.retryDelayMs = 3000;
+  scenario->setDownloadTiming(slowRetry);
   ASSERT_TRUE(scenario->start());
-  // The first entry is staged from the first chunk while the others still arrive.
-  const std::wstring staged = install + L".staging\\Vexa.exe";
-  ASSERT_TRUE(waitFor([&] { return files::isFile(staged); }, 30s)) << logText();
+  const std::wstring staged = install + L".staging\\";
+  ASSERT_TRUE(waitFor([&] { return files::isFile(staged + L"vreg.dll"); }, 30s)) << logText();
+  EXPECT_EQ(testfiles::readFile(staged + L"Vexa.exe"), "new exe");
+  EXPECT_EQ(lastChunkAnswers->load(), 1) << "the download is still waiting to retry its last chunk";
   EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.exe"), "old exe");
   EXPECT_FALSE(files::exists(install + L"\\vreg.dll"));
   ASSERT_TRUE(waitFor([&] { return listener.ends() > 0; }, 60s) &&
