@@ -10,6 +10,9 @@
 #   - second-run bytes / pack size; goal <= 0.55: the second run fetches
 #     what the first did not keep, and hardly more,
 #   - for contrast, the same figure for an install from zero (fresh prefix).
+# All of it twice: with the packs from vexa-server (Content-MD5), and from an
+# unmodified nginx (scripts/nginx-env: ETag and If-Range, no digest) with
+# vexa-server behind it for the statistics; both ratios are printed.
 # Runs in a network namespace of its own (the installer's server address is
 # built in as 127.0.0.1:8731). Not a test: exits 0 when the installs worked,
 # whatever the ratio.
@@ -27,8 +30,10 @@ WORK="$(mktemp -d /tmp/vexa-bench-resume.XXXXXX)"
 SERVER_PID=""
 SETUP_PID=""
 source "$ROOT/scripts/wine-env"
+source "$ROOT/scripts/nginx-env"
 cleanup() {
   [ -n "$SERVER_PID" ] && { kill "$SERVER_PID" 2>/dev/null || true; wait "$SERVER_PID" 2>/dev/null || true; }
+  nginx_stop || true
   wine_prefix_stop
   [ -n "$SETUP_PID" ] && { wait "$SETUP_PID" 2>/dev/null || true; }
   rm -rf "$WORK"
@@ -45,20 +50,35 @@ head -c $((PRODUCT_MIB * 1024 * 1024)) /dev/urandom >"$WORK/Vexa/Vexa.jar.data"
 PACK_BYTES="$(stat -c %s "$CONTENT/Vexa.ebz")"
 echo "  Vexa.ebz $PACK_BYTES bytes"
 
-# serve <log> [rate]
+SERVER_KIND=vexa-server   # or nginx
+# serve <log> [rate]: the packs from $SERVER_KIND on $LISTEN; with nginx the
+# log is nginx's access log, and vexa-server answers the statistics behind it.
 serve() {
-  local rate=()
+  local rate=() listen="$LISTEN"
   [ -n "${2:-}" ] && rate=(--rate "$2")
-  build/native/server/vexa-server --root "$CONTENT" --db "$WORK/events.sqlite" --listen "$LISTEN" \
-    --config "$WORK/demo/answers.json" "${rate[@]}" >"$1" 2>&1 &
+  if [ "$SERVER_KIND" = nginx ]; then listen="$NGINX_STATS_LISTEN"; rate=(); fi
+  build/native/server/vexa-server --root "$CONTENT" --db "$WORK/events.sqlite" --listen "$listen" \
+    --config "$WORK/demo/answers.json" "${rate[@]}" >"$1.stats" 2>&1 &
   SERVER_PID=$!
-  for _ in $(seq 50); do curl -s -o /dev/null --max-time 1 "http://$LISTEN/java.json" && return 0; sleep 0.2; done
+  for _ in $(seq 50); do curl -s -o /dev/null --max-time 1 "http://$listen/java.json" && break; sleep 0.2; done
+  if [ "$SERVER_KIND" = nginx ]; then
+    nginx_start "$1.nginx" "$CONTENT" "$LISTEN" "${2:-0}" || { echo "nginx did not start"; ss -ltnp; exit 1; }
+    ln -sf "$1.nginx/access.log" "$1"
+    return 0
+  fi
+  mv "$1.stats" "$1"
+  curl -s -o /dev/null --max-time 1 "http://$LISTEN/java.json" && return 0
   echo "vexa-server did not start"; exit 1
 }
-unserve() { kill "$SERVER_PID" 2>/dev/null || true; wait "$SERVER_PID" 2>/dev/null || true; SERVER_PID=""; }
-# The Content-Length of every answer to GET /Vexa.ebz in a request log
-# ("<date> <time> <addr> GET /Vexa.ebz <status> <length> [range a-b]").
+unserve() {
+  nginx_stop
+  kill "$SERVER_PID" 2>/dev/null || true; wait "$SERVER_PID" 2>/dev/null || true; SERVER_PID=""
+}
+# The bytes of every answer to GET /Vexa.ebz in a request log: the length
+# column of vexa-server's ("<date> <time> <addr> GET /Vexa.ebz <status>
+# <length> [range a-b]"), the body bytes sent of nginx's.
 pack_bytes_served() {
+  if [ "$SERVER_KIND" = nginx ]; then nginx_bytes_sent "$1" /Vexa.ebz; return; fi
   awk '{ for (i = 1; i < NF; i++) if ($i == "GET") break }
        $i == "GET" && $(i + 1) == "/Vexa.ebz" && $(i + 3) ~ /^[0-9]+$/ { s += $(i + 3) } END { print s + 0 }' "$1"
 }
@@ -95,59 +115,73 @@ log_text() {
 }
 show_log() { log_text | grep -a "ERROR\|FAILED\|Resum" | tail -20 || true; }
 
-echo "== first run: $((RATE / 1024)) KiB/s per connection, killed at about half of the pack"
-serve "$WORK/server1.log" "$RATE"
-new_prefix
-STATE="$DATA/tmp/Vexa.ebz.state"
-"$ROOT/scripts/wine-run" "$SETUP_EXE" /silent /secondInstance /runAfterInstall false >/dev/null 2>&1 &
-SETUP_PID=$!
-caught=0
-for _ in $(seq 1200); do   # 120 s at most
-  if [ -f "$STATE" ] && [ $(( $(held_of "$STATE") * 2 )) -ge "$PACK_BYTES" ]; then caught=1; break; fi
-  kill -0 "$SETUP_PID" 2>/dev/null || break
-  sleep 0.1
+# measure: the two runs and the run from zero against $SERVER_KIND; sets
+# HELD, SECOND_BYTES, RESUMED_MS, ZERO_BYTES, ZERO_MS.
+measure() {
+  echo "== $SERVER_KIND, first run: $((RATE / 1024)) KiB/s per connection, killed at about half of the pack"
+  serve "$WORK/$SERVER_KIND-1.log" "$RATE"
+  new_prefix
+  STATE="$DATA/tmp/Vexa.ebz.state"
+  "$ROOT/scripts/wine-run" "$SETUP_EXE" /silent /secondInstance /runAfterInstall false >/dev/null 2>&1 &
+  SETUP_PID=$!
+  caught=0
+  for _ in $(seq 1200); do   # 120 s at most
+    if [ -f "$STATE" ] && [ $(( $(held_of "$STATE") * 2 )) -ge "$PACK_BYTES" ]; then caught=1; break; fi
+    kill -0 "$SETUP_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  wineserver -k 2>/dev/null || true
+  wait "$SETUP_PID" 2>/dev/null || true
+  SETUP_PID=""
+  wineserver -w 2>/dev/null || true
+  unserve
+  if [ "$caught" != 1 ] || [ ! -f "$STATE" ]; then
+    echo "the first run was not caught with half of the pack held (no state file, or the run ended first)"
+    show_log
+    return 1
+  fi
+  cp "$STATE" "$WORK/$SERVER_KIND-state1"
+  HELD="$(held_of "$WORK/$SERVER_KIND-state1")"
+  echo "  held at the kill: $HELD bytes"
+  sed 's/^/    /' "$WORK/$SERVER_KIND-state1"
+
+  echo "== $SERVER_KIND, second run: same prefix, unlimited"
+  serve "$WORK/$SERVER_KIND-2.log"
+  run_setup "resumed install"
+  RESUMED_MS=$MS
+  installed_right || { echo "the resumed install did not complete"; show_log; return 1; }
+  log_text | grep -a "Resume download of \[http://$LISTEN/Vexa.ebz\]" | sed 's/^.*: Resume/  log: Resume/' || true
+  unserve
+  SECOND_BYTES="$(pack_bytes_served "$WORK/$SERVER_KIND-2.log")"
+  wine_prefix_stop
+
+  echo "== $SERVER_KIND, for contrast: an install from zero (fresh prefix), unlimited"
+  serve "$WORK/$SERVER_KIND-3.log"
+  new_prefix
+  run_setup "install from zero"
+  ZERO_MS=$MS
+  installed_right || { echo "the install from zero did not complete"; show_log; return 1; }
+  unserve
+  ZERO_BYTES="$(pack_bytes_served "$WORK/$SERVER_KIND-3.log")"
+  wine_prefix_stop
+}
+
+# BENCH_RESUME_SERVERS picks the servers (default: both).
+declare -A FIG
+for SERVER_KIND in ${BENCH_RESUME_SERVERS:-vexa-server nginx}; do
+  measure || exit 1
+  FIG[$SERVER_KIND]="$HELD $SECOND_BYTES $RESUMED_MS $ZERO_BYTES $ZERO_MS"
 done
-wineserver -k 2>/dev/null || true
-wait "$SETUP_PID" 2>/dev/null || true
-SETUP_PID=""
-wineserver -w 2>/dev/null || true
-unserve
-if [ "$caught" != 1 ] || [ ! -f "$STATE" ]; then
-  echo "the first run was not caught with half of the pack held (no state file, or the run ended first)"
-  show_log
-  exit 1
-fi
-cp "$STATE" "$WORK/state1"
-HELD="$(held_of "$WORK/state1")"
-echo "  held at the kill: $HELD bytes"
-sed 's/^/    /' "$WORK/state1"
-
-echo "== second run: same prefix, unlimited"
-serve "$WORK/server2.log"
-run_setup "resumed install"
-RESUMED_MS=$MS
-installed_right || { echo "the resumed install did not complete"; show_log; exit 1; }
-log_text | grep -a "Resume download of \[http://$LISTEN/Vexa.ebz\]" | sed 's/^.*: Resume/  log: Resume/' || true
-unserve
-SECOND_BYTES="$(pack_bytes_served "$WORK/server2.log")"
-wine_prefix_stop
-
-echo "== for contrast: an install from zero (fresh prefix), unlimited"
-serve "$WORK/server3.log"
-new_prefix
-run_setup "install from zero"
-ZERO_MS=$MS
-installed_right || { echo "the install from zero did not complete"; show_log; exit 1; }
-unserve
-ZERO_BYTES="$(pack_bytes_served "$WORK/server3.log")"
-wine_prefix_stop
 
 echo "== figures"
-echo "pack size:                          $PACK_BYTES bytes"
-echo "held when the first run was killed: $HELD bytes"
-echo "fetched by the resumed run:         $SECOND_BYTES bytes (${RESUMED_MS} ms)"
-echo "fetched by a run from zero:         $ZERO_BYTES bytes (${ZERO_MS} ms)"
-awk -v s="$SECOND_BYTES" -v p="$PACK_BYTES" \
-  'BEGIN { printf "resumed run bytes / pack size:      %.3f (goal <= 0.55)\n", s / p }'
-awk -v z="$ZERO_BYTES" -v p="$PACK_BYTES" \
-  'BEGIN { printf "run from zero bytes / pack size:    %.3f\n", z / p }'
+echo "pack size:                                     $PACK_BYTES bytes"
+for kind in ${BENCH_RESUME_SERVERS:-vexa-server nginx}; do
+  read -r h s sm z zm <<<"${FIG[$kind]}"
+  echo "$kind:"
+  echo "  held when the first run was killed:          $h bytes"
+  echo "  fetched by the resumed run:                  $s bytes (${sm} ms)"
+  echo "  fetched by a run from zero:                  $z bytes (${zm} ms)"
+  awk -v s="$s" -v p="$PACK_BYTES" -v k="$kind" \
+    'BEGIN { printf "  resumed run bytes / pack size (%s): %.3f (goal <= 0.55)\n", k, s / p }'
+  awk -v z="$z" -v p="$PACK_BYTES" 'BEGIN { printf "  run from zero bytes / pack size:             %.3f\n", z / p }'
+done

@@ -2,12 +2,16 @@
 //   vexa-bench-load stats <port> <events> <connections>
 //   vexa-bench-load pack  <port> <path> <size> <connections> <rounds>
 //   vexa-bench-load installers <port> <installers> <file size> <seconds>
+//   vexa-bench-load slow <port> <slow clients> <seconds>
 // Every run is bounded by its counts and by a 60-second deadline.
 #include <httplib.h>
 
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -181,6 +185,66 @@ int benchInstallers(int port, int installers, long long fileSize, int seconds) {
   return cutShort == 0 && failed.load() == 0 && slowestFirstByte < 1.0 ? 0 : 1;
 }
 
+// Slow clients that open a connection and send their request a byte every
+// 3 seconds, as a hostile or badly broken client would; meanwhile one client
+// makes ordinary statistics requests one after another. Prints how long the
+// ordinary requests took and how many slow connections the server dropped.
+int benchSlowClients(int port, int slowClients, int seconds) {
+  std::vector<int> sockets;
+  for (int i = 0; i < slowClients; ++i) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd < 0 || ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      if (fd >= 0) ::close(fd);
+      continue;
+    }
+    sockets.push_back(fd);
+  }
+  const std::string request = "GET /java.json HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: trickle\r\n\r\n";
+  std::atomic<bool> running{true};
+  auto start = Clock::now();
+  std::thread trickler([&] {
+    for (size_t at = 0; running && at < request.size(); ++at) {
+      for (int fd : sockets) ::send(fd, &request[at], 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+      for (int step = 0; step < 30 && running; ++step) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+  });
+  std::vector<double> took;
+  int failed = 0;
+  httplib::Client client("127.0.0.1", port);
+  client.set_connection_timeout(10);
+  client.set_read_timeout(10);
+  for (int i = 0; secondsSince(start) < seconds; ++i) {
+    stats::StatParams p{{L"mode", L"installStart"}, {L"installId", L"normal-" + std::to_wstring(i)},
+                        {L"version", L"vwOct__1_2020_11_45_38"}};
+    auto sent = Clock::now();
+    auto res = client.Get(text::wideToUtf8(stats::buildRequestUrl(L"/installer2.html", p)).c_str());
+    took.push_back(secondsSince(sent));
+    if (!res || res->status != 200) ++failed;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  running = false;
+  trickler.join();
+  int dropped = 0;
+  for (int fd : sockets) {
+    char byte;
+    ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) ++dropped;
+    ::close(fd);
+  }
+  std::sort(took.begin(), took.end());
+  double slowest = took.empty() ? -1 : took.back();
+  double median = took.empty() ? -1 : took[took.size() / 2];
+  std::printf("slow clients: %zu connections sending a byte every 3 s for %d s; %zu ordinary requests meanwhile: "
+              "median %.3f s, slowest %.3f s (goal under 1 s), %d failed; slow connections dropped by the server: "
+              "%d of %zu\n",
+              sockets.size(), seconds, took.size(), median, slowest, failed, dropped, sockets.size());
+  return failed == 0 && slowest >= 0 && slowest < 1.0 ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,8 +256,10 @@ int main(int argc, char** argv) {
   if (mode == "installers" && argc == 6) {
     return benchInstallers(std::atoi(argv[2]), std::atoi(argv[3]), std::atoll(argv[4]), std::atoi(argv[5]));
   }
+  if (mode == "slow" && argc == 5) return benchSlowClients(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
   std::fprintf(stderr, "usage: vexa-bench-load stats <port> <events> <connections>\n"
                        "       vexa-bench-load pack <port> <path> <size> <connections> <rounds>\n"
-                       "       vexa-bench-load installers <port> <installers> <file size> <seconds>\n");
+                       "       vexa-bench-load installers <port> <installers> <file size> <seconds>\n"
+                       "       vexa-bench-load slow <port> <slow clients> <seconds>\n");
   return 2;
 }

@@ -7,10 +7,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -29,13 +33,13 @@ class ConnectionStream : public httplib::Stream {
   ConnectionStream(socket_t sock, int readTimeoutMs, int writeTimeoutMs)
       : sock_(sock), readTimeoutMs_(readTimeoutMs), writeTimeoutMs_(writeTimeoutMs) {}
 
-  bool is_readable() const override { return buffered() > 0 || waitFor(POLLIN, readTimeoutMs_); }
+  bool is_readable() const override { return buffered() > 0 || waitFor(POLLIN, readWaitMs()); }
 
   bool is_writable() const override { return waitFor(POLLOUT, writeTimeoutMs_); }
 
   ssize_t read(char* ptr, size_t size) override {
     if (buffered() == 0) {
-      if (!waitFor(POLLIN, readTimeoutMs_)) return -1;
+      if (!waitFor(POLLIN, readWaitMs())) return -1;
       // Large reads go straight to the caller; small ones (httplib reads
       // header lines a byte at a time) are served from the buffer.
       if (size >= kChunk) return receive(ptr, size);
@@ -85,7 +89,73 @@ class ConnectionStream : public httplib::Stream {
         if (len > 0 && buffer_[end - 1] == '\r') --len;
         return buffer_.substr(offset_, len);
       }
-      if (buffered() > limit || !waitFor(POLLIN, readTimeoutMs_) || fill() <= 0) return std::nullopt;
+      if (buffered() > limit || !waitFor(POLLIN, readWaitMs()) || fill() <= 0) return std::nullopt;
+    }
+  }
+
+  enum class Head { kComplete, kTooLarge, kLineTooLong, kIncomplete };
+  // The Content-Length of the buffered head; -1 when it has none, or when
+  // the value is not a plain number (httplib then refuses the request).
+  long long announcedLength() const {
+    size_t end = std::min(buffer_.find("\r\n\r\n", offset_), buffer_.find("\n\n", offset_));
+    std::string head = buffer_.substr(offset_, end == std::string::npos ? std::string::npos : end - offset_);
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    size_t at = head.find("\ncontent-length:");
+    if (at == std::string::npos) return -1;
+    size_t i = head.find_first_not_of(" \t", at + 16);
+    long long value = 0;
+    size_t digits = 0;
+    for (; i < head.size() && std::isdigit(static_cast<unsigned char>(head[i])) && digits < 18; ++i, ++digits) {
+      value = value * 10 + (head[i] - '0');
+    }
+    return digits == 0 ? -1 : value;
+  }
+
+  // Reads ahead until the buffer holds the request's whole head (request
+  // line and header fields), more than limit bytes of it, or the deadline
+  // or the peer's close comes first.
+  Head readHead(size_t limit, size_t lineLimit) {
+    for (;;) {
+      size_t end = std::min(buffer_.find("\r\n\r\n", offset_), buffer_.find("\n\n", offset_));
+      size_t size = end == std::string::npos ? buffered() : end - offset_;
+      if (size > limit) {
+        size_t lineEnd = buffer_.find('\n', offset_);
+        size_t line = (lineEnd == std::string::npos ? buffer_.size() : lineEnd) - offset_;
+        return line > lineLimit ? Head::kLineTooLong : Head::kTooLarge;
+      }
+      if (end != std::string::npos) return Head::kComplete;
+      if (!waitFor(POLLIN, readWaitMs()) || fill() <= 0) return Head::kIncomplete;
+    }
+  }
+
+  // Reads wait no longer than until this time; none after clearDeadline().
+  void setDeadline(std::chrono::steady_clock::time_point at) {
+    deadline_ = at;
+    hasDeadline_ = true;
+  }
+  void clearDeadline() { hasDeadline_ = false; }
+
+  // A refusal written in full, then the rest of the request read and thrown
+  // away for a short while: closing with unread bytes would reset the
+  // connection, and the client could lose the answer with it.
+  void refuse(const std::string& answer) {
+    size_t sent = 0;
+    while (sent < answer.size()) {
+      ssize_t n = write(answer.data() + sent, answer.size() - sent);
+      if (n <= 0) return;
+      sent += static_cast<size_t>(n);
+    }
+    ::shutdown(sock_, SHUT_WR);
+    constexpr int kLingerMs = 1000;
+    constexpr size_t kLingerBytes = 1 << 20;
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+    char sink[kChunk];
+    for (size_t drained = 0; drained < kLingerBytes;) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !waitFor(POLLIN, static_cast<int>(left.count()))) break;
+      ssize_t n = receive(sink, sizeof sink);
+      if (n <= 0) break;
+      drained += static_cast<size_t>(n);
     }
   }
 
@@ -96,6 +166,13 @@ class ConnectionStream : public httplib::Stream {
   static constexpr size_t kChunk = 4096;
 
   size_t buffered() const { return buffer_.size() - offset_; }
+
+  int readWaitMs() const {
+    if (!hasDeadline_) return readTimeoutMs_;
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline_ - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return 0;
+    return static_cast<int>(std::min<long long>(left.count(), readTimeoutMs_));
+  }
 
   ssize_t receive(char* ptr, size_t size) {
     ssize_t n;
@@ -148,6 +225,8 @@ class ConnectionStream : public httplib::Stream {
   int writeTimeoutMs_;
   std::string buffer_;
   size_t offset_ = 0;
+  std::chrono::steady_clock::time_point deadline_;
+  bool hasDeadline_ = false;
 };
 
 // "GET <path>?<query> HTTP/1.1" longer than httplib takes, but within our
@@ -173,11 +252,45 @@ void restoreTarget(httplib::Request& req, const std::string& target) {
   httplib::detail::parse_query_text(target.substr(target.find('?') + 1), req.params);
 }
 
+std::string statusAnswer(int status) {
+  const char* reason = status == 413   ? "Payload Too Large"
+                       : status == 414 ? "URI Too Long"
+                                       : "Request Header Fields Too Large";
+  return "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+}
+
 }  // namespace
+
+// The workers: a count of requests that may be processed at once.
+class HttpServer::Workers {
+ public:
+  explicit Workers(size_t count) : free_(count) {}
+
+  void take() {
+    std::unique_lock<std::mutex> lock(lock_);
+    freed_.wait(lock, [this] { return free_ > 0; });
+    --free_;
+  }
+  void give() {
+    std::lock_guard<std::mutex> lock(lock_);
+    ++free_;
+    freed_.notify_one();
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable freed_;
+  size_t free_;
+};
 
 HttpServer::HttpServer(size_t workers) {
   if (workers == 0) workers = 1;
-  new_task_queue = [workers] { return new httplib::ThreadPool(workers); };
+  workers_ = std::make_shared<Workers>(workers);
+  // Threads for the connections waiting for a request besides those of the
+  // workers; they sleep in poll() and cost little.
+  size_t threads = workers + kWaitingConnections;
+  new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+  set_payload_max_length(kMaxBodyBytes);
 }
 
 void HttpServer::deepenListenQueue() {
@@ -195,11 +308,29 @@ bool HttpServer::process_and_close_socket(socket_t sock) {
                             toMs(write_timeout_sec_, write_timeout_usec_));
     for (size_t left = keep_alive_max_count_; left > 0 && svr_sock_ != INVALID_SOCKET; --left) {
       if (!stream.awaitRequest(keep_alive_timeout_sec_, svr_sock_)) break;
+      stream.setDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(requestDeadlineMs_));
+      ConnectionStream::Head head = stream.readHead(kMaxHeadBytes, kMaxRequestLine);
+      if (head == ConnectionStream::Head::kIncomplete) break;
+      if (head != ConnectionStream::Head::kComplete) {
+        stream.refuse(statusAnswer(head == ConnectionStream::Head::kLineTooLong ? 414 : 431));
+        break;
+      }
+      // Refused before a byte of it is read (httplib would read the whole
+      // body to skip it).
+      if (stream.announcedLength() > static_cast<long long>(kMaxBodyBytes)) {
+        stream.refuse(statusAnswer(413));
+        break;
+      }
       std::optional<std::string> longTarget = shortenLongLine(stream, kMaxRequestLine);
       bool closed = false;
+      workers_->take();
+      // The deadline bounds only reads: the answer, a long transfer maybe,
+      // takes the time it takes.
       ok = process_request(stream, left == 1, closed, [&longTarget](httplib::Request& req) {
         if (longTarget) restoreTarget(req, *longTarget);
       });
+      workers_->give();
+      stream.clearDeadline();
       if (!ok || closed) break;
     }
   }

@@ -58,6 +58,7 @@ VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAns
   // Headers and body leave in separate writes; without this, Nagle's rule
   // holds the body back until the client's delayed acknowledgement.
   http_.set_tcp_nodelay(true);
+  http_.setRequestDeadlineMs(settings.requestDeadlineMs);
   http_.set_logger([this](const httplib::Request& req, const httplib::Response& res) { logRequest(req, res); });
 }
 

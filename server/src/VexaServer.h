@@ -30,6 +30,9 @@ struct ServerSettings {
   // Bytes per second each file transfer may send; 0 for no limit. Lets a
   // benchmark on loopback see the network a user has.
   int rateBytesPerSecond = 0;
+  // Time a client has to send a whole request (HttpServer::kRequestDeadlineMs);
+  // tests shorten it.
+  int requestDeadlineMs = HttpServer::kRequestDeadlineMs;
 };
 
 class VexaServer {

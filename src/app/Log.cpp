@@ -28,10 +28,36 @@ Log Log::atPath(const std::wstring& path) { return Log(ExplicitPath{}, path); }
 
 Log::Log(Log&& other) noexcept : path_(std::move(other.path_)), tag_(std::move(other.tag_)) {}
 
+std::wstring Log::escapeControls(const std::wstring& text) {
+  static const wchar_t kHex[] = L"0123456789abcdef";
+  std::wstring out;
+  out.reserve(text.size());
+  for (wchar_t c : text) {
+    if (c == L'\r') {
+      out += L"\\r";
+    } else if (c == L'\n') {
+      out += L"\\n";
+    } else if ((c < 0x20 && c != L'\t') || c == 0x7f || c == 0x85 || c == 0x2028 || c == 0x2029) {
+      out += L"\\x";
+      if (c > 0xff) {
+        out += kHex[(c >> 12) & 0xf];
+        out += kHex[(c >> 8) & 0xf];
+      }
+      out += kHex[(c >> 4) & 0xf];
+      out += kHex[c & 0xf];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
 std::wstring Log::formatLine(const Stamp& s, const wchar_t* level, const wchar_t* tag,
                              const wchar_t* message) {
   std::wstring lvl = level ? level : L"";
-  std::wstring msg = message ? message : L"";
+  // Messages carry texts from servers and campaigns: a line break in one
+  // must not start a line of its own.
+  std::wstring msg = escapeControls(message ? message : L"");
   std::wstring line = L"[" + std::to_wstring(s.year) + L"_" + std::to_wstring(s.month) + L"_" +
                       std::to_wstring(s.day) + L" " + std::to_wstring(s.hour) + L":" +
                       std::to_wstring(s.minute) + L":" + std::to_wstring(s.second) + L":" +

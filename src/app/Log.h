@@ -36,6 +36,9 @@ class Log {
   struct Stamp { int year, month, day, hour, minute, second, millisecond; };
   static std::wstring formatLine(const Stamp& stamp, const wchar_t* level, const wchar_t* tag,
                                  const wchar_t* message);
+  // The text with line breaks and other control characters (tab aside)
+  // written as "\r", "\n", "\xHH", so one message is always one line.
+  static std::wstring escapeControls(const std::wstring& text);
   // A file of this many bytes or more (counted in whole KiB) starts over.
   static constexpr long long kRestartAbove = 204800;
 

@@ -37,6 +37,43 @@ std::wstring OptionTable::joined() const {
   return out;
 }
 
+std::vector<std::wstring> OptionTable::tokens() const {
+  std::vector<std::wstring> out;
+  for (const auto& e : entries_) {
+    out.push_back(e.first);
+    if (e.second) out.push_back(*e.second);
+  }
+  return out;
+}
+
+std::wstring quoteArgument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+  std::wstring out = L"\"";
+  size_t slashes = 0;
+  for (wchar_t c : argument) {
+    if (c == L'\\') {
+      ++slashes;
+      continue;
+    }
+    // Backslashes count only before a quote: there they are doubled, and
+    // the quote itself escaped.
+    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
+    slashes = 0;
+    out.push_back(c);
+  }
+  out.append(slashes * 2, L'\\');  // before the closing quote
+  return out + L"\"";
+}
+
+std::wstring joinArguments(const std::vector<std::wstring>& arguments) {
+  std::wstring line;
+  for (const auto& a : arguments) {
+    if (!line.empty()) line += L' ';
+    line += quoteArgument(a);
+  }
+  return line;
+}
+
 std::vector<std::wstring> splitCommandLinePortable(const std::wstring& commandLine) {
   std::vector<std::wstring> tokens;
   const std::wstring line = commandLine.substr(0, kCommandLineBuffer - 1);

@@ -20,6 +20,8 @@ class OptionTable {
 
   // "opt value opt2 " - every option and value followed by one blank.
   std::wstring joined() const;
+  // Every option and value in order, as the splitter gave them.
+  std::vector<std::wstring> tokens() const;
   const std::vector<std::pair<std::wstring, std::optional<std::wstring>>>& entries() const {
     return entries_;
   }
@@ -32,6 +34,12 @@ class OptionTable {
 // (quotes group and are removed, backslashes before quotes halve). The
 // Windows build uses the system's own splitter; this one serves elsewhere.
 std::vector<std::wstring> splitCommandLinePortable(const std::wstring& commandLine);
+
+// One argument quoted so that the Windows splitter gives it back as it
+// stands: blanks, quotes, trailing backslashes and empty texts included.
+std::wstring quoteArgument(const std::wstring& argument);
+// The arguments quoted and joined by one blank.
+std::wstring joinArguments(const std::vector<std::wstring>& arguments);
 
 // The raw command line is copied into a buffer of this many characters
 // (terminator included) before splitting.

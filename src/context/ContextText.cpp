@@ -1,5 +1,6 @@
 #include "context/ContextText.h"
 
+#include "app/OptionTable.h"
 #include "app/Text.h"
 
 namespace contexttext {
@@ -34,10 +35,15 @@ std::wstring installKeyFromFileName(const std::wstring& modulePath) {
   return std::wstring();
 }
 
-std::wstring relaunchParameters(const std::wstring& commandLine, bool keyOnCommandLine, const std::wstring& key) {
-  std::wstring params = commandLine + L" /secondInstance";
-  if (!keyOnCommandLine && !key.empty()) params += L" /installKey " + text::quotedIfBlank(key);
-  return params;
+std::wstring relaunchParameters(const std::vector<std::wstring>& tokens, bool keyOnCommandLine,
+                                const std::wstring& key) {
+  std::vector<std::wstring> args{L"/secondInstance"};
+  args.insert(args.end(), tokens.begin(), tokens.end());
+  if (!keyOnCommandLine && !key.empty()) {
+    args.push_back(L"/installKey");
+    args.push_back(key);
+  }
+  return joinArguments(args);
 }
 
 }  // namespace contexttext

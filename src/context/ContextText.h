@@ -1,6 +1,7 @@
 #pragma once
 // Texts the install context derives from its inputs.
 #include <string>
+#include <vector>
 
 namespace contexttext {
 
@@ -13,10 +14,13 @@ std::wstring versionText(const std::wstring& prefix, const char* buildDate, cons
 // ending in ".exe"; empty when the name has none.
 std::wstring installKeyFromFileName(const std::wstring& modulePath);
 
-// The parameters of the elevated copy: the command line as received, a
-// blank and "/secondInstance". The copy is started through its short path,
-// whose 8.3 name has lost the brackets, so a key taken from the file name
-// (keyOnCommandLine false) is handed over as "/installKey".
-std::wstring relaunchParameters(const std::wstring& commandLine, bool keyOnCommandLine, const std::wstring& key);
+// The parameters of the elevated copy: "/secondInstance" first, where no
+// quoting of what follows can swallow it, then the tokens as this process
+// parsed them, each quoted so the copy's splitter gives it back unchanged.
+// The copy is started through its short path, whose 8.3 name has lost the
+// brackets, so a key taken from the file name (keyOnCommandLine false) is
+// handed over as "/installKey".
+std::wstring relaunchParameters(const std::vector<std::wstring>& tokens, bool keyOnCommandLine,
+                                const std::wstring& key);
 
 }  // namespace contexttext

@@ -27,9 +27,10 @@ struct ResponseFacts {
   // Length of the whole content after the "/" of that Content-Range; -1 when
   // there was none or it was "*".
   long long rangeTotal = -1;
-  // HTTP status of the last response; 0 when unknown. Only used to tell a
-  // partial answer that lacks its Content-Range from a whole one.
+  // HTTP status of the last response; 0 when unknown.
   int status = 0;
+  // The ETag header of the last response as sent; empty when it had none.
+  std::wstring etag;
 };
 
 enum class ReadStatus { kData, kEnd, kFailed };
@@ -41,6 +42,10 @@ class IHttpConnection {
   // HEAD redirects when asked. True when a request is open; its body is then
   // read with read() and facts() describe its headers.
   virtual bool openRequest(Log* log, bool followRedirects, int length, int offset) = 0;
+  // A validator that every later request with a Range header carries as
+  // If-Range, so that a server whose content changed answers with all of it
+  // (200) instead of a range of other bytes. Empty: none.
+  virtual void setIfRange(const std::wstring& validator) = 0;
   // Reads up to capacity bytes of the open request's body into buffer.
   virtual ReadStatus read(char* buffer, size_t capacity, size_t* received) = 0;
   virtual const ResponseFacts& facts() const = 0;

@@ -38,6 +38,7 @@ void DownloadManager::startDownload(const std::wstring& name, const std::wstring
                                                      id, connections_, timing_);
   downloader->setMinValidSize(minValidSize);
   downloader->setFollowRedirects(followRedirects);
+  downloader->setAnyStatusIsContent(anyStatusIsContent_);
   if (!expectedMd5.empty()) downloader->setExpectedMd5(expectedMd5);
 
   auto completion = std::make_shared<Completion>();
@@ -94,8 +95,9 @@ namespace {
 // Empty unless the download succeeded.
 std::string downloadToMemory(const ConnectionFactory& connections, IDownloadListener* listener,
                              const std::wstring& name, const std::wstring& url, Log* log, int timeoutMs, int id,
-                             bool followRedirects, const Timing& timing) {
+                             bool followRedirects, const Timing& timing, bool anyStatus = false) {
   DownloadManager manager(log, connections, timing);
+  manager.setAnyStatusIsContent(anyStatus);
   auto output = std::make_shared<MemoryDownloadOutput>();
   manager.startDownload(name, url, 1, listener, id, 0, std::wstring(), followRedirects, output);
   if (!manager.waitAll(timeoutMs)) return std::string();
@@ -108,6 +110,13 @@ std::wstring downloadToString(const ConnectionFactory& connections, IDownloadLis
                               bool followRedirects, const Timing& timing) {
   return text::utf8ToWide(
       downloadToMemory(connections, listener, name, url, log, timeoutMs, id, followRedirects, timing));
+}
+
+std::wstring downloadAnswerToString(const ConnectionFactory& connections, IDownloadListener* listener,
+                                    const std::wstring& name, const std::wstring& url, Log* log, int timeoutMs,
+                                    int id, bool followRedirects, const Timing& timing) {
+  return text::utf8ToWide(
+      downloadToMemory(connections, listener, name, url, log, timeoutMs, id, followRedirects, timing, true));
 }
 
 std::vector<unsigned char> downloadToBytes(const ConnectionFactory& connections, IDownloadListener* listener,

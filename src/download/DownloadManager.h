@@ -37,6 +37,10 @@ class DownloadManager {
   // when all succeeded; one still running counts as failed. Forgets them all.
   bool waitAll(int timeoutMs);
 
+  // Downloads started from now on take an answer of any status as content
+  // (FileDownloader::setAnyStatusIsContent).
+  void setAnyStatusIsContent(bool any) { anyStatusIsContent_ = any; }
+
  private:
   struct Completion;
 
@@ -44,6 +48,7 @@ class DownloadManager {
   Log* log_;
   ConnectionFactory connections_;
   Timing timing_;
+  bool anyStatusIsContent_ = false;
   std::vector<std::shared_ptr<Completion>> downloads_;
 };
 
@@ -61,6 +66,12 @@ std::wstring downloadToFile(const ConnectionFactory& connections, IDownloadListe
 std::wstring downloadToString(const ConnectionFactory& connections, IDownloadListener* listener,
                               const std::wstring& name, const std::wstring& url, Log* log, int timeoutMs, int id,
                               bool followRedirects, const Timing& timing = Timing());
+
+// downloadToString for the statistics endpoint, whose answer is read whatever
+// its HTTP status: its content is judged by its reader.
+std::wstring downloadAnswerToString(const ConnectionFactory& connections, IDownloadListener* listener,
+                                    const std::wstring& name, const std::wstring& url, Log* log, int timeoutMs,
+                                    int id, bool followRedirects, const Timing& timing = Timing());
 
 // The body's bytes; empty when nothing was received or the download failed.
 std::vector<unsigned char> downloadToBytes(const ConnectionFactory& connections, IDownloadListener* listener,

@@ -92,9 +92,9 @@ bool FileDownloadOutput::open(const std::wstring& fileName) {
 }
 
 bool FileDownloadOutput::readResumableState(const ContentIdentity& content, DownloadState* state) {
-  // Without a digest a resumed file could not be checked, and bytes of an
-  // older content of the same length would pass unnoticed.
-  if (content.md5.empty()) return false;
+  // Without a digest or a strong tag, bytes of an older content of the same
+  // length would pass unnoticed.
+  if (!content.identifiable()) return false;
   std::string text;
   constexpr size_t kLongestState = 16384;
   if (!readSmallFile(downloadStatePath(path_), kLongestState, &text)) return false;
@@ -144,7 +144,7 @@ bool FileDownloadOutput::openChunked(const std::wstring& fileName, const Content
   state_.content = content;
   state_.chunks = *chunks;
   for (ChunkProgress& chunk : state_.chunks) chunk.done = 0;
-  tracking_ = !content.md5.empty() && state_.isValid();
+  tracking_ = content.identifiable() && state_.isValid();
   if (tracking_) saveState();
   return true;
 }

@@ -56,7 +56,8 @@ class IDownloadOutput {
 // Writes into a file. A path ending with '\' or '/' is a folder, and the name
 // given to open() is appended to it.
 //
-// With keepProgress, a chunked download of content that has an MD5 records,
+// With keepProgress, a chunked download of content that has an MD5 or a
+// strong ETag (ContentIdentity::identifiable) records,
 // as it goes, which bytes of each chunk are on disk in a state file beside the
 // file (downloadStatePath), and a later openChunked of the same content
 // carries on from there. A state is only written for bytes already handed to

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "app/Text.h"
+#include "download/HttpFacts.h"
 
 namespace download {
 namespace {
@@ -55,6 +56,7 @@ std::string DownloadState::serialize() const {
   out += "url " + text::wideToUtf8(content.url) + '\n';
   out += "length " + std::to_string(content.length) + '\n';
   out += "md5 " + text::wideToUtf8(content.md5) + '\n';
+  if (!content.etag.empty()) out += "etag " + text::wideToUtf8(content.etag) + '\n';
   for (const ChunkProgress& chunk : chunks) {
     out += "chunk " + std::to_string(chunk.offset) + ' ' + std::to_string(chunk.limit) + ' ' +
            std::to_string(chunk.done) + '\n';
@@ -80,11 +82,18 @@ bool DownloadState::parse(const std::string& text, DownloadState* state) {
   if (!splitLine(lines[1], &key, &rest) || key != "url" || rest.empty() || hasControlCharacter(rest)) return false;
   read.content.url = text::utf8ToWide(rest);
   if (!splitLine(lines[2], &key, &rest) || key != "length" || !readNumber(rest, &read.content.length)) return false;
-  if (!splitLine(lines[3], &key, &rest) || key != "md5" || !isMd5Hex(rest)) return false;
+  if (!splitLine(lines[3], &key, &rest) || key != "md5" || !(rest.empty() || isMd5Hex(rest))) return false;
   read.content.md5 = text::utf8ToWide(rest);
+  size_t firstChunk = 4;
+  if (splitLine(lines[4], &key, &rest) && key == "etag") {
+    read.content.etag = text::utf8ToWide(rest);
+    if (!isStrongEtag(read.content.etag)) return false;
+    ++firstChunk;
+  }
+  if (!read.content.identifiable()) return false;
 
-  if (lines.size() - 4 > kMaxChunks) return false;
-  for (size_t i = 4; i < lines.size(); ++i) {
+  if (lines.size() - firstChunk > kMaxChunks) return false;
+  for (size_t i = firstChunk; i < lines.size(); ++i) {
     if (!splitLine(lines[i], &key, &rest) || key != "chunk") return false;
     std::string numbers[3];
     for (int n = 0; n < 2; ++n) {

@@ -2,13 +2,15 @@
 // What a file download has fetched so far, kept beside the file so that a
 // later run can pick up where this one stopped: the content's identity (the
 // address asked for, its length and the server's MD5) and, per chunk, how many
-// bytes from the chunk's first byte are already on disk.
+// bytes from the chunk's first byte are already on disk. The content is known
+// by the server's MD5, or, from a server that sends none, by its strong ETag.
 //
 // Stored as a few lines of UTF-8 text:
 //   vexa-download-state 1
 //   url <address>
 //   length <bytes>
-//   md5 <32 lower-case hex digits>
+//   md5 <32 lower-case hex digits, or nothing after the blank>
+//   etag <strong entity tag>           (only when the server sent one)
 //   chunk <offset> <limit> <done>      (one line per chunk, in order)
 #include <string>
 #include <vector>
@@ -31,10 +33,15 @@ struct ContentIdentity {
   std::wstring url;
   long long length = 0;
   std::wstring md5;
+  // Strong ETag, quotes included; empty when none.
+  std::wstring etag;
 
   bool operator==(const ContentIdentity& other) const {
-    return url == other.url && length == other.length && md5 == other.md5;
+    return url == other.url && length == other.length && md5 == other.md5 && etag == other.etag;
   }
+  // Whether a later run could tell this content from another of the same
+  // address and length.
+  bool identifiable() const { return !md5.empty() || !etag.empty(); }
 };
 
 struct DownloadState {

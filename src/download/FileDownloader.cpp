@@ -51,14 +51,44 @@ long long nowMs() {
 
 std::wstring num(long long value) { return std::to_wstring(value); }
 
+enum class AnswerFit { kFits, kErrorStatus, kOtherBytes };
+
+// Whether the answer to a ranged chunk request carries the bytes asked for.
+// An error page is not content, and a whole answer (a server that ignores the
+// range, or one whose content no longer matches If-Range) is not the range:
+// written at the chunk's offset, either would corrupt the file.
+AnswerFit chunkAnswerFit(const ResponseFacts& facts, int offset) {
+  if (!isContentStatus(facts.status)) return AnswerFit::kErrorStatus;
+  if (facts.rangeStart >= 0) return facts.rangeStart == offset ? AnswerFit::kFits : AnswerFit::kOtherBytes;
+  return facts.status == 200 ? AnswerFit::kOtherBytes : AnswerFit::kFits;
+}
+
 // Tries openRequest up to the chunk's connect attempts, pausing between tries.
+// With checkAnswer, a ranged request must be answered with content: an error
+// status counts as a failed attempt; and a split chunk's request (not the
+// whole-body one, which starts over by itself) must get its range, or the
+// tries end at once with the chunk marked contentChanged.
 bool openWithRetries(ChunkDownloader& chunk, Log* log, bool followRedirects, int length, int offset,
-                     const Timing& timing) {
+                     const Timing& timing, bool checkAnswer = true) {
   if (!chunk.connection) return false;
   for (int left = chunk.connectAttempts - 1; left >= 0 && !timing.aborted(); --left) {
-    if (chunk.connection->openRequest(log, followRedirects, length, offset)) return true;
-    reportChunkError(chunk, L"Failed open connection, connectAttemptCountRemain=" + num(left));
-    chunk.connection->closeConnection();
+    if (chunk.connection->openRequest(log, followRedirects, length, offset)) {
+      const ResponseFacts& facts = chunk.connection->facts();
+      AnswerFit fit = checkAnswer && length != -1 ? chunkAnswerFit(facts, offset) : AnswerFit::kFits;
+      if (fit == AnswerFit::kOtherBytes && chunk.wholeBody) fit = AnswerFit::kFits;
+      if (fit == AnswerFit::kFits) return true;
+      chunk.connection->closeHandles();
+      if (fit == AnswerFit::kOtherBytes) {
+        chunk.contentChanged = true;
+        reportChunkError(chunk, L"Answer is not the range asked for (HTTP status " + num(facts.status) +
+                                    L"): the content changed on the server or it ignores ranges");
+        return false;
+      }
+      reportChunkError(chunk, L"HTTP status " + num(facts.status) + L", connectAttemptCountRemain=" + num(left));
+    } else {
+      reportChunkError(chunk, L"Failed open connection, connectAttemptCountRemain=" + num(left));
+      chunk.connection->closeConnection();
+    }
     if (left > 0) pause(timing.connectRetryPauseMs, timing);
   }
   return false;
@@ -224,6 +254,7 @@ int runChunkJob(std::unique_ptr<ChunkJob> job, const Timing& timing) {
   chunk.connectAttempts = job->connectAttempts;
   chunk.retryDelayMs = job->retryDelayMs;
   chunk.listener = job->listener;
+  chunk.connection->setIfRange(job->ifRange);
   if (openWithRetries(chunk, job->log, false, job->limit, job->offset, timing)) {
     chunk.offset = job->offset;
     chunk.limit = job->limit;
@@ -234,6 +265,7 @@ int runChunkJob(std::unique_ptr<ChunkJob> job, const Timing& timing) {
     // and so the download, failed.
     chunk.listener->onChunkFinished(chunk, 0);
   }
+  if (chunk.contentChanged) downloader.noteContentChanged();
   info(job->log, L"-----END thread downloadThread " + downloader.url());
   return chunk.done ? 0 : 1;
 }
@@ -286,7 +318,9 @@ void ChunkDownloaderListenerImpl::onChunkFinished(const ChunkDownloader& chunk, 
       completeReported_ = true;
       listener->onComplete(downloader_.name(), downloader_.id());
     }
-  } else {
+  } else if (!chunk.contentChanged) {
+    // A chunk that found changed content is not a failure yet: the download
+    // starts over and reports for itself.
     std::wstring message = chunk.lastError;
     if (message.empty()) {
       message = L"Downloaded bytes differ from the length of the content, received=" + num(received) +
@@ -356,7 +390,8 @@ bool FileDownloader::acceptsLength(long long length) {
 }
 
 bool FileDownloader::openFirstRequest(ChunkDownloader& chunk, int length) {
-  if (openWithRetries(chunk, log_, followRedirects_, length, 0, timing_)) return true;
+  // The status of the first answer is judged by openFirstAnswer.
+  if (openWithRetries(chunk, log_, followRedirects_, length, 0, timing_, false)) return true;
   info(log_, L"Can't open connection to " + url_);
   reportFailure(L"Can't open connection");
   return false;
@@ -374,9 +409,13 @@ FileDownloader::FirstAnswer FileDownloader::openFirstAnswer(ChunkDownloader& mai
   if (!openFirstRequest(main, probe ? kProbeLength : -1)) return FirstAnswer::kFailed;
   info(log_, L"Connection is opened: " + url_);
   *facts = main.connection->facts();
-  bool partial = facts->rangeStart >= 0 || facts->rangeTotal >= 0 || facts->status == 206;
-  if (!probe || !partial) return FirstAnswer::kWholeContent;
-  if (facts->rangeStart == 0 && facts->rangeTotal > 0 && facts->acceptsRanges) {
+  // 416: the first byte does not exist, as for an empty file.
+  bool partial = facts->rangeStart >= 0 || facts->rangeTotal >= 0 || facts->status == 206 || facts->status == 416;
+  if (!probe || !partial) return wholeContentAnswer(main, *facts);
+  // A partial answer that names the first byte and the whole length proves
+  // ranges work even without Accept-Ranges, which static servers such as
+  // nginx send only on whole answers.
+  if (facts->rangeStart == 0 && facts->rangeTotal > 0 && (facts->acceptsRanges || facts->status == 206)) {
     facts->contentLength = facts->rangeTotal;
     std::vector<char> rest(kReadBufferSize);
     size_t count = 0;
@@ -392,7 +431,17 @@ FileDownloader::FirstAnswer FileDownloader::openFirstAnswer(ChunkDownloader& mai
   main.connection->closeHandles();
   if (!openFirstRequest(main, -1)) return FirstAnswer::kFailed;
   *facts = main.connection->facts();
-  return FirstAnswer::kWholeContent;
+  return wholeContentAnswer(main, *facts);
+}
+
+FileDownloader::FirstAnswer FileDownloader::wholeContentAnswer(ChunkDownloader& main, const ResponseFacts& facts) {
+  if (anyStatusIsContent_ || isContentStatus(facts.status)) return FirstAnswer::kWholeContent;
+  // An error page would otherwise pass for the content: nothing checks a
+  // body that comes without a digest or a length.
+  main.connection->closeHandles();
+  error(log_, L"Download [" + url_ + L"] answered with HTTP status " + num(facts.status));
+  reportFailure(L"HTTP status " + num(facts.status));
+  return FirstAnswer::kFailed;
 }
 
 bool FileDownloader::readFirstAnswer(ChunkDownloader& main) {
@@ -419,58 +468,83 @@ bool FileDownloader::download() {
   main.retryDelayMs = timing_.retryDelayMs;
   main.errorHandler = this;
   main.listener = &chunkListener_;
-  main.wholeBody = true;
-  main.limit = -1;
-  main.offset = 0;
 
-  ResponseFacts facts;
-  FirstAnswer answer = openFirstAnswer(main, &facts);
-  bool result = answer != FirstAnswer::kFailed && acceptsLength(facts.contentLength);
-  if (answer != FirstAnswer::kFailed && !result) main.connection->closeHandles();
-  if (result) {
-    contentLength_ = static_cast<int>(facts.contentLength);
-
-    if (static_cast<uint32_t>(contentLength_) < minValidSize_) {
-      main.connection->closeHandles();
-      output_->finish(false);
-      info(log_, L"File " + url_ + L" is less then minValidSize");
-      return false;
-    }
-
-    std::wstring fileName =
-        lastPathComponent(facts.fileName.empty() ? fileNameFromUrl(facts.currentUrl) : facts.fileName);
-    std::wstring expectedMd5 = expectedMd5_.empty() ? facts.contentMd5 : expectedMd5_;
-    if (answer == FirstAnswer::kSplit) {
-      result = downloadSplit(facts, fileName, expectedMd5);
-    } else {
-      if (!output_->open(fileName)) {
-        refuseOutput(fileName);
-        main.connection->closeHandles();
-        output_->finish(false);
-        return false;
-      }
-      result = readFirstAnswer(main);
-      main.connection->closeHandles();
-      if (result) result = digestAccepted(expectedMd5);
-    }
-    if (failedToOpen_) {
-      output_->finish(false);
-      return false;
-    }
-
-    int size = output_->size();
-    info(log_, L"length of [" + url_ + L"]=" + num(contentLength_) + L", length of downloaded file [" +
-                   output_->name() + L"]=" + num(size));
-    if (result && contentLength_ != -1 && contentLength_ != size) {
-      result = false;
+  Outcome outcome = transfer(main);
+  if (outcome == Outcome::kContentChanged) {
+    // The first answer described other content than a chunk then got: the
+    // pack was replaced while it downloaded. What was fetched is of no use.
+    output_->discardProgress();
+    info(log_, L"Content of [" + url_ + L"] changed on the server, downloading again from the first byte");
+    contentChanged_ = false;
+    outcome = transfer(main);
+    if (outcome == Outcome::kContentChanged) {
       output_->discardProgress();
-      reportMismatch(L"Length mismatch");
+      reportMismatch(L"Content changed on the server");
+      outcome = Outcome::kFailed;
     }
   }
-
+  if (outcome == Outcome::kFinished) return false;
+  bool result = outcome == Outcome::kDone;
   output_->finish(result);
   info(log_, L"Download [" + url_ + L"] is " + (result ? L"SUCCESS" : L"FAILED"));
   return result;
+}
+
+FileDownloader::Outcome FileDownloader::transfer(ChunkDownloader& main) {
+  main.wholeBody = true;
+  main.contentChanged = false;
+  main.limit = -1;
+  main.offset = 0;
+  main.downloadAttemptsRemain = kAttempts;
+
+  ResponseFacts facts;
+  FirstAnswer answer = openFirstAnswer(main, &facts);
+  if (answer == FirstAnswer::kFailed) return Outcome::kFailed;
+  if (!acceptsLength(facts.contentLength)) {
+    main.connection->closeHandles();
+    return Outcome::kFailed;
+  }
+  contentLength_ = static_cast<int>(facts.contentLength);
+
+  if (static_cast<uint32_t>(contentLength_) < minValidSize_) {
+    main.connection->closeHandles();
+    output_->finish(false);
+    info(log_, L"File " + url_ + L" is less then minValidSize");
+    return Outcome::kFinished;
+  }
+
+  std::wstring fileName =
+      lastPathComponent(facts.fileName.empty() ? fileNameFromUrl(facts.currentUrl) : facts.fileName);
+  std::wstring expectedMd5 = expectedMd5_.empty() ? facts.contentMd5 : expectedMd5_;
+  bool result;
+  if (answer == FirstAnswer::kSplit) {
+    result = downloadSplit(facts, fileName, expectedMd5);
+    if (!result && contentChanged_ && !failedToOpen_) return Outcome::kContentChanged;
+  } else {
+    if (!output_->open(fileName)) {
+      refuseOutput(fileName);
+      main.connection->closeHandles();
+      output_->finish(false);
+      return Outcome::kFinished;
+    }
+    result = readFirstAnswer(main);
+    main.connection->closeHandles();
+    if (result) result = digestAccepted(expectedMd5);
+  }
+  if (failedToOpen_) {
+    output_->finish(false);
+    return Outcome::kFinished;
+  }
+
+  int size = output_->size();
+  info(log_, L"length of [" + url_ + L"]=" + num(contentLength_) + L", length of downloaded file [" +
+                 output_->name() + L"]=" + num(size));
+  if (result && contentLength_ != -1 && contentLength_ != size) {
+    result = false;
+    output_->discardProgress();
+    reportMismatch(L"Length mismatch");
+  }
+  return result ? Outcome::kDone : Outcome::kFailed;
 }
 
 void FileDownloader::refuseOutput(const std::wstring& fileName) {
@@ -525,6 +599,10 @@ bool FileDownloader::downloadSplit(const ResponseFacts& facts, const std::wstrin
   content.url = url_;
   content.length = contentLength_;
   content.md5 = facts.contentMd5;
+  // Without a digest, a strong tag tells the content apart, and the chunks'
+  // If-Range keeps a server whose content changed from sending other bytes
+  // for a range. With a digest the tag is not needed.
+  if (content.md5.empty() && isStrongEtag(facts.etag)) content.etag = facts.etag;
   for (int pass = 0; pass < 2; ++pass) {
     std::vector<ChunkProgress> chunks = planFreshChunks();
     if (!output_->openChunked(fileName, content, &chunks)) {
@@ -538,8 +616,14 @@ bool FileDownloader::downloadSplit(const ResponseFacts& facts, const std::wstrin
       info(log_, L"Resume download of [" + url_ + L"] from an earlier run: " + num(held) + L" of " +
                      num(contentLength_) + L" bytes are held");
     }
-    if (!downloadChunks(facts, chunks)) return false;
-    if (expectedMd5.empty()) return true;
+    if (!downloadChunks(facts, chunks, content.etag)) return false;
+    if (expectedMd5.empty()) {
+      if (held > 0) {
+        info(log_, L"Resumed download of [" + url_ + L"] has no MD5 to check: its length and If-Range " +
+                       content.etag + L" vouch for the bytes held");
+      }
+      return true;
+    }
     DigestCheck check = checkDigest(expectedMd5);
     if (check == DigestCheck::kMatch) return true;
     output_->discardProgress();
@@ -555,7 +639,8 @@ bool FileDownloader::downloadSplit(const ResponseFacts& facts, const std::wstrin
   return false;
 }
 
-bool FileDownloader::downloadChunks(const ResponseFacts& facts, const std::vector<ChunkProgress>& plan) {
+bool FileDownloader::downloadChunks(const ResponseFacts& facts, const std::vector<ChunkProgress>& plan,
+                                    const std::wstring& ifRange) {
   chunkListener_.begin(plan);
   std::vector<int> exitCodes(plan.size(), 0);
   std::vector<size_t> pending;
@@ -579,6 +664,7 @@ bool FileDownloader::downloadChunks(const ResponseFacts& facts, const std::vecto
     job->connectAttempts = kAttempts;
     job->listener = &chunkListener_;
     job->log = log_;
+    job->ifRange = ifRange;
     return job;
   };
   // Each connection thread takes the next chunk not yet taken, lowest first,

@@ -42,6 +42,9 @@ struct ChunkDownloader {
   // The single-connection chunk, which reads the whole body of a server that
   // does not split.
   bool wholeBody = false;
+  // A ranged request was answered with other bytes than those asked for: the
+  // content changed on the server (If-Range) or the server ignores ranges.
+  bool contentChanged = false;
 };
 
 // Everything a chunk thread needs; owned and freed by that thread.
@@ -59,6 +62,8 @@ struct ChunkJob {
   int connectAttempts = 0;
   ChunkDownloaderListener* listener = nullptr;
   Log* log = nullptr;
+  // Sent as If-Range with every request of the chunk; empty: none.
+  std::wstring ifRange;
 };
 
 // Adds up the progress of a downloader's chunks for the caller's listener.
@@ -99,6 +104,9 @@ class FileDownloader : public ErrorHandler {
   void setMinValidSize(uint32_t bytes) { minValidSize_ = bytes; }
   void setFollowRedirects(bool follow) { followRedirects_ = follow; }
   void setExpectedMd5(const std::wstring& md5) { expectedMd5_ = md5; }
+  // Takes the body of an answer with any status as content, as the
+  // statistics endpoint's answers are read. Off: only 200 and 206 are.
+  void setAnyStatusIsContent(bool any) { anyStatusIsContent_ = any; }
 
   // The thread body: the begin/end lines around download(). Returns the exit
   // code, 0 on success.
@@ -109,6 +117,9 @@ class FileDownloader : public ErrorHandler {
   void handleError(const std::wstring& message) override;
   // Passes a failure of the download to the listener.
   void reportFailure(const std::wstring& message);
+  // Called by a chunk thread whose ranged request got other bytes: the
+  // download starts over once instead of failing.
+  void noteContentChanged() { contentChanged_ = true; }
 
   const std::wstring& url() const { return url_; }
   const std::wstring& name() const { return name_; }
@@ -121,18 +132,27 @@ class FileDownloader : public ErrorHandler {
 
  private:
   enum class FirstAnswer { kFailed, kSplit, kWholeContent };
+  enum class Outcome { kDone, kFailed, kFinished, kContentChanged };
+  // One pass from the first request to the length check. kFinished: the
+  // output was already finished (too short, refused); kContentChanged: a
+  // chunk found other content than the first answer described.
+  Outcome transfer(ChunkDownloader& main);
   // Opens the first request with retries; on failure logs and reports it.
   bool openFirstRequest(ChunkDownloader& chunk, int length);
   // The first answer and its facts (contentLength: that of the whole content).
   // kSplit: the content is fetched in chunks and the request is closed;
   // kWholeContent: the open answer carries the whole content.
   FirstAnswer openFirstAnswer(ChunkDownloader& main, ResponseFacts* facts);
+  // kWholeContent when the open answer's status makes its body content;
+  // otherwise closes it, logs and reports the status, and gives kFailed.
+  FirstAnswer wholeContentAnswer(ChunkDownloader& main, const ResponseFacts& facts);
   // Reads the whole content from the open first answer; true when it is complete.
   bool readFirstAnswer(ChunkDownloader& main);
   // The chunks of a fresh download of the content.
   std::vector<ChunkProgress> planFreshChunks() const;
-  // Fetches what the chunks do not hold yet.
-  bool downloadChunks(const ResponseFacts& facts, const std::vector<ChunkProgress>& chunks);
+  // Fetches what the chunks do not hold yet; ifRange goes with every request.
+  bool downloadChunks(const ResponseFacts& facts, const std::vector<ChunkProgress>& chunks,
+                      const std::wstring& ifRange);
   // The chunked road: opens the output (which may hand back an earlier run's
   // chunks), fetches, and checks the digest. A resumed download whose digest
   // does not match is fetched once more from the first byte.
@@ -162,6 +182,8 @@ class FileDownloader : public ErrorHandler {
   std::wstring name_;
   int id_;
   std::atomic<bool> failureReported_{false};
+  std::atomic<bool> contentChanged_{false};
+  bool anyStatusIsContent_ = false;
   bool failedToOpen_ = false;
   ConnectionFactory connections_;
   Timing timing_;

@@ -1,7 +1,8 @@
 #pragma once
-// Rules for file names that a server chooses (Content-Disposition, the last
-// part of an address): such a name may only ever name a plain file inside the
-// folder the caller gave.
+// Rules for file names that come from outside (a server's Content-Disposition
+// or address, the entry names of a pack): such a name may only ever name a
+// plain file or folder inside the folder the caller gave. The download outputs
+// and the pack reader share this one check.
 #include <string>
 
 namespace download {

@@ -103,6 +103,17 @@ std::wstring rangeHeader(int offset, int length) {
   return L"Range: bytes=" + std::to_wstring(first) + L"-" + std::to_wstring(last);
 }
 
+bool isContentStatus(int status) { return status == 0 || status == 200 || status == 206; }
+
+bool isStrongEtag(const std::wstring& value) {
+  if (value.size() < 2 || value.size() > kMaxEtagLength || value.front() != L'"' || value.back() != L'"') return false;
+  for (size_t i = 1; i + 1 < value.size(); ++i) {
+    wchar_t c = value[i];
+    if (c < 0x21 || c > 0x7e || c == L'"') return false;
+  }
+  return true;
+}
+
 bool isSecureUrl(const std::wstring& url) {
   return url.compare(0, 5, L"https") == 0 || url.compare(0, 5, L"HTTPS") == 0;
 }

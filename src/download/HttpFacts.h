@@ -35,6 +35,17 @@ bool wantsRangeHeader(bool acceptsRanges, int offset, int length);
 // "Range: bytes=<first>-<last>", both taken as unsigned 32-bit numbers.
 std::wstring rangeHeader(int offset, int length);
 
+// Statuses whose body is the content asked for: 200, 206, and 0 (a transport
+// that does not tell). Anything else is an error page, not the content.
+bool isContentStatus(int status);
+
+// A strong entity tag: a quoted run of visible ASCII characters (no "W/"
+// prefix, no blanks, no control characters) of at most kMaxEtagLength. Only
+// such a tag is kept across runs and echoed back in If-Range; the check keeps
+// a hostile value from carrying anything into a request header.
+constexpr size_t kMaxEtagLength = 256;
+bool isStrongEtag(const std::wstring& value);
+
 // Only "https" and "HTTPS" start a secure address.
 bool isSecureUrl(const std::wstring& url);
 

@@ -24,6 +24,12 @@ std::wstring optionsText(const std::vector<PinstallOption>& options) {
   return text;
 }
 
+std::vector<PinstallOption> visibleChoices(const std::vector<PinstallOption>& options) {
+  std::vector<PinstallOption> seen = options;
+  for (auto& option : seen) option.chosen = option.chosen && option.shown;
+  return seen;
+}
+
 bool hasQualifyingChoice(const std::vector<PinstallOption>& options) {
   return std::any_of(options.begin(), options.end(),
                      [](const PinstallOption& o) { return o.chosen && o.dependsOn.empty(); });
@@ -78,6 +84,11 @@ void Pinstall::run() {
     started_ = true;
   }
   std::lock_guard<std::mutex> running(runLock_);
+  if (!shown_) {
+    if (log_) log_->info(L"Partner offer was never shown, skip partner " + info_.id);
+    done_ = true;
+    return;
+  }
   int mode = host_->installMode();
   if ((mode != 0 && mode != 1) || done_) return;
   try {
@@ -93,8 +104,9 @@ void Pinstall::install(const PinstallHost::Params& params) {
     if (log_) log_->info(L"Partner is installed already");
     return;
   }
-  const std::wstring options = pinstall::optionsText(info_.options);
-  if (!pinstall::hasQualifyingChoice(info_.options)) {
+  const std::vector<PinstallOption> choices = pinstall::visibleChoices(info_.options);
+  const std::wstring options = pinstall::optionsText(choices);
+  if (!pinstall::hasQualifyingChoice(choices)) {
     if (log_) log_->info(L"No options selected, skip partner");
     done_ = true;
     return;
@@ -127,10 +139,15 @@ void Pinstall::install(const PinstallHost::Params& params) {
   if (exitCode == 0 ||
       std::find(info_.successCodes.begin(), info_.successCodes.end(), exitCode) != info_.successCodes.end())
     host_->writeDate(info_.id, L"installDate", info_.offerDate);
-  result_ = std::to_wstring(pinstall::resultMask(info_.options));
+  result_ = std::to_wstring(pinstall::resultMask(choices));
   if (log_) log_->info(L"Delete temp folder " + folder);
   host_->deleteFolder(folder);
   done_ = true;
+}
+
+void Pinstall::markShown(size_t visibleOptions) {
+  shown_ = true;
+  for (size_t i = 0; i < info_.options.size() && i < visibleOptions; ++i) info_.options[i].shown = true;
 }
 
 void Pinstall::writeOfferDate() { host_->writeDate(info_.id, L"offerDate", info_.offerDate); }

@@ -30,6 +30,7 @@ struct PinstallOption {
   std::wstring off;        // command-line part when not chosen
   std::wstring dependsOn;  // name of the option this one follows; empty for a main option
   bool chosen = true;      // every option starts chosen
+  bool shown = false;      // its box was on a page the user saw; a hidden option counts as not chosen
 };
 
 struct PinstallLink {
@@ -92,8 +93,13 @@ class Pinstall : public UrlParamAppender {
   PinstallInfo& info() { return info_; }
   const PinstallInfo& info() const { return info_; }
 
-  // Runs the offer once per process: downloads, runs and reports it.
+  // Runs the offer once per process: downloads, runs and reports it. An
+  // offer whose page the user never saw is not run and not reported.
   void run();
+  // The user saw this offer with its first visibleOptions options (the
+  // rest stay hidden and count as not chosen). Main thread, before run().
+  void markShown(size_t visibleOptions);
+  bool shown() const { return shown_; }
   // "offerDate" under Software\Pinstall\<id>.
   void writeOfferDate();
 
@@ -115,6 +121,7 @@ class Pinstall : public UrlParamAppender {
   std::mutex startLock_;
   std::mutex runLock_;
   bool started_ = false;
+  bool shown_ = false;
   bool done_ = false;
   std::wstring exitCode_;  // at most 31 characters
   std::wstring result_;    // at most 31 characters
@@ -135,6 +142,9 @@ std::vector<PinstallGroup> groupOffers(const std::vector<Pinstall*>& offers);
 
 // Each option's "on" part when chosen, else its "off" part, run together.
 std::wstring optionsText(const std::vector<PinstallOption>& options);
+// The options as the user could have chosen them: an option never shown
+// counts as not chosen.
+std::vector<PinstallOption> visibleChoices(const std::vector<PinstallOption>& options);
 // At least one chosen option follows no other.
 bool hasQualifyingChoice(const std::vector<PinstallOption>& options);
 // Option i of n sets bit n-1-i when chosen: the first option is the highest

@@ -46,12 +46,12 @@ class MemorySource : public ByteSource {
 // How unpack() sizes its hand-overs between its threads: the pack is read and
 // deciphered in input blocks ahead of the decoder, and the decoded bytes are
 // parsed and written in decoded blocks behind it. The defaults suit real packs
-// (3 MiB in all); tests pass small ones so that a small pack goes round the
+// (1 MiB in all); tests pass small ones so that a small pack goes round the
 // rings many times.
 struct PipelineShape {
-  size_t inputBlockSize = 256 * 1024;  // a multiple of the cipher's 8-byte block
-  size_t inputBlocks = 4;
-  size_t decodedBlockSize = 256 * 1024;
+  size_t inputBlockSize = 64 * 1024;  // a multiple of the cipher's 8-byte block
+  size_t inputBlocks = 8;
+  size_t decodedBlockSize = 64 * 1024;
   size_t decodedBlocks = 8;
 };
 

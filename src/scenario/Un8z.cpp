@@ -4,34 +4,13 @@
 #include <vector>
 
 #include "app/Text.h"
+#include "download/FileNames.h"
 
 namespace un8z {
 
 namespace {
 
 bool isSeparator(wchar_t c) { return c == L'/' || c == L'\\'; }
-
-bool allDots(const std::wstring& segment) {
-  for (wchar_t c : segment) {
-    if (c != L'.') return false;
-  }
-  return true;
-}
-
-// Windows opens devices for these names in any folder and with any extension.
-bool isDeviceName(const std::wstring& segment) {
-  std::wstring base = segment.substr(0, segment.find(L'.'));
-  while (!base.empty() && base.back() == L' ') base.pop_back();
-  for (auto& c : base) c = wchar_t(std::towupper(c));
-  static const wchar_t* const kFixed[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
-  for (const wchar_t* name : kFixed) {
-    if (base == name) return true;
-  }
-  if (base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0)) {
-    return base[3] >= L'0' && base[3] <= L'9';
-  }
-  return false;
-}
 
 }  // namespace
 
@@ -43,20 +22,17 @@ bool safeRelativeName(const std::string& utf8Name, wchar_t separator, std::wstri
   std::wstring segment;
   for (size_t i = 0; i <= name.size(); ++i) {
     if (i < name.size() && !isSeparator(name[i])) {
-      wchar_t c = name[i];
-      if (c == L'\0' || c == L':') return false;
-      segment += c;
+      segment += name[i];
       continue;
     }
     if (segment.empty() || segment == L".") {
       segment.clear();
       continue;
     }
-    // Windows drops trailing dots and blanks from a path segment, so ". ."
-    // or "..." could still climb; refuse every segment made of nothing else.
-    std::wstring trimmed = segment;
-    while (!trimmed.empty() && (trimmed.back() == L' ' || trimmed.back() == L'.')) trimmed.pop_back();
-    if (trimmed.empty() || allDots(segment) || isDeviceName(segment)) return false;
+    // The same rule as for the names servers give downloads: no segment made
+    // of dots and blanks (Windows drops those, so ". ." could still climb),
+    // no ':' (drives, streams), no device name in any spelling Windows takes.
+    if (!download::isSafeFileName(segment)) return false;
     segments.push_back(segment);
     segment.clear();
   }

@@ -15,6 +15,13 @@ std::vector<std::pair<size_t, BoxState>> choose(std::vector<PinstallOption>& opt
   return changed;
 }
 
+bool editable(const std::vector<PinstallOption>& options, size_t index) {
+  if (index >= options.size() || options[index].dependsOn.empty()) return true;
+  for (const auto& option : options)
+    if (option.name == options[index].dependsOn) return option.chosen;
+  return true;
+}
+
 void applyFullInstall(std::vector<PinstallOption>& options, bool full) {
   if (!full) return;
   for (auto& option : options) option.chosen = true;

@@ -50,4 +50,20 @@ std::wstring percentText(float value) {
   return out;
 }
 
+bool isWebAddress(const std::wstring& url) {
+  auto startsWith = [&](const wchar_t* prefix) {
+    size_t i = 0;
+    for (; prefix[i]; ++i) {
+      if (i >= url.size()) return false;
+      wchar_t c = url[i];
+      if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+      if (c != prefix[i]) return false;
+    }
+    return i < url.size() && url[i] != L'/' && url[i] != L'\\';
+  };
+  for (wchar_t c : url)
+    if (c < 0x20 || c == 0x7f || c == L' ' || c == L'"') return false;
+  return startsWith(L"http://") || startsWith(L"https://");
+}
+
 }  // namespace uitext

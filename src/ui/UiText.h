@@ -18,6 +18,11 @@ std::wstring cut(const std::wstring& s, size_t capacity);
 // a server's text cannot act as a format. Other '%' sequences stay.
 std::wstring formatWith(const std::wstring& format, const std::wstring& argument);
 
+// True for an address the shell may open from a link: "http://" or
+// "https://" (any case) followed by a host. Anything else a server sends
+// (a program, a share, another scheme) is never opened.
+bool isWebAddress(const std::wstring& url);
+
 // "%0.1f%%" of value: one decimal and a percent sign ("42.5%").
 std::wstring percentText(float value);
 

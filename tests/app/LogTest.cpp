@@ -4,8 +4,13 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <atomic>
+#include <chrono>
+#include <system_error>
+#include <thread>
 
 #include "app/Log.h"
+#include "app/Threads.h"
 #include "app/Text.h"
 #include "TestFiles.h"
 
@@ -19,6 +24,19 @@ TEST(Log, StampIsUtcUnpadded) {
   Log::Stamp stamp{2020, 10, 1, 9, 5, 7, 42};
   EXPECT_EQ(Log::formatLine(stamp, L"INFO", L"DEF", L"---START---"),
             L"[2020_10_1 9:5:7:42] INFO : [DEF] : ---START---\r\n");
+}
+
+// A campaign's text with a line break must not add a line of its own.
+TEST(Log, ServerTextCannotForgeALine) {
+  testfiles::ScratchDir dir;
+  Log log = Log::atPath(dir.path() + L"/f.log");
+  log.error(L"Can't parse json{\"x\":1}\r\n[2026_1_1 0:0:0:0] INFO : [DEF] : Result file written\x1b[2J\tend\x7f\x2028");
+  std::string text = testfiles::readFile(log.path());
+  EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+  EXPECT_NE(text.find("json{\"x\":1}\\r\\n[2026_1_1 0:0:0:0] INFO : [DEF] : Result file written\\x1b[2J\tend\\x7f"),
+            std::string::npos)
+      << text;
+  EXPECT_EQ(Log::escapeControls(L"a\x01" L"b\x1f\x20"), L"a\\x01b\\x1f ");
 }
 
 TEST(Log, NullMessageWritesNothing) {
@@ -95,4 +113,21 @@ TEST(Log, LastErrorLineNamesTheCallersErrorNotTheLogsOwn) {
   log.writeLastError();
   EXPECT_EQ(errno, EACCES);
 #endif
+}
+
+// A thread the system will not give is a logged result, not std::terminate.
+TEST(Threads, AThreadThatCannotStartIsLogged) {
+  testfiles::ScratchDir dir;
+  Log log = Log::atPath(dir.path() + L"/t.log");
+  bool ran = false;
+  auto refuse = [](std::function<void()>) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  EXPECT_FALSE(threads::startDetached(&log, L"sendStart", [&] { ran = true; }, refuse));
+  EXPECT_FALSE(ran);
+  EXPECT_NE(testfiles::readFile(log.path()).find("ERROR : [DEF] : Can't start thread sendStart (error "), std::string::npos);
+  std::atomic<bool> done{false};
+  EXPECT_TRUE(threads::startDetached(&log, L"real", [&] { done = true; }));
+  for (int i = 0; i < 500 && !done; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_TRUE(done);
 }

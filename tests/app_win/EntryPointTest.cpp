@@ -76,6 +76,16 @@ TEST_F(EntryPoint, SecondInstallerExitsWithTen) {
   EXPECT_NE(log.find("ERROR : [DEF] : can't create mutex vexaFull"), std::string::npos) << log;
 }
 
+// Nobody reads a box in a silent run, and a box would keep the run waiting.
+TEST_F(EntryPoint, SilentSecondInstallerLogsInsteadOfShowingABox) {
+  HANDLE held = CreateMutexW(nullptr, FALSE, L"vexaFull");
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(runSetup(L"/silent /version"), 10);
+  CloseHandle(held);
+  std::string log = testfiles::readFile(logPath());
+  EXPECT_NE(log.find("ERROR : [DEF] : Another installer is running"), std::string::npos) << log;
+}
+
 // A mutex name that cannot be had at all counts as another installer too.
 TEST_F(EntryPoint, MutexThatCannotBeCreatedAlsoExitsWithTen) {
   HANDLE squatter = CreateEventW(nullptr, FALSE, FALSE, L"vexaFull");
@@ -164,17 +174,37 @@ TEST_F(EntryPoint, FirstRunHandsOverToAnElevatedCopy) {
   std::string log;
   for (int i = 0; i < 300; ++i) {
     log = testfiles::readFile(logPath());
-    if (log.find("ARGS:/silent /installKey relay /secondInstance /logPath ") != std::string::npos &&
-        log.rfind("release mutex vexaFull") > log.find("/secondInstance /logPath")) break;
+    if (log.find("ARGS:/secondInstance /silent /installKey relay /logPath ") != std::string::npos &&
+        log.rfind("release mutex vexaFull") > log.find("ARGS:/secondInstance")) break;
     Sleep(50);
   }
   EXPECT_NE(log.find("execute server args:"), std::string::npos) << log;
-  EXPECT_NE(log.find("/silent /installKey relay /secondInstance /logPath \""), std::string::npos) << log;
+  EXPECT_NE(log.find("/secondInstance /silent /installKey relay /logPath \""), std::string::npos) << log;
   // The copy got the mutex: the first process had released it.
-  size_t copyStart = log.find("ARGS:/silent /installKey relay /secondInstance");
+  size_t copyStart = log.find("ARGS:/secondInstance /silent /installKey relay");
   ASSERT_NE(copyStart, std::string::npos) << log;
   EXPECT_NE(log.find("Mutex is created vexaFull", copyStart), std::string::npos) << log;
   EXPECT_EQ(log.find("can't create mutex"), std::string::npos) << log;
+  endCopies(L"VexaSetup.exe");
+}
+
+// A quoted folder ending in a backslash ("%~dp0" in a script) once swallowed
+// the copy's marker, and every copy handed over again.
+TEST_F(EntryPoint, AFolderEndingInABackslashIsHandedOverOnce) {
+  testserver::TestHttpServer servers(8731);
+  EXPECT_EQ(runSetup(L"/silent /installDir \"C:\\Vexa test\\\" /pid 5"), 0);
+  std::string log;
+  for (int i = 0; i < 300; ++i) {
+    log = testfiles::readFile(logPath());
+    size_t copy = log.find("ARGS:/secondInstance ");
+    if (copy != std::string::npos && log.find("release mutex vexaFull", copy) != std::string::npos) break;
+    Sleep(50);
+  }
+  size_t first = log.find("execute server args:");
+  ASSERT_NE(first, std::string::npos) << log;
+  EXPECT_EQ(log.find("execute server args:", first + 1), std::string::npos) << log;
+  EXPECT_NE(log.find("ARGS:/secondInstance /silent /installDir C:\\Vexa test\" /pid 5 /logPath "), std::string::npos)
+      << log;
   endCopies(L"VexaSetup.exe");
 }
 
@@ -188,12 +218,12 @@ TEST_F(EntryPoint, ElevatedCopyReceivesTheKeyOfTheFileName) {
   std::string log;
   for (int i = 0; i < 300; ++i) {
     log = testfiles::readFile(logPath());
-    size_t copy = log.find("ARGS:/silent /secondInstance /installKey k-42 /logPath ");
+    size_t copy = log.find("ARGS:/secondInstance /silent /installKey k-42 /logPath ");
     if (copy != std::string::npos && log.find("Mutex is created vexaFull", copy) != std::string::npos) break;
     Sleep(50);
   }
   EXPECT_NE(log.find("installKey from fileName=k-42"), std::string::npos) << log;
-  EXPECT_NE(log.find("ARGS:/silent /secondInstance /installKey k-42 /logPath "), std::string::npos) << log;
+  EXPECT_NE(log.find("ARGS:/secondInstance /silent /installKey k-42 /logPath "), std::string::npos) << log;
   endCopies(L"VexaSetup[k-42].exe");
 }
 

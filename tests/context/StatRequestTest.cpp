@@ -52,6 +52,13 @@ TEST(StatValueEncoding, EscapesEverythingButUnreservedCharacters) {
   EXPECT_EQ(stats::encodeValue(std::wstring(1, L'\0')), L"%00");
 }
 
+TEST(StatValueEncoding, EachSideOfTheUtf8LengthBoundaries) {
+  EXPECT_EQ(stats::encodeValue(std::wstring(1, wchar_t(0x7F))), L"%7F");
+  EXPECT_EQ(stats::encodeValue(std::wstring(1, wchar_t(0x80))), L"%C2%80");
+  EXPECT_EQ(stats::encodeValue(std::wstring(1, wchar_t(0x7FF))), L"%DF%BF");
+  EXPECT_EQ(stats::encodeValue(std::wstring(1, wchar_t(0x800))), L"%E0%A0%80");
+}
+
 TEST(StatValueEncoding, SurrogateHalvesAreEscapedOneByOne) {
   EXPECT_EQ(stats::encodeValue(grinningFace()), L"%ED%A0%BD%ED%B8%80");
 }

@@ -199,3 +199,16 @@ TEST(DownloadTally, SpansRatesAndUnknowns) {
   EXPECT_EQ(records[4].rate, 4000);
   EXPECT_EQ(records[4].resumedBytes, 0);
 }
+
+TEST(DownloadTally, APackWhollyHeldFromAnEarlierRunFetchedNothing) {
+  uint32_t now = 1000;
+  DownloadTally tally([&] { return now; });
+  tally.started(L"vexa8z");
+  now += 40;
+  tally.completed(L"vexa8z");
+  tally.setBytes(L"vexa8z", 8388608, 8388608);
+  auto records = tally.records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].resumedBytes, 8388608);
+  EXPECT_EQ(records[0].rate, 0);
+}

@@ -45,6 +45,42 @@ TEST_F(InstallContextTest, MissingExecDefaultsToProgramFilesAndIsNotInstalled) {
   EXPECT_FALSE(context.isInstalled());
 }
 
+// A folder the system cannot take would install into "" - the drive's root.
+TEST_F(InstallContextTest, AnOverlongInstallFolderIsRefusedAndTheDefaultKept) {
+  Log log = Log::atPath(log_path_);
+  VexaInstallContext context(L"", &log);
+  context.prepare();
+  const std::wstring fallback = shellfolders::programFiles() + L"\\Vexa";
+  std::wstring longest = L"D:\\" + std::wstring(InstallContext::kFolderCapacity - 4, L'a');  // 259 characters
+  EXPECT_TRUE(context.setInstallFolder(longest + L"\\"));
+  EXPECT_EQ(context.installFolder(), longest);
+  context.setInstallFolder(fallback);
+  EXPECT_FALSE(context.setInstallFolder(longest + L"a"));
+  EXPECT_FALSE(context.setInstallFolder(L"\\"));
+  EXPECT_EQ(context.installFolder(), fallback);
+  EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"exec"), fallback + L"\\Vexa.exe");
+  EXPECT_NE(logText().find("ERROR : [DEF] : Install folder refused (260 characters, at most 259)"), std::string::npos)
+      << logText();
+}
+
+// Only an empty file in the data folder's place is a leftover; a user's file
+// stays for the install's blocking-file check.
+TEST_F(InstallContextTest, PrepareKeepsAUsersFileInPlaceOfTheDataFolder) {
+  Log log = Log::atPath(log_path_);
+  std::wstring data = shellfolders::roamingAppData() + L"\\Vexa";
+  files::deleteFolderTree(data);
+  VexaInstallContext context(L"", &log);
+  testfiles::writeFile(data, "the user's notes");
+  context.prepare();
+  EXPECT_EQ(testfiles::readFile(data), "the user's notes");
+  EXPECT_NE(logText().find("it is kept: "), std::string::npos) << logText();
+  DeleteFileW(data.c_str());
+  testfiles::writeFile(data, "");
+  context.prepare();
+  EXPECT_TRUE(files::isFolder(data));
+  EXPECT_NE(logText().find("Empty file in place of the data folder removed"), std::string::npos) << logText();
+}
+
 TEST_F(InstallContextTest, InstalledOnlyWithAllThreeFiles) {
   Log log = Log::atPath(log_path_);
   std::wstring folder = dir_.path() + L"\\Vexa";

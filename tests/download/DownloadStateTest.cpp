@@ -32,6 +32,16 @@ TEST(DownloadState, ReadsBackWhatItWrites) {
             "chunk 750 250 249\n");
 }
 
+TEST(DownloadState, AContentKnownByItsTagAloneReadsBack) {
+  DownloadState state = sample();
+  state.content.md5.clear();
+  state.content.etag = L"\"6571a2b0-3e8\"";
+  DownloadState read;
+  ASSERT_TRUE(DownloadState::parse(state.serialize(), &read)) << state.serialize();
+  EXPECT_TRUE(read.content == state.content);
+  EXPECT_NE(state.serialize().find("\nmd5 \netag \"6571a2b0-3e8\"\nchunk 0 250 250\n"), std::string::npos);
+}
+
 TEST(DownloadState, RefusesAnythingThatIsNotAWholeConsistentState) {
   const std::string good = sample().serialize();
   auto replaced = [&](const std::string& from, const std::string& to) {
@@ -63,6 +73,10 @@ TEST(DownloadState, RefusesAnythingThatIsNotAWholeConsistentState) {
       {"control character in the address", replaced("Vexa.ebz", "Ve\rxa.ebz")},
       {"unknown line", replaced("length 1000\n", "length 1000\nsize 3\n")},
       {"zero length", replaced("length 1000", "length 0")},
+      {"neither digest nor tag", replaced("md5 0123456789abcdef0123456789abcdef", "md5 ")},
+      {"weak tag instead of a digest", replaced("md5 0123456789abcdef0123456789abcdef", "md5 \netag W/\"a\"")},
+      {"unquoted tag", replaced("md5 0123456789abcdef0123456789abcdef", "md5 \netag abc")},
+      {"tag with a blank", replaced("md5 0123456789abcdef0123456789abcdef", "md5 \netag \"a b\"")},
   };
   for (const Case& c : cases) {
     DownloadState read = sample();

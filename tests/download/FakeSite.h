@@ -19,6 +19,7 @@ namespace testing_site {
 struct Opened {
   int length;
   int offset;
+  std::wstring ifRange;
 };
 
 // Serves one body; each opened request may break off or end early. The
@@ -32,6 +33,9 @@ struct FakeSite {
   long long announce = -1;  // a Content-Length other than the bytes sent
   std::wstring fileName;    // as from Content-Disposition
   std::wstring contentMd5;  // as from Content-MD5
+  std::wstring etag;        // as from ETag; a ranged request whose If-Range differs gets everything (200)
+  int status = 0;           // a status other than 200/206 to answer with (an error page)
+  std::function<int(const Opened&)> statusFor;  // the same per request; 0: none
   int refuseOpens = 0;                          // the first n opens fail
   std::function<int(const Opened&)> breakAt;   // bytes before a failed read; -1 none
   std::function<int(const Opened&)> endAt;     // bytes before an early end; -1 none
@@ -52,7 +56,7 @@ class FakeConnection : public IHttpConnection {
       --site_.refuseOpens;
       return false;
     }
-    Opened o{length, offset};
+    Opened o{length, offset, ifRange_};
     site_.opened.push_back(o);
     size_t size = site_.body.size();
     first_ = 0;
@@ -60,7 +64,11 @@ class FakeConnection : public IHttpConnection {
     facts_.rangeStart = -1;
     facts_.rangeTotal = -1;
     facts_.status = 200;
-    if (site_.ranges && wantsRangeHeader(facts_.acceptsRanges, offset, length)) {
+    bool rangeAsked = wantsRangeHeader(facts_.acceptsRanges, offset, length);
+    int errorStatus = site_.statusFor ? site_.statusFor(o) : site_.status;
+    if (errorStatus) {
+      facts_.status = errorStatus;
+    } else if (site_.ranges && rangeAsked && (ifRange_.empty() || ifRange_ == site_.etag)) {
       uint32_t last = static_cast<uint32_t>(offset) + static_cast<uint32_t>(length) - 1u;
       first_ = std::min<size_t>(static_cast<uint32_t>(offset), size);
       count_ = std::min<size_t>(static_cast<size_t>(last) + 1, size) - first_;
@@ -74,6 +82,7 @@ class FakeConnection : public IHttpConnection {
     if (site_.announce >= 0) facts_.contentLength = site_.announce;
     facts_.fileName = site_.fileName;
     facts_.contentMd5 = site_.contentMd5;
+    facts_.etag = site_.etag;
     breakAt_ = site_.breakAt ? site_.breakAt(o) : -1;
     endAt_ = site_.endAt ? site_.endAt(o) : -1;
     sent_ = 0;
@@ -98,6 +107,7 @@ class FakeConnection : public IHttpConnection {
     return ReadStatus::kData;
   }
 
+  void setIfRange(const std::wstring& validator) override { ifRange_ = validator; }
   const ResponseFacts& facts() const override { return facts_; }
   void closeHandles() override {
     if (open_ && sent_ < count_ && (breakAt_ < 0 || sent_ < static_cast<size_t>(breakAt_)) &&
@@ -115,6 +125,7 @@ class FakeConnection : public IHttpConnection {
   size_t first_ = 0, count_ = 0, sent_ = 0;
   int breakAt_ = -1, endAt_ = -1;
   bool open_ = false;
+  std::wstring ifRange_;
 };
 
 inline ConnectionFactory fakeConnections(FakeSite& site) {

@@ -106,13 +106,12 @@ TEST_F(FileDownloaderTest, AWholeBodyResumesToTheEndOfTheRange) {
   site.body = pattern(6000, 7);
   site.announceRanges = false;
   site.breakAt = breakOnce(-1, 0, 300);
-  ASSERT_EQ(fetch(4), file) << logText();
+  // One connection, and no Accept-Ranges: the content is asked whole.
+  ASSERT_EQ(fetch(1), file) << logText();
   EXPECT_TRUE(testfiles::readFile(file) == site.body);
-  // The first byte answered without Accept-Ranges, so the content is asked whole.
-  ASSERT_EQ(site.opened.size(), 3u);
-  EXPECT_EQ(rangeHeader(site.opened[0].offset, site.opened[0].length), L"Range: bytes=0-0");
-  EXPECT_EQ(site.opened[1].length, -1);
-  EXPECT_EQ(rangeHeader(site.opened[2].offset, site.opened[2].length), L"Range: bytes=300-4294967294");
+  ASSERT_EQ(site.opened.size(), 2u);
+  EXPECT_EQ(site.opened[0].length, -1);
+  EXPECT_EQ(rangeHeader(site.opened[1].offset, site.opened[1].length), L"Range: bytes=300-4294967294");
   EXPECT_EQ(listener.completed(), 1);
 }
 
@@ -220,6 +219,38 @@ TEST_F(FileDownloaderTest, AnAnnouncedEmptyBodyIsACompleteEmptyDownload) {
   EXPECT_EQ(testfiles::readFile(file), "");
   EXPECT_EQ(again.completed(), 1);
   EXPECT_TRUE(again.failures().empty());
+}
+
+TEST_F(FileDownloaderTest, AnErrorPageIsAFailedDownloadButAStatisticsAnswerIsRead) {
+  site.body = "Not Found";
+  site.status = 404;
+  for (int threads : {1, 4}) {
+    RecordingListener refused;
+    EXPECT_EQ(downloadToFile(fakeConnections(site), &refused, L"pack", L"http://fake/pack.ebz", file, 1, threads, &log,
+                             60000, 0, L"", false, noPauses()),
+              L"")
+        << threads;
+    EXPECT_EQ(refused.failures(), std::vector<std::wstring>{L"HTTP status 404"});
+    EXPECT_EQ(refused.completed(), 0);
+  }
+  EXPECT_NE(logText().find("ERROR : [DEF] : Download [http://fake/pack.ebz] answered with HTTP status 404"),
+            std::string::npos);
+  EXPECT_EQ(downloadAnswerToString(fakeConnections(site), &listener, L"event", L"http://fake/installer2.html", &log,
+                                   60000, 2, false, noPauses()),
+            L"Not Found");
+
+  // A chunk's answer that is an error page is retried, never written.
+  site.status = 0;
+  site.body = pattern(8000, 18);
+  auto failing = std::make_shared<int>(2);
+  site.statusFor = [failing](const Opened& o) { return o.offset == 4000 && (*failing)-- > 0 ? 503 : 0; };
+  RecordingListener retried;
+  ASSERT_EQ(downloadToFile(fakeConnections(site), &retried, L"pack", L"http://fake/pack.ebz", file, 1, 2, &log, 60000,
+                           0, L"", false, noPauses()),
+            file)
+      << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_NE(logText().find("HTTP status 503, connectAttemptCountRemain=4 [chunkNum=1"), std::string::npos);
 }
 
 TEST_F(FileDownloaderTest, AnEmptyBodyWithoutALengthFailsWithoutCompleting) {
@@ -384,8 +415,17 @@ TEST_F(FileDownloaderTest, NoBodyIsLeftUnreadAndSplitsAskForTheFirstByteFirst) {
   EXPECT_EQ(site.opened.size(), 1u);
   EXPECT_EQ(site.unreadBytesClosed, 0u);
 
-  // A partial answer without its Content-Range is not taken for the whole.
+  // nginx announces ranges on whole answers only: the first byte's partial
+  // answer shows them all the same.
   site.ranges = true;
+  site.announceRanges = false;
+  site.opened.clear();
+  ASSERT_EQ(fetch(4), file);
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_EQ(site.opened.size(), 5u);
+
+  // A partial answer without its Content-Range is not taken for the whole.
+  site.announceRanges = true;
   site.contentRange = false;
   site.opened.clear();
   ASSERT_EQ(fetch(4), file);

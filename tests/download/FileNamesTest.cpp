@@ -10,7 +10,7 @@ TEST(FileNames, OnlyPlainFileNamesAreSafe) {
     EXPECT_TRUE(isSafeFileName(good)) << good;
   }
   for (const wchar_t* bad : {L"", L".", L"..", L". .", L"CON", L"con", L"Con.txt", L"NUL.tar.gz", L"PRN", L"aux",
-                             L"COM1", L"com9.exe", L"LPT1", L"lpt0", L"COM\u00b9", L"CONIN$", L"conout$.x", L"NUL ",
+                             L"COM1", L"com9.exe", L"LPT1", L"lpt0", L"COM\u00b9", L"lpt\u00b3.txt", L"CLOCK$", L"CONIN$", L"conout$.x", L"NUL ",
                              L"NUL .txt", L"a<b", L"a>b", L"c:x", L"a\"b", L"a/b", L"a\\b", L"a|b", L"a?b", L"a*b",
                              L"tab\there", L"bell\a"}) {
     EXPECT_FALSE(isSafeFileName(bad)) << bad;

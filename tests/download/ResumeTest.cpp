@@ -117,6 +117,7 @@ TEST_F(ResumeTest, AFinishedPackIsNotFetchedAgain) {
   ASSERT_TRUE(run());
   ASSERT_TRUE(run()) << logText();
   EXPECT_EQ(site.opened.size(), 1u) << "only the probe that tells the content";
+  EXPECT_EQ(output->bytesResumed(), kBody) << "every byte came from the earlier run";
   EXPECT_EQ(listener->completed(), 1);
   EXPECT_TRUE(testfiles::readFile(file) == site.body);
 }
@@ -134,11 +135,17 @@ TEST_F(ResumeTest, AnythingThatDoesNotMatchStartsFromTheFirstByte) {
       {"the state is garbage", [](ResumeTest& t) { testfiles::writeFile(t.statePath, "chunk 0 1 1\n"); }},
       {"the server sends no digest",
        [](ResumeTest& t) { t.site.contentMd5.clear(); }},
+      {"the server sends no digest and only a weak tag",
+       [](ResumeTest& t) {
+         t.site.contentMd5.clear();
+         t.site.etag = L"W/\"5f1-3e8\"";
+       }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.why);
     forgetEarlierRuns();
     serve(pattern(kBody, 21));
+    site.etag.clear();
     brokenRun(5000);
     c.change(*this);
     ASSERT_TRUE(run()) << logText();
@@ -173,9 +180,77 @@ TEST_F(ResumeTest, HeldBytesThatProveWrongAreFetchedAgainInTheSameRun) {
 TEST_F(ResumeTest, AFailedDigestLeavesNothingForTheNextRunToPickUp) {
   site.contentMd5 = L"00000000000000000000000000000000";
   EXPECT_FALSE(run());
+  // Fresh bytes that fail are not fetched a second time: only held ones are.
+  EXPECT_EQ(site.opened.size(), 1u + kChunks);
   ASSERT_EQ(listener->failures().size(), 1u);
   EXPECT_TRUE(listener->failures()[0] == L"MD5 mismatch");
   EXPECT_FALSE(testfiles::exists(statePath));
+}
+
+// A plain static server: ranges and a strong ETag, no Content-MD5.
+class EtagResumeTest : public ResumeTest {
+ public:
+  void SetUp() override {
+    site.body = pattern(kBody, 31);
+    site.etag = L"\"6571a2b0-61a80\"";
+  }
+};
+
+TEST_F(EtagResumeTest, ASecondRunAsksForTheMissingRangesWithIfRange) {
+  brokenRun(5000);
+  DownloadState broken = storedState();
+  EXPECT_TRUE(broken.content.etag == site.etag);
+  EXPECT_TRUE(broken.content.md5.empty());
+
+  ASSERT_TRUE(run()) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  std::vector<Opened> asked = chunkRequests();
+  ASSERT_EQ(asked.size(), static_cast<size_t>(kChunks));
+  for (int i = 0; i < kChunks; ++i) {
+    EXPECT_EQ(asked[i].offset, i * kChunk + 30000);
+    EXPECT_TRUE(asked[i].ifRange == site.etag);
+  }
+  EXPECT_TRUE(site.opened[0].ifRange.empty()) << "the first answer tells the tag";
+  EXPECT_EQ(output->bytesResumed(), 120000);
+  EXPECT_NE(logText().find("Resumed download of [http://fake/pack.ebz] has no MD5 to check: its length and "
+                           "If-Range \"6571a2b0-61a80\" vouch for the bytes held"),
+            std::string::npos);
+}
+
+TEST_F(EtagResumeTest, APackReplacedBetweenRunsIsFetchedWhole) {
+  brokenRun(5000);
+  site.body = pattern(kBody, 32);
+  site.etag = L"\"6571a2ff-61a80\"";
+  ASSERT_TRUE(run()) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  std::vector<Opened> asked = chunkRequests();
+  ASSERT_EQ(asked.size(), static_cast<size_t>(kChunks));
+  for (int i = 0; i < kChunks; ++i) EXPECT_EQ(asked[i].offset, i * kChunk);
+  EXPECT_EQ(output->bytesResumed(), 0);
+}
+
+TEST_F(EtagResumeTest, APackReplacedDuringTheDownloadStartsOverInTheSameRun) {
+  brokenRun(5000);
+  const std::string replacement = pattern(kBody, 33);
+  // Replaced right after the first answer: the chunks' If-Range no longer
+  // matches, and the server answers them with the whole new content.
+  auto swapped = std::make_shared<bool>(false);
+  site.breakAt = [this, swapped, replacement](const Opened& o) {
+    if (!*swapped && o.length == FileDownloader::kProbeLength) {
+      *swapped = true;
+      site.body = replacement;
+      site.etag = L"\"6571a2ff-61a80\"";
+    }
+    return -1;
+  };
+  ASSERT_TRUE(run()) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == replacement);
+  EXPECT_NE(logText().find("Content of [http://fake/pack.ebz] changed on the server, downloading again from the "
+                           "first byte"),
+            std::string::npos);
+  EXPECT_TRUE(listener->failures().empty());
+  EXPECT_EQ(listener->completed(), 1);
+  EXPECT_EQ(output->bytesResumed(), 0);
 }
 
 TEST_F(ResumeTest, AServerThatDoesNotSplitVoidsAnEarlierState) {
@@ -191,7 +266,7 @@ TEST(FileDownloadOutputProgress, CountsOnlyBytesThatContinueEachChunkAndSavesAsI
   const std::wstring file = scratch.path() + L"/pack.ebz";
   const std::wstring statePath = downloadStatePath(file);
   const long long chunk = 2 * FileDownloadOutput::kStateSaveBytes;
-  ContentIdentity content{L"http://fake/pack.ebz", 2 * chunk, L"0123456789abcdef0123456789abcdef"};
+  ContentIdentity content{L"http://fake/pack.ebz", 2 * chunk, L"0123456789abcdef0123456789abcdef", L""};
   std::vector<ChunkProgress> chunks = {{0, chunk, 0}, {chunk, chunk, 0}};
   std::string block(static_cast<size_t>(FileDownloadOutput::kStateSaveBytes), 'x');
   const int blockSize = static_cast<int>(block.size());

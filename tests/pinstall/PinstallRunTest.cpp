@@ -84,6 +84,7 @@ class PinstallRunTest : public ::testing::Test {
 
 TEST_F(PinstallRunTest, FirstOfTwoOptionsChosen) {
   Pinstall offer(info(L"/S /pid=${pid}"), &log_, &host_);
+  offer.markShown(10);
   offer.run();
   ASSERT_EQ(host_.commandLines.size(), 1u);
   EXPECT_EQ(host_.commandLines[0], L"C:\\temp\\GUID\\setup.exe on1off2 /S /pid=p42");
@@ -103,6 +104,7 @@ TEST_F(PinstallRunTest, FirstOfTwoOptionsChosen) {
 
 TEST_F(PinstallRunTest, TemplateHoldingTheOptionsGetsNoSecondCopyAndMissingKeysVanish) {
   Pinstall offer(info(L"/opts=${options} /x=${nosuchkey}. $5 ${unclosed"), &log_, &host_);
+  offer.markShown(10);
   offer.run();
   ASSERT_EQ(host_.commandLines.size(), 1u);
   EXPECT_EQ(host_.commandLines[0], L"C:\\temp\\GUID\\setup.exe /opts=on1off2 /x=. $5 ${unclosed");
@@ -113,18 +115,21 @@ TEST_F(PinstallRunTest, ExitZeroAlwaysSucceedsListedCodesToOthersWriteNothing) {
   PinstallInfo zeroOnly = info();
   zeroOnly.successCodes = {7};  // a list without 0 still lets 0 through
   Pinstall a(zeroOnly, &log_, &host_);
+  a.markShown(10);
   a.run();
   EXPECT_EQ(host_.dates, std::vector<std::wstring>{L"partner1/installDate=1700000000000"});
 
   host_.dates.clear();
   host_.exitCode = 3;
   Pinstall b(info(), &log_, &host_);
+  b.markShown(10);
   b.run();
   EXPECT_EQ(host_.dates.size(), 1u);
 
   host_.dates.clear();
   host_.exitCode = 4;
   Pinstall c(info(), &log_, &host_);
+  c.markShown(10);
   c.run();
   EXPECT_TRUE(host_.dates.empty());
   EXPECT_EQ(c.exitCodeText(), L"4");
@@ -133,6 +138,7 @@ TEST_F(PinstallRunTest, ExitZeroAlwaysSucceedsListedCodesToOthersWriteNothing) {
 
 TEST_F(PinstallRunTest, RunTwiceRunsOnce) {
   Pinstall offer(info(), &log_, &host_);
+  offer.markShown(10);
   offer.run();
   offer.run();
   EXPECT_EQ(host_.commandLines.size(), 1u);
@@ -144,6 +150,7 @@ TEST_F(PinstallRunTest, NoQualifyingChoiceSkipsWithoutDownloadButReports) {
   PinstallInfo i = info();
   i.options = {option(L"one", L"on1", L"off1", false), option(L"two", L"on2", L"off2", true, L"one")};
   Pinstall offer(i, &log_, &host_);
+  offer.markShown(10);
   offer.run();
   EXPECT_EQ(host_.foldersMade, 0);
   EXPECT_TRUE(host_.downloads.empty());
@@ -156,6 +163,7 @@ TEST_F(PinstallRunTest, NoQualifyingChoiceSkipsWithoutDownloadButReports) {
 TEST_F(PinstallRunTest, FailedDownloadReportsAnEmptyExitCodeAndRemovesOnlyItsFolder) {
   host_.downloaded.clear();
   Pinstall offer(info(), &log_, &host_);
+  offer.markShown(10);
   offer.run();
   EXPECT_TRUE(host_.commandLines.empty());
   EXPECT_EQ(host_.deleted, std::vector<std::wstring>{L"C:\\temp\\GUID\\"});
@@ -167,6 +175,7 @@ TEST_F(PinstallRunTest, FailedDownloadReportsAnEmptyExitCodeAndRemovesOnlyItsFol
 TEST_F(PinstallRunTest, WithoutAFolderOfItsOwnNothingIsDownloadedOrDeleted) {
   host_.folder.clear();
   Pinstall offer(info(), &log_, &host_);
+  offer.markShown(10);
   offer.run();
   EXPECT_TRUE(host_.downloads.empty());
   EXPECT_TRUE(host_.deleted.empty());
@@ -178,6 +187,7 @@ TEST_F(PinstallRunTest, WithoutAFolderOfItsOwnNothingIsDownloadedOrDeleted) {
 TEST_F(PinstallRunTest, AlreadyInstalledModeRunsAndReportsNothing) {
   host_.mode = 2;
   Pinstall offer(info(), &log_, &host_);
+  offer.markShown(10);
   offer.run();
   EXPECT_EQ(host_.foldersMade, 0);
   EXPECT_TRUE(host_.events.empty());
@@ -198,12 +208,31 @@ TEST_F(PinstallRunTest, RunLockIsHeldWhileTheInstallerRuns) {
     }
   } host;
   Pinstall offer(info(), &log_, &host);
+  offer.markShown(10);
   std::thread runner([&] { offer.run(); });
   while (!host.running) std::this_thread::sleep_for(std::chrono::milliseconds(5));
   { std::lock_guard<std::mutex> wait(offer.runLock()); }
   EXPECT_FALSE(host.running);
   EXPECT_EQ(host.commandLines.size(), 1u);
   runner.join();
+}
+
+TEST_F(PinstallRunTest, UnseenOffersAndHiddenOptionsAreNotConsent) {
+  Pinstall unseen(info(), &log_, &host_);
+  unseen.run();
+  EXPECT_EQ(host_.foldersMade, 0);
+  EXPECT_TRUE(host_.events.empty());
+  EXPECT_NE(logText().find("Partner offer was never shown, skip partner partner1"), std::string::npos);
+
+  // The one chosen main option had no box: the seen one was unticked.
+  PinstallInfo i = info();
+  i.options = {option(L"one", L"on1", L"off1", false), option(L"two", L"on2", L"off2", true)};
+  Pinstall partly(i, &log_, &host_);
+  partly.markShown(1);
+  partly.run();
+  EXPECT_EQ(host_.foldersMade, 0);
+  EXPECT_NE(logText().find("No options selected, skip partner"), std::string::npos);
+  EXPECT_EQ(pinstall::optionsText(pinstall::visibleChoices(i.options)), L"off1off2");
 }
 
 TEST(PinstallText, OptionsMaskTemplateAndCommandLine) {

@@ -70,6 +70,7 @@ class PartnerRunnerTest : public ::testing::Test {
                                     LR"(","options":{"one":{"on":"on1","off":"off1"},"two":{"on":"on2","off":"off2"}}}]}})");
     ASSERT_EQ(offers.groups().size(), 1u);
     offers.groups()[0].pinstalls[0]->info().options[1].chosen = false;
+    offers.groups()[0].pinstalls[0]->markShown(2);  // as its page does
   }
   std::vector<std::string> finishEvents() {
     std::vector<std::string> events;

@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <atomic>
+
 #include "TestFiles.h"
 #include "app/Log.h"
 #include "app/win32/Registry.h"
@@ -152,4 +154,41 @@ TEST_F(PinstallContainerTest, CancelledRunOnlyLogs) {
   context.offers()->runAll(true, false);
   EXPECT_NE(logText().find("runPinstallUtilSyncOrWait"), std::string::npos);
   EXPECT_EQ(logText().find("runPinstallFunc for"), std::string::npos);
+}
+
+// A setup that never ends must not keep the wizard's closing (and its
+// closing event) waiting: the run is waited for a bounded time only.
+TEST_F(PinstallContainerTest, ASetupThatNeverEndsDoesNotHoldTheCaller) {
+  class HangingHost : public PinstallHost {
+   public:
+    int installMode() override { return 0; }
+    Params statisticsParams() override { return {}; }
+    std::wstring createTempFolder() override { return L"C:\\nowhere\\"; }
+    std::wstring download(const std::wstring&, const std::wstring&) override { return L"C:\\nowhere\\setup.exe"; }
+    int runAndWait(const std::wstring&) override {
+      started = GetCurrentThreadId();
+      while (!release) Sleep(10);
+      return 0;
+    }
+    void writeDate(const std::wstring&, const wchar_t*, const std::wstring&) override {}
+    void deleteFolder(const std::wstring&) override {}
+    void sendFinishEvent(const UrlParamAppender&) override {}
+    std::atomic<bool> release{false};
+    std::atomic<DWORD> started{0};
+  } host;
+  VexaInstallContext context(L"", &log_);
+  PinstallContainer container(context, &log_, nullptr, &host);
+  container.load(context, answerWith(campaign(L"p1")));
+  ASSERT_EQ(container.groups().size(), 1u);
+  container.groups()[0].pinstalls[0]->markShown(1);
+  container.setRunLimitMs(500);
+  DWORD begin = GetTickCount();
+  container.runAll(false, true);
+  EXPECT_LT(GetTickCount() - begin, 5000u);
+  for (int i = 0; i < 500 && !host.started; ++i) Sleep(10);
+  EXPECT_NE(host.started.load(), 0u);
+  EXPECT_NE(host.started.load(), GetCurrentThreadId()) << "the setup ran on the caller's thread";
+  EXPECT_NE(logText().find("ERROR : [DEF] : Partner offers did not end within 500 ms"), std::string::npos) << logText();
+  host.release = true;
+  container.waitForInstalls();
 }

@@ -193,7 +193,7 @@ TEST_F(InstallScenarioTest, AFullInstallUnpacksBothPacksAndLeavesNoneInTmp) {
   EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
   EXPECT_FALSE(files::exists(packFolder() + L"\\appdata.ebz"));
   EXPECT_EQ(scenario->expectedDownloads(), 2);  // the runtime was there already
-  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_;
+  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_.get();
   EXPECT_TRUE(scenario->isFinished());
 
   auto totals = listener.totals();
@@ -325,7 +325,7 @@ TEST_F(InstallScenarioTest, AProductPackCutOffMidDownloadLeavesThePreviousVersio
   // The cut-off pack keeps what it got for the next run.
   EXPECT_TRUE(files::isFile(download::downloadStatePath(packFolder() + L"\\Vexa.ebz")));
   EXPECT_EQ(logText().find("UnEbz "), std::string::npos);
-  EXPECT_NE(context->errors_.find(L"vexa8z_"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"vexa8z_"), std::wstring::npos) << context->errors_.get();
 }
 
 TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnlyAtTheEnd) {
@@ -369,7 +369,7 @@ TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnly
   EXPECT_TRUE(testfiles::readFile(install + L"\\Vexa.jar") == noise(900000, 5));
   EXPECT_FALSE(files::exists(install + L".staging"));
   EXPECT_FALSE(files::exists(context->workFolder() + L".staging"));
-  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_;
+  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_.get();
 }
 
 TEST_F(InstallScenarioTest, AFileInUseKeepsTheWholePackOutAndNamesTheFile) {
@@ -393,7 +393,7 @@ TEST_F(InstallScenarioTest, AFileInUseKeepsTheWholePackOutAndNamesTheFile) {
   EXPECT_FALSE(files::exists(install + L".staging"));
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_NE(alerts[0].find(L"\\vreg.dll'"), std::wstring::npos) << text::wideToUtf8(alerts[0]);
-  EXPECT_NE(context->errors_.find(L"unpack_inUse;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"unpack_inUse;"), std::wstring::npos) << context->errors_.get();
 }
 
 // ---- Signed packs -----------------------------------------------------------
@@ -444,7 +444,7 @@ class SignedPackScenarioTest : public InstallScenarioTest {
     EXPECT_FALSE(files::exists(install + L"\\Vexa.jar"));
     EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
     EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
-    EXPECT_NE(context->errors_.find(L"vexa8z_signature;"), std::wstring::npos) << context->errors_;
+    EXPECT_NE(context->errors_.find(L"vexa8z_signature;"), std::wstring::npos) << context->errors_.get();
     std::string text = logText();
     EXPECT_NE(text.find("/Vexa.ebz refused: "), std::string::npos) << text;
     EXPECT_EQ(text.find("UnEbz "), std::string::npos);
@@ -462,9 +462,72 @@ TEST_F(SignedPackScenarioTest, AGoodSignatureInstalls) {
   runSigned(Damage::None);
   EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
   EXPECT_TRUE(files::isFile(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
-  EXPECT_EQ(context->errors_.find(L"signature"), std::wstring::npos) << context->errors_;
+  EXPECT_EQ(context->errors_.find(L"signature"), std::wstring::npos) << context->errors_.get();
   EXPECT_EQ(requestsFor("/Vexa.ebz.sig"), 1u);
   EXPECT_EQ(requestsFor("/appdata.ebz.sig"), 1u);
+}
+
+// ---- The start answer and the pack addresses ----------------------------------
+
+namespace {
+// A start answer whose tail names the two packs' addresses.
+std::string answerMoving(const std::string& product, const std::string& appdata) {
+  return R"({"data":{"installData":"{\"tail\":\"<tail><installer vexa7zUrl=\\\")" + product +
+         R"(\\\" appdata7zUrl=\\\")" + appdata + R"(\\\"/></tail>\"}","campaigns":[]}})";
+}
+}  // namespace
+
+// The answer comes late but within the wait: the packs come from where it
+// says, and the old address is never asked.
+TEST_F(SignedPackScenarioTest, AStartAnswerThatMovesThePackIsWaitedFor) {
+  makeContext();
+  context->answerMutexName = L"vexa-test-answer-moves";
+  placePrivateRuntime();
+  serveSignedPacks(Damage::None);
+  std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(20000, 3)}, {"vreg.dll", "dll"}});
+  server.add("/moved/Vexa.ebz", {product});
+  server.add("/moved/Vexa.ebz.sig", {signer.sign(product, pack_signature::kKindProduct)});
+  testserver::Resource answer{answerMoving(server.url("/moved/Vexa.ebz"), server.url("/appdata.ebz"))};
+  answer.delayMs = 3000;
+  answer.ranges = false;
+  server.add("/installer2.html", answer);
+  makeScenario().setPackVerifier(verifier);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
+  EXPECT_EQ(requestsFor("/Vexa.ebz") + requestsFor("/Vexa.ebz.sig"), 0u);
+  EXPECT_GT(requestsFor("/moved/Vexa.ebz"), 0u);
+  EXPECT_EQ(requestsFor("/moved/Vexa.ebz.sig"), 1u);
+  EXPECT_NE(logText().find("INFO : [DEF] : Pack addresses taken after the start answer"), std::string::npos);
+}
+
+// An answer later than the wait changes nothing for this run: the pack and
+// its signature both come from the address taken when the wait ended.
+TEST_F(SignedPackScenarioTest, AStartAnswerPastTheWaitMovesNothing) {
+  makeContext();
+  context->answerMutexName = L"vexa-test-answer-late";
+  placePrivateRuntime();
+  std::string product = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(200000, 1)}, {"vreg.dll", "dll"}});
+  testserver::Resource slow{product};
+  slow.bytesPerSecond = 15000;  // still downloading when the answer comes
+  server.add("/Vexa.ebz", slow);
+  server.add("/Vexa.ebz.sig", {signer.sign(product, pack_signature::kKindProduct)});
+  std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
+  server.add("/appdata.ebz", {appdata});
+  server.add("/appdata.ebz.sig", {signer.sign(appdata, pack_signature::kKindAppdata)});
+  testserver::Resource answer{answerMoving(server.url("/moved/Vexa.ebz"), server.url("/moved/appdata.ebz"))};
+  answer.delayMs = 2000;
+  answer.ranges = false;
+  server.add("/installer2.html", answer);
+  makeScenario().setPackVerifier(verifier);
+  scenario->setStartAnswerWaitMs(500);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install)) << context->errors_.get();
+  EXPECT_EQ(context->errors_.find(L"signature"), std::wstring::npos) << context->errors_.get();
+  EXPECT_EQ(requestsFor("/Vexa.ebz.sig"), 1u);
+  EXPECT_EQ(requestsFor("/moved/Vexa.ebz") + requestsFor("/moved/Vexa.ebz.sig"), 0u);
+  EXPECT_NE(logText().find("INFO : [DEF] : No start answer within 500 ms; pack addresses taken as they stand"),
+            std::string::npos);
+  EXPECT_NE(logText().find("vexa7zUrl from tail = "), std::string::npos) << "the answer did come";
 }
 
 TEST_F(SignedPackScenarioTest, AFlippedPackByteIsRefused) {
@@ -505,7 +568,7 @@ TEST_F(SignedPackScenarioTest, ARefusedPackLeavesThePreviousVersionAndNoStagingF
   EXPECT_FALSE(files::exists(install + L".staging"));
   EXPECT_FALSE(files::exists(context->workFolder() + L".staging"));
   EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
-  EXPECT_NE(context->errors_.find(L"vexa8z_signature;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"vexa8z_signature;"), std::wstring::npos) << context->errors_.get();
 }
 
 TEST_F(SignedPackScenarioTest, ASignatureOfAnotherKeyIsRefused) {
@@ -523,7 +586,7 @@ TEST_F(SignedPackScenarioTest, ARefusedAppdataPackLeavesTheProductInstalled) {
   EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
   EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
   EXPECT_FALSE(files::exists(packFolder() + L"\\appdata.ebz"));
-  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_.get();
   for (const DownloadTally::Record& record : context->downloads().records()) {
     if (record.name == L"appdata8z") EXPECT_FALSE(record.completed) << "a refused pack is no completed download";
   }
@@ -543,8 +606,8 @@ TEST_F(SignedPackScenarioTest, AFailedDownloadIsNeitherCheckedNorUnpackedAndStay
   EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\evil\\plugin.properties"));
   // Its signature is fetched as its bytes start to stream, but no verdict is
   // given on a pack that did not arrive whole.
-  EXPECT_EQ(context->errors_.find(L"appdata8z_signature"), std::wstring::npos) << context->errors_;
-  EXPECT_NE(context->errors_.find(L"appdata8z_"), std::wstring::npos) << context->errors_;
+  EXPECT_EQ(context->errors_.find(L"appdata8z_signature"), std::wstring::npos) << context->errors_.get();
+  EXPECT_NE(context->errors_.find(L"appdata8z_"), std::wstring::npos) << context->errors_.get();
   // Kept for the next run to carry on from; the unpacked product pack is gone.
   EXPECT_TRUE(files::isFile(packFolder() + L"\\appdata.ebz"));
   EXPECT_FALSE(files::exists(packFolder() + L"\\Vexa.ebz"));
@@ -565,7 +628,7 @@ TEST_F(SignedPackScenarioTest, APackSignedAsAnotherKindIsRefused) {
   ASSERT_TRUE(runToEnd()) << logText();
   EXPECT_TRUE(VexaInstallContext::productFilesPresent(install));
   EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\jre"));
-  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"appdata8z_signature;"), std::wstring::npos) << context->errors_.get();
   EXPECT_NE(logText().find("the signature is for a jreEbz pack, not appdata8z"), std::string::npos);
 }
 
@@ -618,8 +681,8 @@ TEST_F(InstallScenarioTest, BothPackDownloadsFailingStillEndTheStagesAndFailTheI
   int packErrors = 0;
   for (const auto& call : listener.calls()) packErrors += call.rfind(L"error:pack:", 0) == 0;
   EXPECT_EQ(packErrors, 2);
-  EXPECT_NE(context->errors_.find(L"vexa8z_Can't open connection;"), std::wstring::npos) << context->errors_;
-  EXPECT_NE(context->errors_.find(L"appdata8z_Can't open connection;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"vexa8z_Can't open connection;"), std::wstring::npos) << context->errors_.get();
+  EXPECT_NE(context->errors_.find(L"appdata8z_Can't open connection;"), std::wstring::npos) << context->errors_.get();
 
   EXPECT_FALSE(finishing::completeInstall(*context));
   EXPECT_EQ(context->exitCode, 3);
@@ -639,7 +702,7 @@ TEST_F(InstallScenarioTest, AFailedUnpackIsRecordedForTheOperator) {
   server.add("/appdata.ebz", {pack({{"a.txt", "a"}})});
   makeScenario();
   ASSERT_TRUE(runToEnd()) << logText();
-  EXPECT_NE(context->errors_.find(L"unpack_1;"), std::wstring::npos) << context->errors_;
+  EXPECT_NE(context->errors_.find(L"unpack_1;"), std::wstring::npos) << context->errors_.get();
   EXPECT_FALSE(VexaInstallContext::productFilesPresent(install));
 }
 
@@ -654,14 +717,39 @@ TEST_F(InstallScenarioTest, FailuresReportedFromManyThreadsAreAllRecorded) {
   }
   for (auto& thread : threads) thread.join();
   size_t tokens = 0;
-  for (size_t pos = 0; (pos = context->errors_.find(L"vexa8z_t", pos)) != std::wstring::npos; ++pos) ++tokens;
+  const std::wstring errors = context->errors_.get();
+  for (size_t pos = 0; (pos = errors.find(L"vexa8z_t", pos)) != std::wstring::npos; ++pos) ++tokens;
   EXPECT_EQ(tokens, 800u);
-  EXPECT_EQ(context->errors_.size(), 800u * std::wstring(L"vexa8z_t0;").size());
+  EXPECT_EQ(errors.size(), 800u * std::wstring(L"vexa8z_t0;").size());
 }
 
 TEST_F(InstallScenarioTest, PackAddressesFallBackToThePackServer) {
   EXPECT_EQ(VexaInstallScenario::packAddress(L"", L"/Vexa.ebz"), std::wstring(VEXA_PACK_ROOT) + L"/Vexa.ebz");
   EXPECT_EQ(VexaInstallScenario::packAddress(L"http://h/x.ebz", L"/Vexa.ebz"), L"http://h/x.ebz");
+}
+
+// On a volume without 8.3 names the folder keeps its blanks: unquoted, the
+// product's first run would start "...\\Program.exe".
+TEST_F(InstallScenarioTest, TheProductsFirstRunIsQuoted) {
+  class LongNames : public VexaInstallContext {
+   public:
+    using VexaInstallContext::VexaInstallContext;
+    void dropShortNames() { shortInstallFolder_ = installFolder(); }
+  };
+  install = scratch.path() + L"\\Program Files x\\Vexa";
+  auto* longNames = new LongNames(L"/silent", log);
+  context = longNames;
+  context->prepare();
+  context->setInstallFolder(install);
+  longNames->dropShortNames();
+  context->statUrl = server.wideUrl("/installer2.html");
+  context->vexa7zUrl = server.wideUrl("/Vexa.ebz");
+  context->appdata7zUrl = server.wideUrl("/appdata.ebz");
+  placePrivateRuntime();
+  servePacks();
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_NE(logText().find("\"" + text::wideToUtf8(install) + "\\Vexa.exe\" /copydll"), std::string::npos) << logText();
 }
 
 // ---- Blocking files ---------------------------------------------------------

@@ -255,7 +255,7 @@ TEST_F(JavaRuntimeWinTest, SignedRuntimePacksInstallOnlyWithAMatchingSignature) 
   EXPECT_FALSE(files::exists(install_ + L"\\jre\\bin\\java.exe"));
   EXPECT_EQ(count("---End download jre result=FAILED"), 1u);
   EXPECT_EQ(count("/runtime/jre.ebz refused: "), 1u) << logText();
-  EXPECT_NE(context_.errors_.find(L"ebzDownloadFail;"), std::wstring::npos) << context_.errors_;
+  EXPECT_NE(context_.errors_.find(L"ebzDownloadFail;"), std::wstring::npos) << context_.errors_.get();
   EXPECT_EQ(refused.failed, std::vector<std::wstring>{L"jreEbz_signature"});
 
   signatureBytes[signatureBytes.size() - 3] ^= 0x01;

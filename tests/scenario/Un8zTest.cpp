@@ -113,6 +113,8 @@ TEST(SafeRelativeName, RefusesEverythingThatLeavesTheDestination) {
       "", "/etc/passwd", "\\Windows\\x.dll", "C:\\x.dll", "c:x.dll", "\\\\server\\share\\x", "//server/share/x",
       "..", "../x", "a/../../x", "a\\..\\..\\x", "a/..", "...", "a/. ./b", "a/.. /b", "./", "././.", "/",
       "file.txt:stream", std::string("a\0b", 3), "CON", "dir/nul.txt", "lpt1", "Com9.log", "aux/x",
+      // Windows takes superscript digits as port numbers too.
+      "COM\xc2\xb9", "dir/lpt\xc2\xb3.txt", "CLOCK$", "x/clock$.dll",
   };
   for (const auto& name : refused) {
     std::wstring out = L"unchanged";

@@ -1,10 +1,12 @@
 // vexa-server under the load real installers put on it: many slow ranged
 // transfers held open at once, statistics requests among them.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <mutex>
 #include <thread>
@@ -170,3 +172,94 @@ TEST(ServerLoad, ReadsAChangedPackForItsDigestOnceWhateverTheRequestsAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// A raw loopback connection, for requests no well-behaved client sends.
+struct RawClient {
+  int fd = -1;
+  explicit RawClient(int port) {
+    fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      ::close(fd);
+      fd = -1;
+    }
+    timeval wait{5, 0};
+    if (fd >= 0) ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  }
+  ~RawClient() {
+    if (fd >= 0) ::close(fd);
+  }
+  bool send(const std::string& bytes) { return fd >= 0 && ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) >= 0; }
+  // The server closed the connection (a clean end or a reset), without a word.
+  bool closedUnanswered() {
+    char byte;
+    ssize_t n = ::recv(fd, &byte, 1, MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
+  }
+  // What arrives until the server closes or 5 s pass.
+  std::string answer() {
+    std::string got;
+    char buffer[4096];
+    ssize_t n;
+    while (fd >= 0 && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) got.append(buffer, static_cast<size_t>(n));
+    return got;
+  }
+};
+
+}  // namespace
+
+TEST(ServerLimits, OversizedHeadsAndBodiesAreRefusedUnread) {
+  RunningServer srv;
+  srv.put("java.json", "{}");
+  ASSERT_NO_FATAL_FAILURE(srv.start());
+  RawClient fat(srv.port);
+  std::string head = "GET /java.json HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+  while (head.size() <= HttpServer::kMaxHeadBytes) head += "X-Pad: " + std::string(1000, 'a') + "\r\n";
+  ASSERT_TRUE(fat.send(head + "\r\n"));
+  EXPECT_EQ(fat.answer().rfind("HTTP/1.1 431 ", 0), 0u);
+
+  RawClient heavy(srv.port);
+  ASSERT_TRUE(heavy.send("POST /installer2.html HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 300000000\r\n\r\n"));
+  EXPECT_EQ(heavy.answer().rfind("HTTP/1.1 413 ", 0), 0u);
+}
+
+TEST(ServerLimits, ClientsTricklingTheirRequestsNeitherStarveOthersNorStay) {
+  RunningServer srv;
+  srv.put("java.json", "{}");
+  ServerSettings settings;
+  settings.threads = 4;
+  settings.requestDeadlineMs = 2000;
+  ASSERT_NO_FATAL_FAILURE(srv.start(settings));
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < 64; ++i) {
+    slow.push_back(std::make_unique<RawClient>(srv.port));
+    ASSERT_TRUE(slow.back()->send("GET /java.json HTTP/1.1\r\n"));
+  }
+  std::atomic<bool> trickle{true};
+  std::thread trickler([&] {
+    while (trickle) {
+      for (auto& c : slow) c->send("X");
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+  });
+  httplib::Client client("127.0.0.1", srv.port);
+  client.set_connection_timeout(5);
+  client.set_read_timeout(5);
+  for (int i = 0; i < 5; ++i) {
+    auto start = Clock::now();
+    auto res = client.Get("/java.json");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+    EXPECT_LT(secondsSince(start), 1.0) << "request " << i << " waited for a worker";
+  }
+  // Past the deadline the tricklers have been dropped.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+  trickle = false;
+  trickler.join();
+  for (auto& c : slow) EXPECT_TRUE(c->closedUnanswered());
+}

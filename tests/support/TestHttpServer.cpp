@@ -259,6 +259,10 @@ bool TestHttpServer::readRequest(Socket client, Request* request) {
       size_t value = header.find_first_not_of(' ', colon + 1);
       request->range = value == std::string::npos ? "" : header.substr(value);
     }
+    if (colon != std::string::npos && lower(header.substr(0, colon)) == "if-range") {
+      size_t value = header.find_first_not_of(' ', colon + 1);
+      request->ifRange = value == std::string::npos ? "" : header.substr(value);
+    }
     pos = end + 2;
   }
   return true;
@@ -314,7 +318,7 @@ void TestHttpServer::serve(Socket client) {
   if (!r.location.empty()) {
     status = 302;
     extra += "Location: " + r.location + "\r\n";
-  } else if (r.ranges && !request.range.empty()) {
+  } else if (r.ranges && !request.range.empty() && (request.ifRange.empty() || request.ifRange == r.etag)) {
     unsigned long long a = 0, b = 0;
     bool open = false;
     if (parseRange(request.range, &a, &b, &open)) {
@@ -342,6 +346,7 @@ void TestHttpServer::serve(Socket client) {
   }
   if (!r.contentMd5.empty()) head += "Content-MD5: " + r.contentMd5 + "\r\n";
   if (!r.disposition.empty()) head += "Content-Disposition: " + r.disposition + "\r\n";
+  if (!r.etag.empty()) head += "ETag: " + r.etag + "\r\n";
   head += extra + "Connection: close\r\n\r\n";
 
   bool ok = sendAll(client, head.data(), head.size(), 0);

@@ -24,6 +24,7 @@ struct Request {
   std::string method;
   std::string path;
   std::string range;  // the Range header's value, empty when none was sent
+  std::string ifRange;  // the If-Range header's value, empty when none was sent
 };
 
 // What goes wrong with one answer's body.
@@ -40,6 +41,7 @@ struct Resource {
   long long announcedLength = -1;  // a Content-Length other than the bytes sent
   std::string contentMd5;
   std::string disposition;
+  std::string etag;  // sent as ETag; a Range whose If-Range differs gets the whole body
   std::string location;  // answer HEAD and GET with 302 and this Location
   int status = 200;
   int delayMs = 0;                 // before the answer's headers

@@ -30,6 +30,16 @@ TEST(UiText, ServerTextIsNeverAFormat) {
   EXPECT_EQ(uitext::formatWith(L"trailing %", L"x"), L"trailing %");
 }
 
+TEST(UiText, OnlyWebAddressesAreLinks) {
+  for (const wchar_t* ok : {L"http://a.example/x", L"HTTPS://a.example", L"hTtP://127.0.0.1:1/terms"})
+    EXPECT_TRUE(uitext::isWebAddress(ok)) << ok;
+  for (const wchar_t* bad : {L"", L"http://", L"https:///etc", L"http:\\\\share\\x", L"file:///C:/x.exe",
+                             L"C:\\Windows\\calc.exe", L"\\\\server\\share\\a.exe", L"javascript:alert(1)",
+                             L" http://a.example", L"http://a.example/\"x\" /c", L"http://a\r\nb", L"ftp://a.example",
+                             L"httpx://a.example", L"http:/a.example"})
+    EXPECT_FALSE(uitext::isWebAddress(bad)) << bad;
+}
+
 TEST(UiText, PercentHasOneDecimal) {
   EXPECT_EQ(uitext::percentText(42.5f), L"42.5%");
   EXPECT_EQ(uitext::percentText(100.0f), L"100.0%");
@@ -173,6 +183,19 @@ TEST(OptionRules, DependantsFollowTheirMainOption) {
   EXPECT_TRUE(optionrules::choose(o, 1, false).empty());
   EXPECT_FALSE(o[1].chosen);
   EXPECT_TRUE(optionrules::choose(o, 9, false).empty());
+}
+
+TEST(OptionRules, DependantOfAnUntickedOptionStaysLocked) {
+  auto o = offerOptions();
+  optionrules::choose(o, 0, false);
+  EXPECT_TRUE(optionrules::editable(o, 0));
+  EXPECT_FALSE(optionrules::editable(o, 1));
+  EXPECT_FALSE(optionrules::editable(o, 2));
+  EXPECT_TRUE(optionrules::editable(o, 3));
+  optionrules::choose(o, 0, true);
+  EXPECT_TRUE(optionrules::editable(o, 1));
+  o[3].dependsOn = L"nosuch";  // following nothing there is: free
+  EXPECT_TRUE(optionrules::editable(o, 3));
 }
 
 TEST(OptionRules, EmptyNamesLinkNothing) {

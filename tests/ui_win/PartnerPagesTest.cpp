@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -15,6 +16,8 @@
 #include "WizardUnderTest.h"
 #include "app/win32/Resources.h"
 #include "pinstall/Pinstall.h"
+#include "ui/PointerHandOff.h"
+#include "ui/win32/Messages.h"
 
 namespace {
 
@@ -22,7 +25,12 @@ class RecordingHost : public PinstallHost {
  public:
   int installMode() override { return 0; }
   Params statisticsParams() override { return {}; }
-  std::wstring createTempFolder() override { return L""; }
+  // Reached only by an offer that passed its consent checks; no folder, so
+  // nothing is fetched.
+  std::wstring createTempFolder() override {
+    ++runs;
+    return L"";
+  }
   std::wstring download(const std::wstring&, const std::wstring&) override { return L""; }
   int runAndWait(const std::wstring&) override { return -1; }
   void writeDate(const std::wstring& id, const wchar_t* valueName, const std::wstring&) override {
@@ -37,6 +45,7 @@ class RecordingHost : public PinstallHost {
   }
   std::mutex lock;
   std::vector<std::wstring> dates;
+  std::atomic<int> runs{0};
 };
 
 PinstallInfo offerInfo(const wchar_t* id, const wchar_t* title) {
@@ -66,6 +75,7 @@ HWND boxOf(HWND window, HWND label) {
 }
 
 void offer(WizardUnderTest& w, std::vector<PinstallGroup>& groups) {
+  handoff::give(&groups);  // as the container does
   PostMessageW(w.window, WM_USER + 1, 0, reinterpret_cast<LPARAM>(&groups));
 }
 
@@ -112,6 +122,9 @@ TEST(PartnerPages, GenericPageFullOrCustomAndDependsOn) {
   EXPECT_FALSE(first.info().options[1].chosen);
   EXPECT_EQ(w.describe(homepage).checked, BST_UNCHECKED);
   EXPECT_FALSE(IsWindowEnabled(homepage));
+  ASSERT_TRUE(driver::click(custom));  // chosen again: the rule still holds
+  EXPECT_FALSE(IsWindowEnabled(homepage));
+  EXPECT_TRUE(IsWindowEnabled(bar));
   EXPECT_TRUE(first.info().options[2].chosen);
   ASSERT_TRUE(driver::click(bar));
   EXPECT_FALSE(first.info().options[2].chosen);
@@ -219,5 +232,109 @@ TEST(PartnerPages, YandexGroupGetsItsOwnPageEvenWithAPicture) {
   EXPECT_FALSE(first.info().options[0].chosen);
   EXPECT_TRUE(first.info().options[1].chosen);
   ASSERT_TRUE(driver::click(w.control(L"< Back")));
+  EXPECT_TRUE(w.waitText(L"Installing Vexa"));
+}
+
+// Consent: an offer runs only from a page the user saw, with the options
+// whose boxes were on it.
+namespace {
+PinstallGroup groupOf(const wchar_t* name, std::vector<Pinstall*> offers) { return PinstallGroup{name, offers}; }
+auto finishAtOnce = [](FakeScenario&) {};
+}  // namespace
+
+TEST(PartnerConsent, ClosingAfterTheInstallWithoutVisitingThePageRunsNothing) {
+  WizardUnderTest w(finishAtOnce);
+  ASSERT_NE(w.window, nullptr);
+  RecordingHost host;
+  Pinstall first(offerInfo(L"partnerA", L"Recommended"), nullptr, &host);
+  std::vector<PinstallGroup> groups{groupOf(L"partnerA", {&first})};
+  HWND next = w.control(L"Finish", L"Button");
+  ASSERT_NE(next, nullptr);
+  offer(w, groups);
+  ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
+  PostMessageW(w.window, WM_CLOSE, 0, 0);  // the close box, the page never seen
+  ASSERT_TRUE(w.waitEnded(20000));
+  first.run();
+  EXPECT_EQ(host.runs, 0);
+  EXPECT_TRUE(host.written().empty());
+}
+
+TEST(PartnerConsent, YandexPageOffersItsFirstOfferOnly) {
+  WizardUnderTest w(finishAtOnce);
+  ASSERT_NE(w.window, nullptr);
+  RecordingHost host;
+  Pinstall first(offerInfo(L"ya1", L""), nullptr, &host), second(offerInfo(L"ya2", L""), nullptr, &host);
+  std::vector<PinstallGroup> groups{groupOf(L"yandex", {&first, &second})};
+  HWND next = w.control(L"Finish", L"Button");
+  offer(w, groups);
+  ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
+  ASSERT_TRUE(driver::click(next));
+  ASSERT_TRUE(w.waitText(L"Программы Яндекса"));
+  EXPECT_EQ(host.written(), std::vector<std::wstring>{L"ya1:offerDate"});
+  PostMessageW(w.window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(w.waitEnded(20000));
+  first.run();
+  EXPECT_EQ(host.runs, 1);
+  second.run();
+  EXPECT_EQ(host.runs, 1);
+}
+
+TEST(PartnerConsent, OptionsWithoutABoxCountAsUnticked) {
+  WizardUnderTest w(finishAtOnce);
+  ASSERT_NE(w.window, nullptr);
+  RecordingHost host;
+  PinstallInfo info = offerInfo(L"ya", L"");
+  info.options.resize(11);
+  for (size_t i = 0; i < info.options.size(); ++i) {
+    info.options[i].name = L"o" + std::to_wstring(i);
+    info.options[i].label = L"Option " + std::to_wstring(i);
+    info.options[i].dependsOn.clear();
+  }
+  Pinstall first(info, nullptr, &host);
+  std::vector<PinstallGroup> groups{groupOf(L"yandex", {&first})};
+  HWND next = w.control(L"Finish", L"Button");
+  offer(w, groups);
+  ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
+  ASSERT_TRUE(driver::click(next));
+  ASSERT_TRUE(w.waitText(L"Option 9"));
+  EXPECT_EQ(w.control(L"Option 10"), nullptr);
+  for (int i = 0; i < 10; ++i) {
+    HWND label = w.control(L"Option " + std::to_wstring(i));
+    driver::Control l = w.describe(label);
+    HWND box = nullptr;
+    for (const auto& c : driver::controls(w.window))
+      if (c.className == L"Button" && c.rect.left == 30 && c.rect.top == l.rect.top - 4) box = c.hwnd;
+    ASSERT_NE(box, nullptr) << i;
+    ASSERT_TRUE(driver::click(box));
+  }
+  EXPECT_TRUE(first.info().options[10].chosen);
+  PostMessageW(w.window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(w.waitEnded(20000));
+  first.run();
+  EXPECT_EQ(host.runs, 0);
+}
+
+// Message numbers any process can post: a pointer the wizard did not hand
+// out is never read (1025 is also the dialog manager's DM_SETDEFID).
+TEST(PartnerPages, ForeignPointersInMessagesAreIgnored) {
+  WizardUnderTest w(noBody);
+  ASSERT_NE(w.window, nullptr);
+  RecordingHost host;
+  Pinstall first(offerInfo(L"forged", L""), nullptr, &host);
+  std::vector<PinstallGroup> groups{PinstallGroup{L"forged", {&first}}};
+  HWND next = w.control(L"Finish", L"Button");
+  ASSERT_NE(next, nullptr);
+  PostMessageW(w.window, WM_USER + 1, 0, reinterpret_cast<LPARAM>(&groups));
+  PostMessageW(w.window, WM_USER + 1, 1, 0x1000);
+  HWND picture = nullptr;
+  for (const auto& c : driver::controls(w.window))
+    if (c.rect.left == 20 && c.rect.top == 100 && c.rect.right == 20 + 173 && c.rect.bottom == 100 + 241)
+      picture = c.hwnd;
+  ASSERT_NE(picture, nullptr);
+  PostMessageW(picture, ui::kMsgImageArrived, 0, 0x1000);
+  InvalidateRect(picture, nullptr, TRUE);
+  Sleep(500);
+  EXPECT_FALSE(w.ended());
+  EXPECT_EQ(driver::textOf(next), L"Finish");  // no page was added
   EXPECT_TRUE(w.waitText(L"Installing Vexa"));
 }

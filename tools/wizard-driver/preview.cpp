@@ -25,6 +25,7 @@
 #include "scenario/IInstallScenario.h"
 #include "scenario/InstallScenarioListener.h"
 #include "pinstall/Pinstall.h"
+#include "ui/PointerHandOff.h"
 #include "ui/win32/Dialogs.h"
 #include "ui/win32/PartnerPages.h"
 #include "ui/win32/UiResources.h"
@@ -146,7 +147,9 @@ void arrange(VexaInstallerWizard& wizard, void* data) {
     HWND window = wizard.window()->handle();
     // Posted as the offer container posts it; shown once it has arrived.
     wizard.resources()->handlers().push_back(new LastPageHandler(&wizard));
-    PostMessageW(window, kCreatePartnerPageMessage, 0, reinterpret_cast<LPARAM>(sampleGroups(what, russian)));
+    auto* groups = sampleGroups(what, russian);
+    handoff::give(groups);
+    PostMessageW(window, kCreatePartnerPageMessage, 0, reinterpret_cast<LPARAM>(groups));
     PostMessageW(window, kShowLastPage, 0, 0);
   }
   if (what == L"settings" && main) {

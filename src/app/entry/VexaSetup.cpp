@@ -73,7 +73,12 @@ int runInstaller(const std::wstring& commandLine) {
   const StringTable& strings = *new StringTable(loadStringTable());
 
   if (!instance.create()) {
-    MessageBoxW(nullptr, strings.lookup(L"INSTALLER_RUNNING_ALREADY").c_str(), nullptr, MB_ICONERROR);
+    // A silent run has nobody to read a box and must not wait for one.
+    if (entryOptions.hasOption(L"/silent")) {
+      log.error(L"Another installer is running");
+    } else {
+      MessageBoxW(nullptr, strings.lookup(L"INSTALLER_RUNNING_ALREADY").c_str(), nullptr, MB_ICONERROR);
+    }
     return kExitAnotherInstaller;
   }
 
@@ -92,13 +97,22 @@ int runInstaller(const std::wstring& commandLine) {
     return 0;
   }
 
+  // A copy started by a hand-over never hands over again, whatever it finds.
   if (!context->isInstalled() && !entryOptions.hasOption(L"/secondInstance")) {
     instance.release();
-    elevation::relaunchElevated(&log, contexttext::relaunchParameters(
-                                          commandLine, context->optionValue(L"/installKey").has_value(),
-                                          context->installKey()));
+    elevation::Outcome handedOver = elevation::relaunchElevated(
+        &log,
+        contexttext::relaunchParameters(entryOptions.tokens(), context->optionValue(L"/installKey").has_value(),
+                                        context->installKey()),
+        silent);
     CoUninitialize();
-    return 0;
+    if (handedOver.started) return 0;
+    // Tools wait for the result file of the copy that never came.
+    log.error(L"Nothing was installed: the elevated copy did not start (error " +
+              std::to_wstring(handedOver.error) + L")");
+    context->exitCode = -1;
+    resultfile::writeIfAsked(*context);
+    return -1;
   }
 
   HANDLE prepared = context->prepare();

@@ -23,7 +23,27 @@ bool isAdministrator() {
   return ok && member;
 }
 
-bool relaunchElevated(Log* log, const std::wstring& parameters) {
+namespace {
+
+unsigned long shellLaunch(const std::wstring& program, const std::wstring& verb, const std::wstring& parameters) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS;
+  info.lpVerb = verb.c_str();
+  info.lpFile = program.c_str();
+  info.lpParameters = parameters.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!ShellExecuteExW(&info)) {
+    DWORD error = GetLastError();
+    return error ? error : ERROR_GEN_FAILURE;
+  }
+  if (info.hProcess) CloseHandle(info.hProcess);
+  return 0;
+}
+
+}  // namespace
+
+Outcome relaunchElevated(Log* log, const std::wstring& parameters, bool silent, const Launcher& launcher) {
   std::wstring program = win::moduleShortPath();
   if (program.empty()) program = win::moduleLongPath();
   const bool oldSystem = sysinfo::osMajorVersion() < 6;
@@ -38,34 +58,30 @@ bool relaunchElevated(Log* log, const std::wstring& parameters) {
       if (files::copyFile(copy, program)) program = copy;
     }
     admin = isAdministrator();
-    if (!admin) MessageBoxW(nullptr, L"Для установки нужны права администратора", nullptr, MB_ICONWARNING);
+    if (!admin) {
+      if (log) log->warning(L"Not an administrator: installing needs administrator rights");
+      if (!silent) MessageBoxW(nullptr, L"Для установки нужны права администратора", nullptr, MB_ICONWARNING);
+    }
   }
   const wchar_t* verb = (oldSystem && admin) ? L"open" : L"runas";
+  // A file's path: it never ends in a separator, so plain quotes hold it.
   std::wstring params = parameters + L" /logPath \"" + (log ? log->path() : std::wstring()) + L"\"";
   if (log) {
     log->info(L"execute server args:");
     log->info(params);
   }
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS;
-  info.lpVerb = verb;
-  info.lpFile = program.c_str();
-  info.lpParameters = params.c_str();
-  info.nShow = SW_SHOWNORMAL;
-  if (ShellExecuteExW(&info)) {
-    if (info.hProcess) CloseHandle(info.hProcess);
-    return true;
-  }
-  DWORD error = GetLastError();
-  if (error == ERROR_CANCELLED) {
-    if (log) log->warning(L"User did not allow elevation, error code=" + std::to_wstring(error));
+  Outcome outcome;
+  outcome.error = launcher ? launcher(program, verb, params) : shellLaunch(program, verb, params);
+  outcome.started = outcome.error == 0;
+  if (outcome.started) return outcome;
+  if (outcome.error == ERROR_CANCELLED) {
+    if (log) log->error(L"User did not allow elevation, error code=" + std::to_wstring(outcome.error));
   } else {
-    std::wstring text = L"Error: " + std::to_wstring(error);
-    MessageBoxW(nullptr, text.c_str(), nullptr, MB_OK);
-    if (log) log->warning(text);
+    std::wstring text = L"Error: " + std::to_wstring(outcome.error);
+    if (log) log->error(L"The elevated copy could not be started. " + text);
+    if (!silent) MessageBoxW(nullptr, text.c_str(), nullptr, MB_OK);
   }
-  return false;
+  return outcome;
 }
 
 }  // namespace elevation

@@ -20,7 +20,29 @@ void executeNoWait(Log* log, const std::wstring& file, const std::wstring& param
   ShellExecuteW(GetDesktopWindow(), L"open", file.c_str(), params.c_str(), nullptr, SW_SHOWNORMAL);
 }
 
-int executeAndWait(bool hidden, Log* log, const std::wstring& commandLine, HANDLE stdIn, HANDLE stdOut) {
+namespace {
+
+constexpr size_t kCaptureBytes = 256;
+
+// Takes what the pipe holds now without ever blocking: a grandchild may
+// keep the write end open after the child has gone.
+void drainPipe(HANDLE readEnd, std::string& kept) {
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
+    char buffer[4096];
+    DWORD n = 0;
+    if (!ReadFile(readEnd, buffer, available < sizeof(buffer) ? available : sizeof(buffer), &n, nullptr) || n == 0)
+      return;
+    if (kept.size() < kCaptureBytes) kept.append(buffer, n < kCaptureBytes - kept.size() ? n : kCaptureBytes - kept.size());
+  }
+}
+
+// Starts the child and waits at most limitMs. With readEnd, the pipe is
+// drained while the child runs and ownWriteEnd (our copy of the child's
+// output handle) is closed once the child holds its own.
+int run(bool hidden, Log* log, const std::wstring& commandLine, HANDLE stdIn, HANDLE stdOut, unsigned long limitMs,
+        files::UniqueHandle* ownWriteEnd, HANDLE readEnd, std::string* kept) {
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   si.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
@@ -39,42 +61,62 @@ int executeAndWait(bool hidden, Log* log, const std::wstring& commandLine, HANDL
   if (CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
     files::UniqueHandle process(pi.hProcess);
     files::UniqueHandle thread(pi.hThread);
-    Sleep(200);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    if (log) {
-      log->info(L"End waiting process :");
-      log->info(commandLine);
+    if (ownWriteEnd) ownWriteEnd->reset();
+    const DWORD started = GetTickCount();
+    bool ended = false;
+    for (;;) {
+      if (readEnd) drainPipe(readEnd, *kept);
+      const DWORD elapsed = GetTickCount() - started;
+      if (elapsed >= limitMs) break;
+      const DWORD step = readEnd ? 20 : limitMs - elapsed;
+      if (WaitForSingleObject(pi.hProcess, step < limitMs - elapsed ? step : limitMs - elapsed) != WAIT_TIMEOUT) {
+        ended = true;
+        break;
+      }
     }
-    DWORD code = 0;
-    if (!GetExitCodeProcess(pi.hProcess, &code)) {
-      exitCode = kNoExitCode;
-    } else if (code == STILL_ACTIVE) {
+    if (readEnd) drainPipe(readEnd, *kept);
+    if (!ended) {
+      if (log) log->error(L"Process did not end within " + std::to_wstring(limitMs) + L" ms, ending it: " + commandLine);
       TerminateProcess(pi.hProcess, static_cast<UINT>(-1));
+      WaitForSingleObject(pi.hProcess, 5000);
       exitCode = kStillRunning;
     } else {
-      exitCode = static_cast<int>(code);
+      if (log) {
+        log->info(L"End waiting process :");
+        log->info(commandLine);
+      }
+      DWORD code = 0;
+      if (!GetExitCodeProcess(pi.hProcess, &code)) {
+        exitCode = kNoExitCode;
+      } else if (code == STILL_ACTIVE) {
+        TerminateProcess(pi.hProcess, static_cast<UINT>(-1));
+        exitCode = kStillRunning;
+      } else {
+        exitCode = static_cast<int>(code);
+      }
     }
   }
   if (exitCode != 0 && log) log->info(L"Exit code is " + std::to_wstring(exitCode));
   return exitCode;
 }
 
-int executeAndCapture(Log* log, const std::wstring& commandLine, std::string& output) {
+}  // namespace
+
+int executeAndWait(bool hidden, Log* log, const std::wstring& commandLine, HANDLE stdIn, HANDLE stdOut,
+                   unsigned long limitMs) {
+  return run(hidden, log, commandLine, stdIn, stdOut, limitMs, nullptr, nullptr, nullptr);
+}
+
+int executeAndCapture(Log* log, const std::wstring& commandLine, std::string& output, unsigned long limitMs) {
   output.clear();
   SECURITY_ATTRIBUTES sa{sizeof(sa), nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return kNotStarted;
   files::UniqueHandle reader(readEnd), writer(writeEnd);
-  int code = executeAndWait(true, log, commandLine, readEnd, writeEnd);
-  if (code == 0) {
-    // The child has ended and its output waits in the pipe; a single read of
-    // at most 256 bytes is all a version probe needs. Closing our write end
-    // first keeps the read from blocking when the child wrote nothing.
-    writer.reset();
-    char buffer[256];
-    DWORD n = 0;
-    if (ReadFile(readEnd, buffer, sizeof(buffer), &n, nullptr)) output.assign(buffer, n);
-  }
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);  // only the child's end is handed down
+  std::string kept;
+  int code = run(true, log, commandLine, nullptr, writeEnd, limitMs, &writer, readEnd, &kept);
+  if (code == 0) output = kept;
   return code;
 }
 

@@ -1,5 +1,7 @@
 #include "context/win32/InstallContext.h"
 
+#include <chrono>
+
 #include "BuildConfig.h"
 #include "app/Log.h"
 #include "app/Text.h"
@@ -46,7 +48,7 @@ InstallContext::~InstallContext() {
 void InstallContext::applyPidOption() {
   auto value = options_.optionValue(L"/pid");
   if (!value) return;
-  if (log_) log_->info(L"Replace PID from commandline old=" + pid + L", new=" + *value);
+  if (log_) log_->info(L"Replace PID from commandline old=" + pid.get() + L", new=" + *value);
   pid = text::fitOrEmpty(*value, kIdField);
 }
 
@@ -67,12 +69,21 @@ void InstallContext::readInstallFolder() {
   setInstallFolder(shellfolders::programFiles() + L"\\" + productName_);
 }
 
-void InstallContext::setInstallFolder(const std::wstring& folder) {
+bool InstallContext::setInstallFolder(const std::wstring& folder) {
   std::wstring f = folder;
   if (!f.empty() && f.back() == L'\\') f.pop_back();
-  installFolder_ = text::fitOrEmpty(f, 260);
+  // An empty folder would put the product at the root of the current drive.
+  if (f.empty() || f.size() >= kFolderCapacity) {
+    if (log_)
+      log_->error(L"Install folder refused (" + std::to_wstring(f.size()) + L" characters, at most " +
+                  std::to_wstring(kFolderCapacity - 1) + L"); keeping " +
+                  (installFolder_.empty() ? std::wstring(L"the default folder") : installFolder_));
+    return false;
+  }
+  installFolder_ = f;
   shortInstallFolder_.clear();
   registry::writeText(HKEY_CURRENT_USER, productKey(), L"exec", installFolder_ + L"\\" + productName_ + L".exe");
+  return true;
 }
 
 const std::wstring& InstallContext::shortInstallFolder() {
@@ -94,7 +105,16 @@ HANDLE InstallContext::prepare() {
   readInstallFolder();
   installMode = isInstalled() ? kReinstall : kFreshInstall;
   workFolder_ = workFolderPath();
-  if (files::exists(workFolder_) && !files::isFolder(workFolder_)) DeleteFileW(workFolder_.c_str());
+  if (files::exists(workFolder_) && !files::isFolder(workFolder_)) {
+    // An empty file is a leftover; anything else is the user's and stays,
+    // and the install's blocking-file check asks them to move it.
+    if (files::fileSize(workFolder_) == 0) {
+      if (log_) log_->info(L"Empty file in place of the data folder removed: " + workFolder_);
+      DeleteFileW(workFolder_.c_str());
+    } else if (log_) {
+      log_->warning(L"A file stands where the data folder belongs; it is kept: " + workFolder_);
+    }
+  }
   files::createFolderTree(workFolder_);
   return nullptr;
 }
@@ -163,6 +183,17 @@ void InstallContext::runDeferredCommands() {
   }
 }
 
+void InstallContext::markStartAnswerRead() {
+  std::lock_guard<std::mutex> hold(startAnswerLock_);
+  startAnswerDone_ = true;
+  startAnswerRead_.notify_all();
+}
+
+bool InstallContext::waitStartAnswerRead(unsigned long limitMs) {
+  std::unique_lock<std::mutex> hold(startAnswerLock_);
+  return startAnswerRead_.wait_for(hold, std::chrono::milliseconds(limitMs), [this] { return startAnswerDone_; });
+}
+
 void InstallContext::readInitXml(const std::wstring& initXml) {
   if (log_) log_->info(L"Reading init xml...");
   if (initXml.empty()) {
@@ -210,7 +241,7 @@ void InstallContext::readTail(const std::wstring& tailXml) {
     return it == attributes.end() ? std::wstring() : it->second;
   };
   pid = text::fitOrEmpty(get(L"pid"), kIdField);
-  if (log_) log_->info(L"pid from tail=" + pid);
+  if (log_) log_->info(L"pid from tail=" + pid.get());
   std::wstring stat = text::fitOrEmpty(get(L"statUrl"), 260);
   statUrl = text::fitOrEmpty(stat + L"/installer2.html", 260);
   if (statUrl.empty()) statUrl = L"/installer2.html";

@@ -8,6 +8,7 @@
 // time. The stopwatch has its own lock.
 #include <windows.h>
 
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,6 +18,7 @@
 #include "app/OptionTable.h"
 #include "context/DownloadTally.h"
 #include "context/Stopwatch.h"
+#include "context/SharedText.h"
 #include "context/TailData.h"
 #include "context/win32/UserIdentity.h"
 
@@ -62,7 +64,10 @@ class InstallContext {
   std::optional<std::wstring> optionValue(const std::wstring& option) const { return options_.optionValue(option); }
 
   // Stores the folder (trailing backslash removed) and writes "exec".
-  void setInstallFolder(const std::wstring& folder);
+  // A folder of kFolderCapacity characters or more (or none) is refused
+  // with an ERROR line and the current or default folder kept: false.
+  bool setInstallFolder(const std::wstring& folder);
+  static constexpr size_t kFolderCapacity = 260;
   const std::wstring& installFolder() const { return installFolder_; }
   // The 8.3 form, computed once; the long form where the system has none.
   const std::wstring& shortInstallFolder();
@@ -78,14 +83,18 @@ class InstallContext {
   bool noteMissingFile(const std::wstring& path);
   bool noteMissingFolder(const std::wstring& path);
   // The runtime, download and worker threads append at the same time.
-  void appendError(const std::wstring& token) {
-    std::lock_guard<std::mutex> guard(textLock_);
-    errors_ += token;
-  }
-  void appendJavaTrace(const std::wstring& token) {
-    std::lock_guard<std::mutex> guard(textLock_);
-    javaInstall_ += token;
-  }
+  void appendError(const std::wstring& token) { errors_ += token; }
+  void appendJavaTrace(const std::wstring& token) { javaInstall_ += token; }
+
+  // The start event's answer: the statistics thread marks it read once it
+  // has been applied, or once it is clear that none will come; the
+  // scenario waits for that at most limitMs before it takes the pack
+  // addresses. True when it was read in time.
+  void markStartAnswerRead();
+  bool waitStartAnswerRead(unsigned long limitMs);
+  // Another name for the mutex that lets one process apply the start
+  // answer (tests: each wants to be first); empty for the usual one.
+  std::wstring answerMutexName;
 
   // The server's answer at start, as the offer container hands it over: the
   // init xml (the first media item, also written to "init.xml") and the tail
@@ -110,12 +119,13 @@ class InstallContext {
   int moveCheckFlags = 0;
   int pinstallMax = 1;
   std::wstring statUrl;
-  std::wstring pid, cid, sid;
+  // Written by the start answer on the statistics thread, read anywhere.
+  SharedText pid, cid, sid;
   std::wstring downloadDate;
   std::wstring userAgent, supportText, lastPage;
-  std::wstring modeExtension;
-  std::wstring errors_;
-  std::wstring javaInstall_;
+  SharedText modeExtension;
+  SharedText errors_;
+  SharedText javaInstall_;
   std::wstring installId;
 
   Log* log() const { return log_; }
@@ -150,5 +160,7 @@ class InstallContext {
   CommandSender* sender_ = nullptr;
   IPinstallContainer* offers_ = nullptr;
   std::vector<Command*> deferred_;
-  std::mutex textLock_;
+  std::mutex startAnswerLock_;
+  std::condition_variable startAnswerRead_;
+  bool startAnswerDone_ = false;
 };

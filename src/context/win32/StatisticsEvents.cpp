@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <thread>
 
 #include "app/Log.h"
+#include "app/Threads.h"
 #include "app/win32/NamedMutex.h"
 #include "app/win32/SystemInfo.h"
 #include "context/StatRequest.h"
@@ -35,8 +35,11 @@ std::wstring buildUrl(InstallContext& context, const std::wstring& base, const P
 
 void runJob(const SendJob& job) {
   Log* log = job.context->log();
-  std::wstring answer = download::downloadToString(nullptr, job.label, job.url, log, kRequestTimeoutMs, 0, false);
-  if (job.readAnswer && !answer.empty()) applyAnswer(*job.context, answer);
+  std::wstring answer = download::downloadAnswerToString(nullptr, job.label, job.url, log, kRequestTimeoutMs, 0, false);
+  if (job.readAnswer && !answer.empty()) {
+    const std::wstring& mutexName = job.context->answerMutexName;
+    applyAnswer(*job.context, answer, mutexName.empty() ? std::wstring(kAnswerMutexName) : mutexName);
+  }
 }
 
 void addFinishPathParams(InstallContext& context, Params& params) {
@@ -123,15 +126,21 @@ Params finishParams(InstallContext& context, bool started, bool cancelled) {
 }
 
 void sendStartEvent(InstallContext& context) {
-  if (context.installMode == InstallContext::kAlreadyInstalled) return;
+  if (context.installMode == InstallContext::kAlreadyInstalled) {
+    context.markStartAnswerRead();
+    return;
+  }
   Params params = commonParams(context, startEventName(context.installMode));
   SendJob job{L"sendStart", buildUrl(context, context.statUrl, params), &context, true};
-  std::thread([job] {
+  const bool started = threads::startDetached(context.log(), L"sendStart", [job] {
     Log* log = job.context->log();
     if (log) log->info(L"+++++BEGIN thread sendStart");
     runJob(job);
+    // Answered or not, nothing more will come: the scenario may go on.
+    job.context->markStartAnswerRead();
     if (log) log->info(L"-----END thread sendStart");
-  }).detach();
+  });
+  if (!started) context.markStartAnswerRead();
   context.applyPidOption();
 }
 

@@ -56,14 +56,21 @@ void VexaInstallContext::addProductStatParams(std::map<std::wstring, std::wstrin
 }
 
 void VexaInstallContext::onTail(const std::map<std::wstring, std::wstring>& attributes) {
-  auto take = [&](const wchar_t* name, std::wstring& field) {
+  auto take = [&](const wchar_t* name, SharedText& field) {
     auto it = attributes.find(name);
-    field = it == attributes.end() ? std::wstring() : text::fitOrEmpty(it->second, 1024);
-    if (log_) log_->info(std::wstring(name) + L" from tail = " + field);
+    const std::wstring value = it == attributes.end() ? std::wstring() : text::fitOrEmpty(it->second, 1024);
+    field = value;
+    if (log_) log_->info(std::wstring(name) + L" from tail = " + value);
   };
+  std::lock_guard<std::mutex> hold(tailLock_);
   take(L"packedJreEbzUrl", packedJreEbzUrl);
   take(L"vexa7zUrl", vexa7zUrl);
   take(L"appdata7zUrl", appdata7zUrl);
+}
+
+std::pair<std::wstring, std::wstring> VexaInstallContext::productAndAppdataUrls() {
+  std::lock_guard<std::mutex> hold(tailLock_);
+  return {vexa7zUrl.get(), appdata7zUrl.get()};
 }
 
 HANDLE VexaInstallContext::prepare() {

@@ -33,8 +33,12 @@ class VexaInstallContext : public InstallContext {
   const std::wstring& downloadFolder() const { return downloadFolder_; }
   void storeDownloadFolder(const std::wstring& folder);
 
-  // Pack addresses from the tail; empty means the server's default path.
-  std::wstring packedJreEbzUrl, vexa7zUrl, appdata7zUrl;
+  // Pack addresses from the tail (the statistics thread writes them);
+  // empty means the server's default path.
+  SharedText packedJreEbzUrl, vexa7zUrl, appdata7zUrl;
+  // The product and appdata addresses as one tail set them: never one
+  // from an earlier answer beside one from a later.
+  std::pair<std::wstring, std::wstring> productAndAppdataUrls();
 
   // The runtime candidates of the last successful search, kept for the next
   // one; dropped when a search finds nothing.
@@ -44,6 +48,7 @@ class VexaInstallContext : public InstallContext {
   static bool productFilesPresent(const std::wstring& folder);
 
  private:
+  std::mutex tailLock_;
   void removeLeftoverProductFile();
   void setUpDownloadFolder();
   std::wstring downloadFolder_;

@@ -16,6 +16,11 @@ std::wstring downloadToString(IDownloadListener* listener, const std::wstring& n
   return downloadToString(winInetConnections(), listener, name, url, log, timeoutMs, id, followRedirects);
 }
 
+std::wstring downloadAnswerToString(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
+                                    Log* log, int timeoutMs, int id, bool followRedirects) {
+  return downloadAnswerToString(winInetConnections(), listener, name, url, log, timeoutMs, id, followRedirects);
+}
+
 std::vector<unsigned char> downloadToBytes(IDownloadListener* listener, const std::wstring& name,
                                            const std::wstring& url, Log* log, int timeoutMs, int id) {
   return downloadToBytes(winInetConnections(), listener, name, url, log, timeoutMs, id);

@@ -18,6 +18,10 @@ std::wstring downloadToFile(IDownloadListener* listener, const std::wstring& nam
 std::wstring downloadToString(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
                               Log* log, int timeoutMs, int id, bool followRedirects);
 
+// The statistics endpoint's answer, read whatever its HTTP status; empty on failure.
+std::wstring downloadAnswerToString(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
+                                    Log* log, int timeoutMs, int id, bool followRedirects);
+
 // The body's bytes; empty when nothing was received or the download failed.
 std::vector<unsigned char> downloadToBytes(IDownloadListener* listener, const std::wstring& name,
                                            const std::wstring& url, Log* log, int timeoutMs, int id);

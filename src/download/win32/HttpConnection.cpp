@@ -175,6 +175,12 @@ bool HttpConnection::openRequest(Log* log, bool follow, int length, int offset) 
     std::swprintf(header, kRangeHeaderChars, L"Range: bytes=%u-%u", static_cast<unsigned>(offset),
                   static_cast<unsigned>(static_cast<unsigned>(offset) + static_cast<unsigned>(length) - 1u));
     HttpAddRequestHeadersW(request_.get(), header, static_cast<DWORD>(std::wcslen(header)), HTTP_ADDREQ_FLAG_ADD);
+    // Only a tag that passed isStrongEtag gets here: nothing of it can end
+    // the header line.
+    if (isStrongEtag(ifRange_)) {
+      std::wstring ifRange = L"If-Range: " + ifRange_;
+      HttpAddRequestHeadersW(request_.get(), ifRange.c_str(), static_cast<DWORD>(ifRange.size()), HTTP_ADDREQ_FLAG_ADD);
+    }
   }
   if (!HttpSendRequestW(request_.get(), nullptr, 0, nullptr, 0)) {
     request_.reset();
@@ -210,6 +216,8 @@ void HttpConnection::readFacts() {
   if (queryHeader(HTTP_QUERY_CONTENT_MD5, &value)) facts_.contentMd5 = value;
   facts_.contentLength = -1;
   if (queryHeader(HTTP_QUERY_CONTENT_LENGTH, &value)) facts_.contentLength = parseContentLength(value);
+  facts_.etag.clear();
+  if (queryHeader(HTTP_QUERY_ETAG, &value)) facts_.etag = value;
   if (queryHeader(HTTP_QUERY_CONTENT_DISPOSITION, &value)) {
     std::wstring name = fileNameFromDisposition(value);
     if (!name.empty()) facts_.fileName = name;

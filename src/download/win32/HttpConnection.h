@@ -2,8 +2,8 @@
 // The installer's HTTP client on WinINet: one connection per transfer or
 // chunk, used by one thread at a time. Follows redirects itself with HEAD
 // requests, sends one GET with an optional byte range and records the header
-// facts the downloader needs. The status code is never looked at: any body is
-// content, and the downloader's size and checksum checks reject a wrong one.
+// facts the downloader needs, the status among them: whether a body is content
+// is the downloader's decision.
 #include <string>
 
 #include "download/Connection.h"
@@ -30,6 +30,7 @@ class HttpConnection : public IHttpConnection {
   HttpConnection& operator=(const HttpConnection&) = delete;
 
   bool openRequest(Log* log, bool followRedirects, int length, int offset) override;
+  void setIfRange(const std::wstring& validator) override { ifRange_ = validator; }
   ReadStatus read(char* buffer, size_t capacity, size_t* received) override;
   const ResponseFacts& facts() const override { return facts_; }
   void closeHandles() override;
@@ -51,6 +52,7 @@ class HttpConnection : public IHttpConnection {
   int connectTimeoutMs_;
   int receiveTimeoutMs_;
   ResponseFacts facts_;
+  std::wstring ifRange_;
   // Members are destroyed in reverse: the request closes before its connection and root.
   InternetHandle root_;
   InternetHandle connection_;

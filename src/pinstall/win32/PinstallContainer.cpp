@@ -1,6 +1,10 @@
 #include "pinstall/win32/PinstallContainer.h"
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <system_error>
+#include <thread>
 
 #include "app/Log.h"
 #include "app/win32/Registry.h"
@@ -71,7 +75,9 @@ void PinstallContainer::load(InstallContext& context, const std::wstring& answer
 
 void PinstallContainer::readCampaigns(const JsonValue& campaigns) {
   std::lock_guard<std::mutex> guard(lock_);
-  std::vector<PinstallInfo> records = pinstall::readCampaigns(campaigns, *environment_, log_, context_.modeExtension);
+  std::wstring modeExtension;
+  std::vector<PinstallInfo> records = pinstall::readCampaigns(campaigns, *environment_, log_, modeExtension);
+  context_.modeExtension += modeExtension;
   std::vector<Pinstall*> made;
   {
     std::lock_guard<std::mutex> offers(offersLock_);
@@ -108,13 +114,40 @@ void PinstallContainer::setReadyListener(PinstallContainerLoadListener* listener
 
 void PinstallContainer::runAll(bool cancelled, bool) {
   if (cancelled) return;
-  std::lock_guard<std::mutex> guard(lock_);
-  if (groups_.empty()) return;
-  const PinstallGroup& group = groups_.front();
-  for (Pinstall* offer : group.pinstalls) {
-    if (log_) log_->info(L"runPinstallFunc for " + group.name);
-    offer->run();
+  // A copy: the lock is not held while setups download and run.
+  PinstallGroup group;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (groups_.empty()) return;
+    group = groups_.front();
   }
+  // The caller is the wizard's thread, closing: the offers run on a thread
+  // of their own, and the caller waits a bounded time, so a setup that never
+  // ends keeps neither the closing event nor the process's end waiting.
+  struct Progress {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+  };
+  auto progress = std::make_shared<Progress>();
+  Log* log = log_;
+  try {
+    std::thread([progress, group, log] {
+      for (Pinstall* offer : group.pinstalls) {
+        if (log) log->info(L"runPinstallFunc for " + group.name);
+        offer->run();
+      }
+      std::lock_guard<std::mutex> hold(progress->lock);
+      progress->done = true;
+      progress->ended.notify_all();
+    }).detach();
+  } catch (const std::system_error&) {
+    if (log_) log_->error(L"Cannot start the thread for partner offers; they are not run");
+    return;
+  }
+  std::unique_lock<std::mutex> hold(progress->lock);
+  if (!progress->ended.wait_for(hold, std::chrono::milliseconds(runLimitMs_), [&] { return progress->done; }) && log_)
+    log_->error(L"Partner offers did not end within " + std::to_wstring(runLimitMs_) + L" ms; going on without them");
 }
 
 void PinstallContainer::writeOfferDates() {

@@ -7,8 +7,9 @@
 //
 // Threading: load() runs on the statistics thread; the wizard reads groups(),
 // calls keepOnlyGroup/removeGroup/writeOfferDates and runAll on the main
-// thread; the scenario's worker calls waitForInstalls. lock_ guards the
-// groups and the notification and is held by runAll for the whole run;
+// thread; runAll runs the offers on a thread of its own and waits for it
+// at most runLimitMs; the scenario's worker calls waitForInstalls. lock_
+// guards the groups and the notification (runAll copies the group it runs);
 // offersLock_ guards the list of every offer made, which waitForInstalls
 // walks without lock_ so it never waits for a whole run to be scheduled.
 #include <windows.h>
@@ -60,8 +61,14 @@ class PinstallContainer : public IPinstallContainer {
 
   void load(InstallContext& context, const std::wstring& answer) override;
   std::vector<PinstallGroup>& groups() override { return groups_; }
-  // Runs the first group's offers one after the other on the calling thread.
+  // Runs the first group's offers one after the other on a thread of their
+  // own and waits for them at most runLimitMs (then logs and returns; the
+  // offers go on while the process lives).
   void runAll(bool cancelled, bool finished) override;
+  // Setups that download for an hour and run for half of one are waited
+  // for this long in all.
+  static constexpr unsigned long kRunLimitMs = 90UL * 60 * 1000;
+  void setRunLimitMs(unsigned long ms) { runLimitMs_ = ms; }  // tests
   void writeOfferDates() override;
   void keepOnlyGroup(const std::wstring& name) override;
   void removeGroup(const std::wstring& name) override;
@@ -81,6 +88,7 @@ class PinstallContainer : public IPinstallContainer {
   PinstallContainerLoadListener* readyListener_ = nullptr;
   bool notified_ = false;
   bool disabled_ = false;
+  unsigned long runLimitMs_ = kRunLimitMs;
   Log* log_;
   InstallContext& context_;
   std::unique_ptr<pinstall::CampaignEnvironment> ownEnvironment_;

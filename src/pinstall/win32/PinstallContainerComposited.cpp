@@ -1,6 +1,7 @@
 #include "pinstall/win32/PinstallContainerComposited.h"
 
 #include "app/Log.h"
+#include "ui/PointerHandOff.h"
 
 void PinstallContainerComposited::runAll(bool cancelled, bool finished) {
   if (log_) log_->info(L"runPinstallUtilSyncOrWait");
@@ -10,7 +11,8 @@ void PinstallContainerComposited::runAll(bool cancelled, bool finished) {
 
 void PinstallContainerComposited::onOffersReady(std::vector<PinstallGroup>* groups) {
   groups_ = groups;
-  PostMessageW(window_, kOffersReadyMessage, 0, reinterpret_cast<LPARAM>(groups_));
+  handoff::give(groups_);
+  if (!PostMessageW(window_, kOffersReadyMessage, 0, reinterpret_cast<LPARAM>(groups_))) handoff::take(groups_);
 }
 
 void PinstallContainerComposited::setWindow(HWND window) {

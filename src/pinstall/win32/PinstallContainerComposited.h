@@ -4,7 +4,7 @@
 // offers and the wizard's window both exist posts message 1025
 // (kOffersReadyMessage) to the window with wparam 0 and lparam pointing to
 // the container's list of groups (std::vector<PinstallGroup>*, alive until
-// the process ends).
+// the process ends), handed out through handoff::give.
 //
 // Threading: as PinstallContainer; setWindow is called on the main thread,
 // the message is posted from whichever thread completed the pair.

@@ -65,7 +65,7 @@ std::wstring PinstallHostWin32::download(const std::wstring& url, const std::wst
 }
 
 int PinstallHostWin32::runAndWait(const std::wstring& commandLine) {
-  return processes::executeAndWait(false, log_, commandLine);
+  return processes::executeAndWait(false, log_, commandLine, nullptr, nullptr, kSetupLimitMs);
 }
 
 void PinstallHostWin32::writeDate(const std::wstring& id, const wchar_t* valueName, const std::wstring& date) {

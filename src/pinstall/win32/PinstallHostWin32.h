@@ -50,6 +50,8 @@ class PinstallHostWin32 : public PinstallHost {
 
   // The partner download's time limit; tests shorten it.
   int downloadTimeoutMs = 3600000;
+  // A partner setup still running after this long is ended.
+  static constexpr unsigned long kSetupLimitMs = 30UL * 60 * 1000;
 
  private:
   InstallContext& context_;

@@ -15,7 +15,8 @@ constexpr size_t kResultChars = 256;
 // The product reports its build number as the exit code of its version class.
 int productVersion(Log* log, const std::wstring& javaHome, const std::wstring& installFolder) {
   return processes::executeAndWait(true, log, L"\"" + javaHome + L"\\bin\\javaw.exe\" -classpath \"" +
-                                                  installFolder + L"\\Vexa.jar\" org.ruze.vurudad2.core3.util.Constants");
+                                                  installFolder + L"\\Vexa.jar\" org.ruze.vurudad2.core3.util.Constants",
+                                   nullptr, nullptr, processes::kProbeLimitMs);
 }
 
 std::wstring send(CommandSender& sender, Command& command) {

@@ -4,6 +4,7 @@
 
 #include "BuildConfig.h"
 #include "app/Log.h"
+#include "app/Text.h"
 #include "app/win32/Files.h"
 #include "app/win32/ModulePaths.h"
 #include "context/win32/StatisticsEvents.h"
@@ -56,7 +57,11 @@ VexaInstallScenario::VexaInstallScenario(VexaInstallContext& context, bool silen
       VexaPackDownloadListsner(context.log()),
       context_(context),
       verifier_(&pack_signature::builtInVerifier()) {
-  if (!(silent && context.isInstalled())) stats::sendStartEvent(context);
+  if (!(silent && context.isInstalled())) {
+    stats::sendStartEvent(context);
+  } else {
+    context.markStartAnswerRead();  // none asked for
+  }
   downloadTiming_.abort = std::make_shared<std::atomic<bool>>(false);
   if (silent) {
     // Nobody watches a silent install: a modal box would hold it forever.
@@ -125,22 +130,24 @@ void VexaInstallScenario::doInstall() {
   // from it, and keep theirs for the next run should this one break off too.
   auto productOutput = std::make_shared<download::FileDownloadOutput>(productPack, true);
   auto appdataOutput = std::make_shared<download::FileDownloadOutput>(appdataPack, true);
-  const std::wstring productUrl = packAddress(context_.vexa7zUrl, L"/Vexa.ebz");
-  const std::wstring appdataUrl = packAddress(context_.appdata7zUrl, L"/appdata.ebz");
+
+  // Each pack's address is taken once, for its download, resume state and
+  // signature alike: the start answer, read on another thread, may move it.
+  const PackAddresses addresses = takePackAddresses();
   // Each pack is unpacked as it arrives, into a staging folder beside its
   // target; only a whole, verified pack's files move in after the downloads.
   StreamingUnpack productUnpack(
-      {scenario_downloads::kProductPack, pack_signature::kKindProduct, productUrl, productPack, shortFolder},
+      {scenario_downloads::kProductPack, pack_signature::kKindProduct, addresses.product, productPack, shortFolder},
       productOutput, *verifier_, log_, downloadTiming_);
   StreamingUnpack appdataUnpack(
-      {scenario_downloads::kAppdataPack, pack_signature::kKindAppdata, appdataUrl, appdataPack, shortDataFolder()},
+      {scenario_downloads::kAppdataPack, pack_signature::kKindAppdata, addresses.appdata, appdataPack,
+       shortDataFolder()},
       appdataOutput, *verifier_, log_, downloadTiming_);
-
   download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
   if (!isCancelled()) {
     context_.downloads().started(scenario_downloads::kProductPack);
     context_.downloads().started(scenario_downloads::kAppdataPack);
-    downloadPacks(context_, completion, productOutput, appdataOutput);
+    downloadPacks(addresses, completion, productOutput, appdataOutput);
     productUnpack.start();
     appdataUnpack.start();
   }
@@ -171,11 +178,11 @@ void VexaInstallScenario::doInstall() {
   // other stays with its download state for the next run to carry on from.
   // The appdata pack is not even judged when the product cannot be installed.
   StagedPack product = settle(productUnpack, productOutcome, productOutput->isOk(), scenario_downloads::kProductPack,
-                              pack_signature::kKindProduct, productUrl, productPack, shortFolder);
+                              pack_signature::kKindProduct, addresses.product, productPack, shortFolder);
   StagedPack appdata{appdataPack, shortDataFolder(), appdataUnpack.staging(), StagedPack::State::kNone};
   if (product.state != StagedPack::State::kNone) {
     appdata = settle(appdataUnpack, appdataOutcome, appdataOutput->isOk(), scenario_downloads::kAppdataPack,
-                     pack_signature::kKindAppdata, appdataUrl, appdataPack, shortDataFolder());
+                     pack_signature::kKindAppdata, addresses.appdata, appdataPack, shortDataFolder());
   } else {
     appdataUnpack.discard();
   }
@@ -186,7 +193,9 @@ void VexaInstallScenario::doInstall() {
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
 
-  ExecuteProcessCommand firstRun(shortFolder + L"\\Vexa.exe /copydll");
+  // Unquoted, a folder with blanks on a volume without 8.3 names would
+  // start another program.
+  ExecuteProcessCommand firstRun(text::quotedIfBlank(shortFolder + L"\\Vexa.exe") + L" /copydll");
   send(context_, firstRun);
   notifyTotal(90);
 }
@@ -227,13 +236,24 @@ void VexaInstallScenario::removeUpdates(VexaInstallContext& context) {
   remove.execute(result, kResultSize, log_);
 }
 
-void VexaInstallScenario::downloadPacks(VexaInstallContext& context, download::DownloadManager& completion,
+VexaInstallScenario::PackAddresses VexaInstallScenario::takePackAddresses() {
+  const bool answered = context_.waitStartAnswerRead(startAnswerWaitMs_);
+  if (log_) {
+    log_->info(answered ? std::wstring(L"Pack addresses taken after the start answer")
+                        : L"No start answer within " + std::to_wstring(startAnswerWaitMs_) +
+                              L" ms; pack addresses taken as they stand");
+  }
+  const auto urls = context_.productAndAppdataUrls();
+  return PackAddresses{packAddress(urls.first, L"/Vexa.ebz"), packAddress(urls.second, L"/appdata.ebz")};
+}
+
+void VexaInstallScenario::downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
                                         std::shared_ptr<download::FileDownloadOutput> product,
                                         std::shared_ptr<download::FileDownloadOutput> appdata) {
-  completion.startDownload(scenario_downloads::kProductPack, packAddress(context.vexa7zUrl, L"/Vexa.ebz"),
+  completion.startDownload(scenario_downloads::kProductPack, addresses.product,
                            kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
                            std::move(product));
-  completion.startDownload(scenario_downloads::kAppdataPack, packAddress(context.appdata7zUrl, L"/appdata.ebz"),
+  completion.startDownload(scenario_downloads::kAppdataPack, addresses.appdata,
                            kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
                            std::move(appdata));
 }

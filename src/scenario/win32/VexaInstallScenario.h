@@ -41,8 +41,12 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   void doInstall() override;                                                   // 7
   // Removes the data folder's "updates".
   virtual void removeUpdates(VexaInstallContext& context);                     // 8
+  // Where the product and appdata packs come from, taken once per run.
+  struct PackAddresses {
+    std::wstring product, appdata;
+  };
   // Starts "vexa8z" and "appdata8z" (4 connections each) into the outputs.
-  virtual void downloadPacks(VexaInstallContext& context, download::DownloadManager& completion,
+  virtual void downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
                              std::shared_ptr<download::FileDownloadOutput> product,
                              std::shared_ptr<download::FileDownloadOutput> appdata);  // 9
   // A pack after its download: its file, the folder it goes into, and the
@@ -68,6 +72,9 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   void setJavaMissingHandler(std::function<void()> handler) { javaMissing_ = std::move(handler); }
   // Tests shorten the downloads' pauses; the abort flag is the scenario's own.
   void setDownloadTiming(const download::Timing& timing);
+  // How long the packs wait for the start answer, which may move them.
+  static constexpr unsigned long kStartAnswerWaitMs = 10000;
+  void setStartAnswerWaitMs(unsigned long ms) { startAnswerWaitMs_ = ms; }  // tests
   // Tests check packs against keys of their own; the built-in one otherwise.
   void setPackVerifier(const pack_signature::PackVerifier& verifier) { verifier_ = &verifier; }
 
@@ -112,10 +119,14 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   // Waits for the runtime thread, at most an hour, less when cancelled.
   void waitForRuntimeThread(HANDLE thread);
   std::wstring shortDataFolder();
+  // Waits (bounded) for the start answer, logs which came first, and reads
+  // both addresses.
+  PackAddresses takePackAddresses();
 
   VexaInstallContext& context_;
   AlertHandler alert_;
   std::function<void()> javaMissing_;
   download::Timing downloadTiming_;
   const pack_signature::PackVerifier* verifier_;
+  unsigned long startAnswerWaitMs_ = kStartAnswerWaitMs;
 };

@@ -94,5 +94,6 @@ bool WindowsJvmDiscovery::readFile(const std::wstring& path, std::string& bytes)
 
 int WindowsJvmDiscovery::runArchitectureProbe(const std::wstring& javaHome, const std::wstring& archivePath) {
   return processes::executeAndWait(true, log_, L"\"" + javaHome + L"\\bin\\javaw.exe\" -classpath \"" + archivePath +
-                                                   L"\" ru.dravimol.core.JavaArch");
+                                                   L"\" ru.dravimol.core.JavaArch",
+                                   nullptr, nullptr, processes::kProbeLimitMs);
 }

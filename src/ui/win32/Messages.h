@@ -15,6 +15,7 @@ constexpr UINT kMsgTotalProgress = WM_APP + 3;
 constexpr UINT kMsgInstallDone = WM_APP + 4;
 constexpr UINT kMsgScenarioEnd = WM_APP + 5;
 constexpr UINT kMsgTailChanged = WM_APP + 6;
-// To an Image widget: lparam is a decoded Gdiplus::Image the widget adopts.
+// To an Image widget: lparam is a decoded Gdiplus::Image the widget adopts,
+// handed out through handoff::give (anything else is ignored).
 constexpr UINT kMsgImageArrived = WM_APP + 20;
 }  // namespace ui

@@ -9,6 +9,7 @@
 #include "pinstall/win32/PinstallContainer.h"
 #include "ui/ImageFit.h"
 #include "ui/OptionRules.h"
+#include "ui/PointerHandOff.h"
 #include "ui/UiText.h"
 #include "ui/win32/Gdiplus.h"
 
@@ -105,9 +106,13 @@ bool OptionsComposite::onCommand(HWND control) {
   return false;
 }
 
-void OptionsComposite::setAllEnabled(bool enabled) {
-  for (HWND b : boxes_) EnableWindow(b, enabled);
-  for (HWND l : labels_) EnableWindow(l, enabled);
+void OptionsComposite::applyEnabled(bool editable) {
+  const auto& options = offer_->info().options;
+  for (size_t i = 0; i < boxes_.size() && i < options.size(); ++i) {
+    const bool enabled = editable && optionrules::editable(options, i);
+    EnableWindow(boxes_[i], enabled);
+    EnableWindow(labels_[i], enabled);
+  }
 }
 
 void OptionsComposite::checkAll() {
@@ -129,7 +134,13 @@ AbstractPartnerPage::~AbstractPartnerPage() {
 }
 
 void AbstractPartnerPage::onShow() {
-  for (Pinstall* offer : group_.pinstalls) offer->writeOfferDate();
+  // Only what the user can see is offered: an offer whose options did not
+  // fit on the page is neither dated nor run.
+  for (OptionsComposite* panel : panels_) {
+    if (!holds(panel->handle())) continue;
+    panel->offer()->markShown(panel->offer()->info().options.size());
+    panel->offer()->writeOfferDate();
+  }
   if (!links_.empty()) {
     vexaWizard_->showInformationLink(false);
     for (auto* l : links_) l->show(true);
@@ -171,7 +182,7 @@ void PartnerPage::applyRadioState() {
   const bool full = checked(full_);
   for (auto* options : panels_) {
     if (full) options->checkAll();
-    options->setAllEnabled(!full);
+    options->applyEnabled(!full);
   }
 }
 
@@ -287,7 +298,14 @@ YandexPartnerPage::~YandexPartnerPage() {
 }
 
 void YandexPartnerPage::onShow() {
-  if (offer_) offer_->writeOfferDate();
+  // This page shows the group's first offer only, with the options that
+  // have a box; the group's other offers are never offered.
+  if (offer_) {
+    size_t visible = 0;
+    while (visible < boxes_.size() && holds(boxes_[visible])) ++visible;
+    offer_->markShown(visible);
+    offer_->writeOfferDate();
+  }
   wizard_->header()->setTitle(L"Программы Яндекса");
   wizard_->header()->setDescription(L"Устанавливая программы Яндекса, вы помогаете Vexa");
 }
@@ -314,8 +332,14 @@ bool YandexPartnerPage::onCommand(HWND control) {
 
 bool PartnerPageCreator::onUserMessage(UINT message, WPARAM, LPARAM lparam) {
   if (message != kCreatePartnerPageMessage) return false;
+  // The number is also DM_SETDEFID, and anyone may post it: only the
+  // container's own list is read.
+  if (!handoff::take(reinterpret_cast<const void*>(lparam))) {
+    if (lparam && context_->log()) context_->log()->warning(L"Ignored an offers message that the container did not send");
+    return true;
+  }
   auto* groups = reinterpret_cast<std::vector<PinstallGroup>*>(lparam);
-  if (!groups || groups->empty() || page_) return true;
+  if (groups->empty() || page_) return true;
   // A copy: keeping only this group changes the container's list.
   PinstallGroup group = groups->front();
   if (context_->log())

@@ -1,6 +1,6 @@
 #pragma once
 // Partner pages: when the offer container says offers are ready (message
-// 1025), one page for the first offer group joins the end of the wizard's
+// 1025, its list handed out through handoff::give), one page for the first offer group joins the end of the wizard's
 // page list. Its check boxes write the user's choices into the offers'
 // options, which the runner reads when the wizard stops.
 //
@@ -31,7 +31,9 @@ class OptionsComposite : public Panel, public WidgetCommandHandler {
   bool onCommand(HWND control) override;
   // The height the options take in a panel of this width.
   static int totalHeight(const std::vector<PinstallOption>& options, int width, HWND reference, HFONT font);
-  void setAllEnabled(bool enabled);
+  // Editable: each box enabled unless the option it follows is not chosen.
+  // Not editable: every box disabled.
+  void applyEnabled(bool editable);
   void checkAll();
   Pinstall* offer() const { return offer_; }
   HWND box(size_t i) const { return i < boxes_.size() ? boxes_[i] : nullptr; }

@@ -7,9 +7,11 @@
 
 #include "app/Log.h"
 #include "download/win32/Downloads.h"
+#include "ui/PointerHandOff.h"
 #include "ui/UiText.h"
 #include "ui/win32/Gdiplus.h"
 #include "ui/win32/Messages.h"
+#include "ui/win32/UiResources.h"
 
 namespace {
 constexpr int kButtonWidth = 80;
@@ -314,8 +316,16 @@ UrlLinkLabel::UrlLinkLabel(int height, HWND parent, FontSet* fonts, int x, int y
 void UrlLinkLabel::setUrl(const std::wstring& url) { url_ = uitext::cut(url, 256); }
 
 void UrlLinkLabel::click() {
+  if (url_.empty()) return;
+  // Addresses come from the server: only web pages go to the shell, which
+  // would as readily start a program or open a share.
+  if (!uitext::isWebAddress(url_)) {
+    UiResources* resources = UiResources::current();
+    if (resources && resources->log()) resources->log()->warning(L"Link ignored, not a web address: " + url_);
+    return;
+  }
   // A link the shell cannot open is ignored.
-  if (!url_.empty()) ShellExecuteW(nullptr, L"open", url_.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  ShellExecuteW(nullptr, L"open", url_.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 ActionLinkLabel::ActionLinkLabel(int height, HWND parent, FontSet* fonts, int x, int y, int width,
@@ -403,8 +413,12 @@ DWORD WINAPI Image::downloadThread(void* parameter) {
       download::downloadToBytes(nullptr, L"imageDownload", request->url, request->log, kPictureTimeoutMs, 0);
   if (!bytes.empty()) {
     Gdiplus::Image* decoded = decode(bytes.data(), bytes.size());
-    if (decoded && !PostMessageW(request->target, ui::kMsgImageArrived, 0, reinterpret_cast<LPARAM>(decoded)))
-      delete decoded;
+    if (decoded) {
+      handoff::give(decoded);
+      if (!PostMessageW(request->target, ui::kMsgImageArrived, 0, reinterpret_cast<LPARAM>(decoded)) &&
+          handoff::take(decoded))
+        delete decoded;
+    }
   }
   if (request->log) request->log->info(L"-----END thread imageDownload");
   delete request;
@@ -441,7 +455,8 @@ LRESULT Image::handleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
       if (handler_) handler_->onCommand(reinterpret_cast<HWND>(lparam));
       return 0;
     case ui::kMsgImageArrived:
-      adopt(reinterpret_cast<Gdiplus::Image*>(lparam));
+      // Only a picture our own download thread handed over.
+      if (handoff::take(reinterpret_cast<const void*>(lparam))) adopt(reinterpret_cast<Gdiplus::Image*>(lparam));
       return 0;
   }
   return original(hwnd, message, wparam, lparam);

@@ -1,5 +1,7 @@
 #include "ui/win32/Wizard.h"
 
+#include <algorithm>
+
 #include <cstring>
 
 #include "app/StringTable.h"
@@ -40,6 +42,10 @@ void SimpleWizardHeader::restoreTitle() { setTitle(initialTitle_); }
 HWND AbstractWizardPage::keep(HWND control) {
   if (control && widgets_.size() < kMaxWidgets) widgets_.push_back(control);
   return control;
+}
+
+bool AbstractWizardPage::holds(HWND control) const {
+  return control && std::find(widgets_.begin(), widgets_.end(), control) != widgets_.end();
 }
 
 void AbstractWizardPage::showWidgets(bool visible) {

@@ -62,6 +62,8 @@ class AbstractWizardPage : public WidgetCommandHandler {
   const std::wstring& name() const { return name_; }
   // Keeps the control among those shown and hidden with the page (32 at most).
   HWND keep(HWND control);
+  // True when the control is among the kept ones, so the page shows it.
+  bool holds(HWND control) const;
   virtual void showWidgets(bool visible);
   const std::vector<HWND>& widgets() const { return widgets_; }
 

@@ -122,13 +122,46 @@ TEST_F(HttpConnectionTest, ReadsTheFactsOfTheHeaders) {
   EXPECT_EQ(readBody(other), "y");
 }
 
-TEST_F(HttpConnectionTest, AnErrorStatusIsContentLikeAnyOther) {
+TEST_F(HttpConnectionTest, AnErrorStatusIsReadAndLeftToTheCaller) {
   Resource missing = withBody("<html>gone</html>");
   missing.status = 404;
   server.add("/gone", missing);
   HttpConnection connection(server.wideUrl("/gone"), 5000, 5000);
   ASSERT_TRUE(connection.openRequest(&log, false, -1, 0));
+  EXPECT_EQ(connection.facts().status, 404);
   EXPECT_EQ(readBody(connection), "<html>gone</html>");
+}
+
+TEST_F(HttpConnectionTest, RangesCarryTheStrongTagAsIfRange) {
+  Resource pack = withBody("0123456789");
+  pack.etag = "\"5f1-a\"";
+  server.add("/pack", pack);
+  HttpConnection same(server.wideUrl("/pack"), 5000, 5000);
+  same.setIfRange(L"\"5f1-a\"");
+  ASSERT_TRUE(same.openRequest(&log, false, 3, 4));
+  EXPECT_EQ(same.facts().etag, L"\"5f1-a\"");
+  EXPECT_EQ(same.facts().status, 206);
+  EXPECT_EQ(readBody(same), "456");
+  same.closeHandles();
+
+  // The content changed: the whole of it comes back.
+  HttpConnection changed(server.wideUrl("/pack"), 5000, 5000);
+  changed.setIfRange(L"\"5f1-9\"");
+  ASSERT_TRUE(changed.openRequest(&log, false, 3, 4));
+  EXPECT_EQ(changed.facts().status, 200);
+  EXPECT_EQ(readBody(changed), "0123456789");
+  changed.closeHandles();
+
+  // A tag that could carry anything into the header is never sent.
+  HttpConnection hostile(server.wideUrl("/pack"), 5000, 5000);
+  hostile.setIfRange(L"\"a\"\r\nX-Evil: 1");
+  ASSERT_TRUE(hostile.openRequest(&log, false, 3, 4));
+  EXPECT_EQ(readBody(hostile), "456");
+  auto asked = server.requests();
+  ASSERT_EQ(asked.size(), 3u);
+  EXPECT_EQ(asked[0].ifRange, "\"5f1-a\"");
+  EXPECT_EQ(asked[1].ifRange, "\"5f1-9\"");
+  EXPECT_EQ(asked[2].ifRange, "");
 }
 
 TEST_F(HttpConnectionTest, AnAddressThatCannotBeSplitIsLogged) {
