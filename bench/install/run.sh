@@ -6,8 +6,9 @@
 #   - the longest single download alone at the same limit (vexaget.exe, 4
 #     connections, the product pack),
 #   - the unpack time of both packs alone (ebztool.exe under the same Wine),
-#   - install / (longest download + unpack); goal <= 1.15: the runtime and
-#     pack downloads overlap and the install adds little beyond them.
+#   - install / max(longest download, unpack alone); goal <= 1.15: the
+#     runtime and pack downloads overlap, each pack is unpacked while it
+#     arrives, and the install adds little beyond the slower of the two.
 # Runs in a network namespace of its own (the installer's server address is
 # built in as 127.0.0.1:8731). Not a test: exits 0 when the install worked,
 # whatever the ratio.
@@ -116,4 +117,4 @@ echo "install wall time:                   ${install_ms} ms"
 echo "longest single download alone:       ${download_ms} ms"
 echo "unpack of both packs alone:          ${unpack_ms} ms"
 awk -v i="$install_ms" -v d="$download_ms" -v u="$unpack_ms" \
-  'BEGIN { printf "install / (longest download + unpack): %.2f (goal <= 1.15)\n", i / (d + u) }'
+  'BEGIN { m = d > u ? d : u; printf "install / max(longest download, unpack alone): %.2f (goal <= 1.15)\n", i / m }'

@@ -1,6 +1,8 @@
 #include "download/DownloadOutput.h"
 
 #include <algorithm>
+#include <chrono>
+#include <iterator>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -75,6 +77,7 @@ bool FileDownloadOutput::createFresh() {
   running_ = Md5();
   hashedEnd_ = 0;
   runningValid_ = true;
+  restartPrefix();
   return true;
 }
 
@@ -129,6 +132,8 @@ bool FileDownloadOutput::openChunked(const std::wstring& fileName, const Content
     runningValid_ = true;
     *chunks = stored.chunks;
     resumed_ = stored.bytesHeld();
+    restartPrefix();
+    for (const ChunkProgress& chunk : stored.chunks) notePrefix(chunk.offset, chunk.done);
     state_ = std::move(stored);
     tracking_ = true;
     return true;
@@ -216,12 +221,62 @@ bool FileDownloadOutput::write(const char* bytes, int offset, int count) {
     hashedEnd_ += count;
   }
   if (written && tracking_) noteWritten(offset, count);
+  if (written) notePrefix(offset, count);
   return written;
+}
+
+void FileDownloadOutput::restartPrefix() {
+  ++generation_;
+  prefix_ = 0;
+  runs_.clear();
+  ended_ = false;
+  prefixChanged_.notify_all();
+}
+
+void FileDownloadOutput::notePrefix(long long offset, long long count) {
+  if (count <= 0) return;
+  const long long end = offset + count;
+  if (offset < prefix_) {
+    // Bytes a reader may already have used are replaced.
+    ++generation_;
+  }
+  if (offset <= prefix_) {
+    if (end > prefix_) prefix_ = end;
+  } else {
+    // A chunk's writes follow one another: extend its run rather than add one.
+    auto next = runs_.upper_bound(offset);
+    if (next != runs_.begin() && std::prev(next)->second >= offset) {
+      auto run = std::prev(next);
+      if (end > run->second) run->second = end;
+    } else {
+      long long& runEnd = runs_[offset];
+      if (end > runEnd) runEnd = end;
+    }
+  }
+  while (!runs_.empty() && runs_.begin()->first <= prefix_) {
+    if (runs_.begin()->second > prefix_) prefix_ = runs_.begin()->second;
+    runs_.erase(runs_.begin());
+  }
+  prefixChanged_.notify_all();
+}
+
+FileDownloadOutput::Prefix FileDownloadOutput::waitForPrefix(long long past, unsigned generation, int timeoutMs) {
+  std::unique_lock<std::mutex> guard(lock_);
+  prefixChanged_.wait_for(guard, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs),
+                          [&] { return ended_ || generation_ != generation || prefix_ > past; });
+  Prefix now;
+  now.bytes = prefix_;
+  now.generation = generation_;
+  now.ended = ended_;
+  now.ok = ok_;
+  return now;
 }
 
 void FileDownloadOutput::finish(bool ok) {
   std::lock_guard<std::mutex> guard(lock_);
   ok_ = ok;
+  ended_ = true;
+  prefixChanged_.notify_all();
   // What a broken-off download holds is kept for the next run.
   if (tracking_) saveState();
   tracking_ = false;

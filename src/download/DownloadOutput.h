@@ -4,7 +4,9 @@
 //
 // Threading: chunk threads call write/size/md5 at the same time; each output
 // guards its state with its own mutex.
+#include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -86,8 +88,26 @@ class FileDownloadOutput : public IDownloadOutput {
   std::wstring name() override;
   bool isOk() override;
 
+  // What a reader that follows the download may read of the file: the bytes
+  // from its first one that are on disk without a gap. generation counts the
+  // times the file was started (afresh or from an earlier run's bytes) and
+  // moves when bytes below the prefix are written again: a reader that began
+  // in another generation has read bytes that may be gone.
+  struct Prefix {
+    long long bytes = 0;
+    unsigned generation = 0;  // 0: not opened yet
+    bool ended = false;       // finish() was called
+    bool ok = false;          // what finish() was told
+  };
+  // Waits at most timeoutMs until the prefix passes `past`, the download
+  // ends, or the generation is no longer `generation`; gives the prefix then.
+  Prefix waitForPrefix(long long past, unsigned generation, int timeoutMs);
+
  private:
   void closeFile();
+  // Records bytes [offset, offset + count) as on disk. Under lock_.
+  void notePrefix(long long offset, long long count);
+  void restartPrefix();
   // Joins a server-given name to a folder path; false for a name that may not.
   bool resolvePath(const std::wstring& fileName);
   bool createFresh();
@@ -114,6 +134,12 @@ class FileDownloadOutput : public IDownloadOutput {
   Md5 running_;
   long long hashedEnd_ = 0;
   bool runningValid_ = true;
+  // The prefix for readers, and the runs on disk beyond it by start.
+  std::condition_variable prefixChanged_;
+  long long prefix_ = 0;
+  std::map<long long, long long> runs_;
+  unsigned generation_ = 0;
+  bool ended_ = false;
 };
 
 // Keeps the bytes in blocks of 256 KiB, so a growing download never copies

@@ -1,5 +1,6 @@
 #include "download/FileDownloader.h"
 
+#include <atomic>
 #include <chrono>
 #include <system_error>
 #include <thread>
@@ -15,6 +16,12 @@ namespace download {
 namespace {
 
 constexpr int kAttempts = 5;
+// Content larger than its connections times this is fetched in stripes of
+// about this size, taken in order by whichever connection is free, so the
+// bytes on disk without a gap grow at the speed of all connections together:
+// a reader that follows the download (the unpack) is not held to one
+// connection's pace, as it would be behind one chunk per connection.
+constexpr uint32_t kStripeBytes = 2 * 1024 * 1024;
 constexpr size_t kReadBufferSize = 8192;
 
 void info(Log* log, const std::wstring& message) {
@@ -572,7 +579,12 @@ bool FileDownloader::digestAccepted(const std::wstring& expectedMd5) {
 std::vector<ChunkProgress> FileDownloader::planFreshChunks() const {
   uint32_t length = static_cast<uint32_t>(contentLength_);
   std::vector<ChunkProgress> chunks;
-  for (const ChunkRange& range : planChunks(length, effectiveThreadCount(threadCount_, length))) {
+  const int connections = effectiveThreadCount(threadCount_, length);
+  int count = connections;
+  if (connections > 1 && length > uint64_t(connections) * kStripeBytes) {
+    count = static_cast<int>((length + kStripeBytes - 1) / kStripeBytes);
+  }
+  for (const ChunkRange& range : planChunks(length, count)) {
     ChunkProgress chunk;
     chunk.offset = range.offset;
     chunk.limit = range.limit;
@@ -631,11 +643,13 @@ bool FileDownloader::downloadChunks(const ResponseFacts& facts, const std::vecto
                                     const std::wstring& ifRange) {
   chunkListener_.begin(plan);
   std::vector<int> exitCodes(plan.size(), 0);
-  std::vector<std::thread> threads;
-  threads.reserve(plan.size());
+  std::vector<size_t> pending;
   for (size_t i = 0; i < plan.size(); ++i) {
     if (plan[i].remaining() <= 0) continue;
     exitCodes[i] = 1;
+    pending.push_back(i);
+  }
+  auto jobFor = [&](size_t i) {
     auto job = std::make_unique<ChunkJob>();
     job->chunkNum = static_cast<int>(i);
     job->output = output_;
@@ -651,14 +665,26 @@ bool FileDownloader::downloadChunks(const ResponseFacts& facts, const std::vecto
     job->listener = &chunkListener_;
     job->log = log_;
     job->ifRange = ifRange;
+    return job;
+  };
+  // Each connection thread takes the next chunk not yet taken, lowest first,
+  // until none is left; a chunk's exit code is written by the one thread
+  // that took it.
+  std::atomic<size_t> next{0};
+  auto connection = [&] {
+    for (size_t k; (k = next.fetch_add(1)) < pending.size();) {
+      exitCodes[pending[k]] = runChunkJob(jobFor(pending[k]), timing_);
+    }
+  };
+  size_t connections = static_cast<size_t>(effectiveThreadCount(threadCount_, static_cast<uint32_t>(contentLength_)));
+  if (connections > pending.size()) connections = pending.size();
+  std::vector<std::thread> threads;
+  threads.reserve(connections);
+  for (size_t t = 0; t < connections; ++t) {
     try {
-      int* exitCode = &exitCodes[i];
-      const Timing* timing = &timing_;
-      threads.emplace_back([exitCode, timing, job = std::move(job)]() mutable {
-        *exitCode = runChunkJob(std::move(job), *timing);
-      });
+      threads.emplace_back(connection);
     } catch (const std::system_error&) {
-      error(log_, L"Can't start downloadThread for chunk #" + num(static_cast<long long>(i)));
+      error(log_, L"Can't start downloadThread for chunk #" + num(static_cast<long long>(t)));
     }
   }
   for (std::thread& thread : threads) thread.join();

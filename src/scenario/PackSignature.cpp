@@ -64,7 +64,6 @@ bool hashMessage(crypto_sign_state& state, const std::string& kind, uint64_t sig
 
 }  // namespace internal
 
-using internal::hashMessage;
 using internal::sodiumReady;
 using internal::validKind;
 
@@ -143,28 +142,85 @@ PackVerifier::PackVerifier(const std::string& keyHex, const std::string& minSign
   }
 }
 
-Verdict PackVerifier::verify(ebz::ByteSource& pack, const std::vector<uint8_t>& signatureFile,
-                             const std::string& kind) const {
-  if (!enabled_) return {true, {}};
-  if (!settingsValid_) return {false, L"the built-in public key or signing minimum is not valid"};
-  if (signatureFile.empty()) return {false, L"no signature could be fetched"};
+struct StreamingCheck::State {
+  crypto_sign_state sign;
+  std::array<uint8_t, kSignatureSize> signature;
+  bool hashed = true;
+};
+
+StreamingCheck::StreamingCheck(const PackVerifier& verifier, const std::vector<uint8_t>& signatureFile,
+                               const std::string& kind)
+    : verifier_(verifier) {
+  if (!verifier.enabled_) {
+    early_ = {true, {}};
+    return;
+  }
+  if (!verifier.settingsValid_) {
+    early_ = {false, L"the built-in public key or signing minimum is not valid"};
+    return;
+  }
+  if (signatureFile.empty()) {
+    early_ = {false, L"no signature could be fetched"};
+    return;
+  }
   SignatureFile file;
   std::wstring why;
-  if (!decode(signatureFile, file, why)) return {false, why};
+  if (!decode(signatureFile, file, why)) {
+    early_ = {false, why};
+    return;
+  }
   // Both are inside the signed message, so refusing on them before reading
   // the pack is safe: a forged value could not have verified either.
-  if (file.kind != kind) return {false, L"the signature is for a " + wide(file.kind) + L" pack, not " + wide(kind)};
-  if (file.signedAt < minSignedAt_) {
-    return {false, L"the pack was signed at " + std::to_wstring(file.signedAt) + L", before the minimum " +
-                       std::to_wstring(minSignedAt_)};
+  if (file.kind != kind) {
+    early_ = {false, L"the signature is for a " + wide(file.kind) + L" pack, not " + wide(kind)};
+    return;
   }
-  if (!sodiumReady()) return {false, L"the signature library cannot start"};
-  crypto_sign_state state;
-  if (!hashMessage(state, file.kind, file.signedAt, pack)) return {false, L"the pack cannot be read"};
-  if (crypto_sign_final_verify(&state, file.signature.data(), key_.data()) != 0) {
+  if (file.signedAt < verifier.minSignedAt_) {
+    early_ = {false, L"the pack was signed at " + std::to_wstring(file.signedAt) + L", before the minimum " +
+                         std::to_wstring(verifier.minSignedAt_)};
+    return;
+  }
+  if (!sodiumReady()) {
+    early_ = {false, L"the signature library cannot start"};
+    return;
+  }
+  auto state = std::make_unique<State>();
+  const std::vector<uint8_t> prefix = signedPrefix(file.kind, file.signedAt);
+  if (crypto_sign_init(&state->sign) != 0 || crypto_sign_update(&state->sign, prefix.data(), prefix.size()) != 0) {
+    early_ = {false, L"the pack cannot be read"};
+    return;
+  }
+  state->signature = file.signature;
+  state_ = std::move(state);
+}
+
+StreamingCheck::~StreamingCheck() = default;
+
+void StreamingCheck::update(const uint8_t* data, size_t size) {
+  if (state_ && size != 0 && crypto_sign_update(&state_->sign, data, size) != 0) state_->hashed = false;
+}
+
+Verdict StreamingCheck::finish(bool readWhole) {
+  if (!state_) return early_;
+  std::unique_ptr<State> state = std::move(state_);
+  if (!readWhole || !state->hashed) return {false, L"the pack cannot be read"};
+  if (crypto_sign_final_verify(&state->sign, state->signature.data(), verifier_.key_.data()) != 0) {
     return {false, L"the signature does not match the pack and the built-in key"};
   }
   return {true, {}};
+}
+
+Verdict PackVerifier::verify(ebz::ByteSource& pack, const std::vector<uint8_t>& signatureFile,
+                             const std::string& kind) const {
+  StreamingCheck check(*this, signatureFile, kind);
+  if (!check.needsBytes()) return check.finish();
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kStreamBufferSize]);
+  for (;;) {
+    size_t got = 0;
+    if (!pack.read(buffer.get(), kStreamBufferSize, got)) return check.finish(false);
+    if (got == 0) return check.finish();
+    check.update(buffer.get(), got);
+  }
 }
 
 const PackVerifier& builtInVerifier() {

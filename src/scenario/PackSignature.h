@@ -19,6 +19,7 @@
 // threads at once.
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -78,10 +79,36 @@ class PackVerifier {
   Verdict verify(ebz::ByteSource& pack, const std::vector<uint8_t>& signatureFile, const std::string& kind) const;
 
  private:
+  friend class StreamingCheck;
   bool enabled_ = false;
   bool settingsValid_ = false;
   uint64_t minSignedAt_ = 0;
   std::array<uint8_t, kPublicKeySize> key_{};
+};
+
+// One pack's check fed by a reader that has its own use for the bytes (the
+// unpack), so the pack is read once. The signature file is judged first:
+// it says what the pack bytes are hashed after. Feed every byte of the pack
+// in order, then finish().
+class StreamingCheck {
+ public:
+  StreamingCheck(const PackVerifier& verifier, const std::vector<uint8_t>& signatureFile, const std::string& kind);
+  ~StreamingCheck();
+  StreamingCheck(const StreamingCheck&) = delete;
+  StreamingCheck& operator=(const StreamingCheck&) = delete;
+
+  // False when the verdict is already a refusal, whatever the bytes.
+  bool needsBytes() const { return state_ != nullptr; }
+  void update(const uint8_t* data, size_t size);
+  // The verdict on the bytes fed; a refusal when the caller could not read
+  // them all (readWhole false).
+  Verdict finish(bool readWhole = true);
+
+ private:
+  struct State;
+  const PackVerifier& verifier_;
+  std::unique_ptr<State> state_;
+  Verdict early_;
 };
 
 // The verifier for the key and minimum this installer was built with.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "TestFiles.h"
 #include "download/DownloadOutput.h"
@@ -148,4 +149,51 @@ TEST(MemoryDownloadOutput, SizeIsTheHighestEndAndBadWritesAreRefused) {
   EXPECT_EQ(output.size(), cap);
   output.finish(true);
   EXPECT_TRUE(output.isOk());
+}
+
+TEST(FileDownloadOutputPrefix, FollowsTheGaplessRunFromTheFirstByteAndTellsOfRestartsAndTheEnd) {
+  testfiles::ScratchDir dir;
+  const std::wstring path = dir.path() + kSep + L"pack.ebz";
+  FileDownloadOutput output(path, true);
+  auto now = [&](long long past, unsigned generation) { return output.waitForPrefix(past, generation, 0); };
+  EXPECT_EQ(now(0, 0).generation, 0u) << "nothing opened yet";
+
+  const download::ContentIdentity content{L"http://fake/pack.ebz", 40, L"0123456789abcdef0123456789abcdef"};
+  std::vector<download::ChunkProgress> chunks = {{0, 10, 0}, {10, 10, 0}, {20, 10, 0}, {30, 10, 0}};
+  ASSERT_TRUE(output.openChunked(L"", content, &chunks));
+  const unsigned first = now(0, 0).generation;
+  EXPECT_NE(first, 0u);
+  // Later chunks run ahead; each of their writes extends their own run.
+  ASSERT_TRUE(output.write("cccc", 20, 4));
+  ASSERT_TRUE(output.write("ccc", 24, 3));
+  ASSERT_TRUE(output.write("bbbbbbbbbb", 10, 10));
+  EXPECT_EQ(now(0, first).bytes, 0);
+  ASSERT_TRUE(output.write("aaaaa", 0, 5));
+  EXPECT_EQ(now(0, first).bytes, 5);
+  ASSERT_TRUE(output.write("aaaaa", 5, 5));
+  EXPECT_EQ(now(0, first).bytes, 27) << "the first chunk joins the runs it reaches";
+  EXPECT_EQ(now(0, first).generation, first);
+  // A byte already handed to a reader written again: what it read may be gone.
+  ASSERT_TRUE(output.write("A", 0, 1));
+  const download::FileDownloadOutput::Prefix rewritten = now(27, first);
+  EXPECT_NE(rewritten.generation, first);
+  EXPECT_EQ(rewritten.bytes, 27);
+  EXPECT_FALSE(rewritten.ended);
+
+  // A waiter is released by the end, without waiting out its time.
+  std::thread finisher([&] { output.finish(false); });
+  const download::FileDownloadOutput::Prefix ended = output.waitForPrefix(27, rewritten.generation, 60000);
+  finisher.join();
+  EXPECT_TRUE(ended.ended);
+  EXPECT_FALSE(ended.ok);
+
+  // The next run picks up the state: the held bytes are a prefix again at once.
+  FileDownloadOutput again(path, true);
+  std::vector<download::ChunkProgress> fresh = {{0, 10, 0}, {10, 10, 0}, {20, 10, 0}, {30, 10, 0}};
+  ASSERT_TRUE(again.openChunked(L"", content, &fresh));
+  const download::FileDownloadOutput::Prefix resumed = again.waitForPrefix(0, 0, 0);
+  EXPECT_GT(resumed.bytes, 0);
+  EXPECT_EQ(resumed.bytes, fresh[0].done) << "the rewrite left the first chunk's count at its one byte";
+  EXPECT_FALSE(resumed.ended);
+  again.finish(false);
 }

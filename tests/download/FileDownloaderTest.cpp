@@ -12,6 +12,7 @@
 #include "TestBodies.h"
 #include "TestFiles.h"
 #include "app/Log.h"
+#include "download/ChunkPlan.h"
 #include "download/DownloadManager.h"
 #include "download/FileDownloader.h"
 #include "download/HttpFacts.h"
@@ -68,6 +69,19 @@ bool contains(const std::vector<Opened>& opened, int length, int offset) {
     if (o.length == length && o.offset == offset) return true;
   }
   return false;
+}
+
+TEST_F(FileDownloaderTest, LargeContentIsFetchedInStripesThatTheConnectionsTakeInOrder) {
+  // More than four connections' worth of stripes: five of about 2 MiB.
+  site.body = pattern(9 * 1024 * 1024, 2);
+  ASSERT_EQ(fetch(4), file);
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_EQ(listener.completed(), 1);
+  const std::vector<ChunkRange> stripes = planChunks(uint32_t(site.body.size()), 5);
+  ASSERT_EQ(site.opened.size(), 1 + stripes.size());
+  for (const ChunkRange& stripe : stripes) {
+    EXPECT_TRUE(contains(site.opened, stripe.limit, stripe.offset)) << stripe.offset;
+  }
 }
 
 TEST_F(FileDownloaderTest, ABrokenReadResumesFromTheByteReached) {

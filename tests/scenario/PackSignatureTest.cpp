@@ -196,6 +196,25 @@ TEST_F(PackSignatureTest, PacksAreHashedAsTheyStreamFromAnOpenFile) {
   EXPECT_FALSE(verifier_.verify(*file, signatureOf(prefix, keys_), ps::kKindProduct).accepted);
 }
 
+TEST_F(PackSignatureTest, AStreamingCheckJudgesTheBytesItWasFedAndRefusesAShortRead) {
+  const std::vector<uint8_t> signature = signatureOf(pack_, keys_);
+  ps::StreamingCheck whole(verifier_, signature, ps::kKindProduct);
+  ASSERT_TRUE(whole.needsBytes());
+  for (size_t at = 0; at < pack_.size(); at += 4093) {
+    whole.update(pack_.data() + at, std::min<size_t>(4093, pack_.size() - at));
+  }
+  EXPECT_TRUE(whole.finish().accepted);
+
+  ps::StreamingCheck cut(verifier_, signature, ps::kKindProduct);
+  cut.update(pack_.data(), pack_.size());
+  EXPECT_FALSE(cut.finish(false).accepted) << "a reader that could not read to the end";
+
+  // A refusal that needs no pack byte is known before the first one.
+  ps::StreamingCheck otherKind(verifier_, signature, ps::kKindAppdata);
+  EXPECT_FALSE(otherKind.needsBytes());
+  EXPECT_FALSE(otherKind.finish().accepted);
+}
+
 TEST(PackSignatureHex, RoundTripAndRejects) {
   std::vector<uint8_t> out = {9};
   EXPECT_TRUE(ps::fromHex("00ff7fA0", out));

@@ -28,13 +28,18 @@ std::shared_ptr<packfiles::PackFile> holdVerifiedPack(const pack_signature::Pack
     return pack;
   }
   if (verdict.accepted) verdict.reason = L"the pack cannot be read again after its check";
-  if (log) log->error(L"Pack " + packUrl + L" refused: " + verdict.reason);
   pack.reset();
+  refusePack(name, id, packUrl, packPath, verdict.reason, listener, log);
+  return nullptr;
+}
+
+void refusePack(const std::wstring& name, int id, const std::wstring& packUrl, const std::wstring& packPath,
+                const std::wstring& reason, download::IDownloadListener* listener, Log* log) {
+  if (log) log->error(L"Pack " + packUrl + L" refused: " + reason);
   if (!DeleteFileW(packPath.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND && log) {
     log->error(L"Can't delete " + packPath);
   }
   // Nothing of a refused pack may be picked up by a later run.
   DeleteFileW(download::downloadStatePath(packPath).c_str());
   if (listener) listener->onFailed(name, id, pack_signature::kRefusedToken);
-  return nullptr;
 }

@@ -36,3 +36,9 @@ std::shared_ptr<packfiles::PackFile> holdVerifiedPack(const pack_signature::Pack
                                                       const std::wstring& packUrl, const std::wstring& packPath,
                                                       download::IDownloadListener* listener, Log* log,
                                                       const download::Timing& timing = download::Timing());
+
+// The road of a refused pack: logs ERROR "Pack <url> refused: <reason>",
+// deletes the pack and its download state so no later run picks them up, and
+// reports listener->onFailed(name, id, "signature").
+void refusePack(const std::wstring& name, int id, const std::wstring& packUrl, const std::wstring& packPath,
+                const std::wstring& reason, download::IDownloadListener* listener, Log* log);

@@ -15,6 +15,7 @@
 #include "pinstall/win32/PinstallContainer.h"
 #include "scenario/Command.h"
 #include "scenario/Commands.h"
+#include "scenario/EbzReader.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
@@ -133,11 +134,22 @@ void VexaInstallScenario::doInstall() {
   // Each pack's address is taken once, for its download, resume state and
   // signature alike: the start answer, read on another thread, may move it.
   const PackAddresses addresses = takePackAddresses();
+  // Each pack is unpacked as it arrives, into a staging folder beside its
+  // target; only a whole, verified pack's files move in after the downloads.
+  StreamingUnpack productUnpack(
+      {scenario_downloads::kProductPack, pack_signature::kKindProduct, addresses.product, productPack, shortFolder},
+      productOutput, *verifier_, log_, downloadTiming_);
+  StreamingUnpack appdataUnpack(
+      {scenario_downloads::kAppdataPack, pack_signature::kKindAppdata, addresses.appdata, appdataPack,
+       shortDataFolder()},
+      appdataOutput, *verifier_, log_, downloadTiming_);
   download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
   if (!isCancelled()) {
     context_.downloads().started(scenario_downloads::kProductPack);
     context_.downloads().started(scenario_downloads::kAppdataPack);
     downloadPacks(addresses, completion, productOutput, appdataOutput);
+    productUnpack.start();
+    appdataUnpack.start();
   }
   if (log_) log_->info(L"Wait for download packs...");
 
@@ -158,23 +170,26 @@ void VexaInstallScenario::doInstall() {
     context_.downloads().setBytes(scenario_downloads::kAppdataPack, files::fileSize(appdataPack),
                                   appdataOutput->bytesResumed());
   }
+  const StreamingUnpack::Outcome productOutcome = productUnpack.end();
+  const StreamingUnpack::Outcome appdataOutcome = appdataUnpack.end();
   if (isCancelled()) return;
 
-  // Only a pack that arrived whole and passed its checks is unpacked, from the
-  // handle it was checked through; any other stays with its download state
-  // for the next run to carry on from. The appdata pack is not even looked at
-  // when the product cannot be installed.
-  HeldPack product = holdPack(productOutput->isOk(), scenario_downloads::kProductPack, pack_signature::kKindProduct,
-                              addresses.product, productPack);
-  HeldPack appdata{appdataPack, nullptr};
-  if (product.file) {
-    appdata = holdPack(appdataOutput->isOk(), scenario_downloads::kAppdataPack, pack_signature::kKindAppdata,
-                       addresses.appdata, appdataPack);
+  // Only a pack that arrived whole and passed its checks is installed; any
+  // other stays with its download state for the next run to carry on from.
+  // The appdata pack is not even judged when the product cannot be installed.
+  StagedPack product = settle(productUnpack, productOutcome, productOutput->isOk(), scenario_downloads::kProductPack,
+                              pack_signature::kKindProduct, addresses.product, productPack, shortFolder);
+  StagedPack appdata{appdataPack, shortDataFolder(), appdataUnpack.staging(), StagedPack::State::kNone};
+  if (product.state != StagedPack::State::kNone) {
+    appdata = settle(appdataUnpack, appdataOutcome, appdataOutput->isOk(), scenario_downloads::kAppdataPack,
+                     pack_signature::kKindAppdata, addresses.appdata, appdataPack, shortDataFolder());
+  } else {
+    appdataUnpack.discard();
   }
 
   stageProgress(2, 1, 1.0f);
   removeUpdates(context_);
-  if (product.file) unpackPacks(context_, product, appdata);
+  if (product.state != StagedPack::State::kNone) unpackPacks(context_, product, appdata);
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
 
@@ -243,23 +258,60 @@ void VexaInstallScenario::downloadPacks(const PackAddresses& addresses, download
                            std::move(appdata));
 }
 
-VexaInstallScenario::HeldPack VexaInstallScenario::holdPack(bool downloaded, const wchar_t* name, const char* kind,
-                                                            const std::wstring& url, const std::wstring& path) {
-  HeldPack held{path, nullptr};
-  if (!downloaded || !context_.noteMissingFile(path)) return held;
-  held.file = holdVerifiedPack(*verifier_, name, kind, scenario_downloads::kPackId, url, path, this, log_,
-                               downloadTiming_);
-  return held;
+VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unpack, StreamingUnpack::Outcome outcome,
+                                                             bool downloaded, const wchar_t* name, const char* kind,
+                                                             const std::wstring& url, const std::wstring& path,
+                                                             const std::wstring& target) {
+  StagedPack staged{path, target, unpack.staging(), StagedPack::State::kNone};
+  if (!downloaded || !context_.noteMissingFile(path)) {
+    if (log_ && files::exists(staged.staging)) {
+      log_->info(L"Unpacked files of " + path + L" discarded: " + unpack.reason());
+    }
+    unpack.discard();
+    return staged;
+  }
+  switch (outcome) {
+    case StreamingUnpack::Outcome::kUnpacked:
+      if (verifier_->enabled() && log_) log_->info(L"Signature of " + url + L" verified");
+      staged.state = StagedPack::State::kReady;
+      return staged;
+    case StreamingUnpack::Outcome::kRefused:
+      unpack.discard();
+      refusePack(name, scenario_downloads::kPackId, url, path, unpack.reason(), this, log_);
+      return staged;
+    case StreamingUnpack::Outcome::kDamaged:
+      unpack.discard();
+      if (log_) log_->error(L"Can't unEbz " + path + L": " + unpack.reason());
+      staged.state = StagedPack::State::kFailed;
+      return staged;
+    case StreamingUnpack::Outcome::kInterrupted:
+    case StreamingUnpack::Outcome::kCutOff:
+      break;
+  }
+  // The download completed, but not as one stream the unpack could follow
+  // (it began its file again): check and unpack the whole file as it stands.
+  unpack.discard();
+  if (log_) log_->info(L"Unpack of " + path + L" follows the whole file: " + unpack.reason());
+  std::shared_ptr<packfiles::PackFile> held =
+      holdVerifiedPack(*verifier_, name, kind, scenario_downloads::kPackId, url, path, this, log_, downloadTiming_);
+  if (!held) return staged;
+  packfiles::createFolderTree(staged.staging);
+  auto sink = packfiles::folderSink(staged.staging, log_);
+  ebz::EbzReader reader(packfiles::kSeparator);
+  const bool unpacked = reader.unpack(*held, *sink, log_) == 0;
+  if (!unpacked) unpack.discard();
+  staged.state = unpacked ? StagedPack::State::kReady : StagedPack::State::kFailed;
+  return staged;
 }
 
-void VexaInstallScenario::unpackPacks(VexaInstallContext& context, HeldPack& productPack, HeldPack& appdataPack) {
+void VexaInstallScenario::unpackPacks(VexaInstallContext& context, StagedPack& productPack, StagedPack& appdataPack) {
   stageProgress(2, 0, 0.0f);
   notifyTotal(82);
-  if (productPack.file) unpackOne(productPack, context.shortInstallFolder(), L"core");
+  installOne(productPack, L"core");
   stageProgress(2, 50, 50.0f);
   notifyTotal(85);
-  const bool appdataUnpacked = appdataPack.file != nullptr;
-  if (appdataUnpacked) unpackOne(appdataPack, shortDataFolder(), L"plugin");
+  const bool appdataUsed = appdataPack.state != StagedPack::State::kNone;
+  if (appdataUsed) installOne(appdataPack, L"plugin");
   stageProgress(2, 100, 100.0f);
   notifyTotal(87);
 
@@ -267,9 +319,9 @@ void VexaInstallScenario::unpackPacks(VexaInstallContext& context, HeldPack& pro
   findJavaRuntime(context, javaHome, true);
   runUpgradeCleanup(context, javaHome);
 
-  std::vector<std::wstring> unpacked = {productPack.path};
-  if (appdataUnpacked) unpacked.push_back(appdataPack.path);
-  for (const std::wstring& pack : unpacked) {
+  std::vector<std::wstring> used = {productPack.path};
+  if (appdataUsed) used.push_back(appdataPack.path);
+  for (const std::wstring& pack : used) {
     if (files::exists(pack) && !DeleteFileW(pack.c_str()) && log_) log_->error(L"Can't delete " + pack);
     const std::wstring state = download::downloadStatePath(pack);
     if (files::exists(state) && !DeleteFileW(state.c_str()) && log_) log_->error(L"Can't delete " + state);
@@ -277,14 +329,24 @@ void VexaInstallScenario::unpackPacks(VexaInstallContext& context, HeldPack& pro
   notifyTotal(90);
 }
 
-void VexaInstallScenario::unpackOne(HeldPack& pack, const std::wstring& target, const wchar_t* timer) {
+void VexaInstallScenario::installOne(StagedPack& pack, const wchar_t* timer) {
   TimerScope unpackTimer(context_.stopwatch(), timer);
-  if (log_) log_->info(L"UnEbz " + pack.path + L" to " + target);
-  UnEbzCommand unpack(pack.path + L"|" + target, std::move(pack.file));
-  std::wstring result = send(context_, unpack);
-  // Whether the install worked is judged by the program files at the end;
-  // the token tells the operator why it did not.
-  if (result != L"0") context_.appendError(L"unpack_" + result + L";");
+  if (pack.state != StagedPack::State::kReady) {
+    // Whether the install worked is judged by the program files at the end;
+    // the token tells the operator why it did not.
+    context_.appendError(L"unpack_1;");
+    return;
+  }
+  if (log_) log_->info(L"UnEbz " + pack.path + L" to " + pack.target);
+  std::wstring blocking;
+  if (moveStagedFiles(pack.staging, pack.target, blocking, log_)) return;
+  files::deleteFolderTree(pack.staging);
+  if (!blocking.empty()) {
+    alert_(kErrorCaption, L"Удалите пожалуйста файл '" + blocking + L"' и повторите попытку");
+    context_.appendError(L"unpack_inUse;");
+  } else {
+    context_.appendError(L"unpack_1;");
+  }
 }
 
 void VexaInstallScenario::reportJavaMissing() {

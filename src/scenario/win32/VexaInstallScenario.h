@@ -15,6 +15,7 @@
 #include "scenario/AbstractInstallScenario.h"
 #include "scenario/VexaPackDownloadListsner.h"
 #include "scenario/win32/JavaRuntime.h"
+#include "scenario/win32/StreamingUnpack.h"
 
 class VexaInstallContext;
 namespace pack_signature {
@@ -24,9 +25,6 @@ namespace download {
 class DownloadManager;
 class FileDownloadOutput;
 }  // namespace download
-namespace packfiles {
-class PackFile;
-}
 
 class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownloadListsner, public JreInstallHost {
  public:
@@ -51,16 +49,24 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   virtual void downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
                              std::shared_ptr<download::FileDownloadOutput> product,
                              std::shared_ptr<download::FileDownloadOutput> appdata);  // 9
-  // A pack ready to unpack: its path, and the handle it was checked through,
-  // held from the check to the unpack; without a handle it is not unpacked.
-  struct HeldPack {
+  // A pack after its download: its file, the folder it goes into, and the
+  // staging folder that holds its unpacked files until they move there.
+  struct StagedPack {
+    enum class State {
+      kNone,    // not to be installed: missing, cut off or refused; nothing staged
+      kReady,   // unpacked, whole and verified: the staged files may move in
+      kFailed,  // arrived but could not be unpacked; the pack is used up
+    };
     std::wstring path;
-    std::shared_ptr<packfiles::PackFile> file;
+    std::wstring target;
+    std::wstring staging;
+    State state = State::kNone;
   };
-  // Unpacks the held packs (the product pack always has one), runs the
-  // upgrade clean-up, and deletes the files (and download states) of the
-  // packs it unpacked; a pack it did not unpack stays for the next run.
-  virtual void unpackPacks(VexaInstallContext& context, HeldPack& productPack, HeldPack& appdataPack);  // 10
+  // Moves the staged files of the product pack and then of the appdata pack
+  // into their folders, runs the upgrade clean-up, and deletes the files (and
+  // download states) of the packs it installed or found unusable; a pack not
+  // to be installed stays for the next run.
+  virtual void unpackPacks(VexaInstallContext& context, StagedPack& productPack, StagedPack& appdataPack);  // 10
 
   void setAlertHandler(AlertHandler handler) { alert_ = std::move(handler); }
   void setJavaMissingHandler(std::function<void()> handler) { javaMissing_ = std::move(handler); }
@@ -103,11 +109,13 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
  private:
   // False when a file stands where a folder must be and cannot be removed.
   bool checkBlockingFile(const std::wstring& path);
-  // The pack held for unpacking, when its download completed and passed its
-  // checks and, with a key built in, its signature verified.
-  HeldPack holdPack(bool downloaded, const wchar_t* name, const char* kind, const std::wstring& url,
-                    const std::wstring& path);
-  void unpackOne(HeldPack& pack, const std::wstring& target, const wchar_t* timer);
+  // Judges a pack whose download has ended from its streamed unpack's
+  // outcome: refused packs take the refusal road, and a pack whose stream was
+  // broken off although its download completed is checked and unpacked again
+  // from the whole file.
+  StagedPack settle(StreamingUnpack& unpack, StreamingUnpack::Outcome outcome, bool downloaded, const wchar_t* name,
+                    const char* kind, const std::wstring& url, const std::wstring& path, const std::wstring& target);
+  void installOne(StagedPack& pack, const wchar_t* timer);
   // Waits for the runtime thread, at most an hour, less when cancelled.
   void waitForRuntimeThread(HANDLE thread);
   std::wstring shortDataFolder();

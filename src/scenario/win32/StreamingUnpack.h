@@ -1,0 +1,88 @@
+#pragma once
+// Unpacks a pack while it downloads: a thread of its own reads the file as far
+// as the download has filled it from its first byte, deciphers and decodes it
+// into a staging folder beside the target, and feeds the same bytes to the
+// signature check. Nothing reaches the target until the caller, with the
+// download complete and every check passed, moves the staged files in.
+//
+// Threading: built, started, ended and read by one owner thread (the
+// scenario's worker); the unpack thread owns the reader, the sink and the
+// check until end() joins it. The output is shared with the download's
+// threads through its own lock.
+#include <atomic>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "download/Timing.h"
+#include "scenario/PackSignature.h"
+
+class Log;
+namespace download {
+class FileDownloadOutput;
+}
+
+class StreamingUnpack {
+ public:
+  struct Pack {
+    std::wstring name;  // the download's name ("vexa8z")
+    const char* kind;   // what the signature must name
+    std::wstring url;
+    std::wstring path;    // where the download writes it
+    std::wstring target;  // the folder it is installed into
+  };
+  enum class Outcome {
+    kUnpacked,     // whole, decoded to its end and, with a key, verified
+    kInterrupted,  // the download's bytes changed under the reader, or it was stopped
+    kCutOff,       // the download ended without a complete pack
+    kDamaged,      // the pack's stream or entries are unusable
+    kRefused,      // the signature turned it down
+  };
+
+  StreamingUnpack(Pack pack, std::shared_ptr<download::FileDownloadOutput> output,
+                  const pack_signature::PackVerifier& verifier, Log* log, const download::Timing& timing);
+  ~StreamingUnpack();
+  StreamingUnpack(const StreamingUnpack&) = delete;
+  StreamingUnpack& operator=(const StreamingUnpack&) = delete;
+
+  // The staging folder: the target's name with kStagingSuffix, beside it.
+  static std::wstring stagingFor(const std::wstring& target);
+  static constexpr const wchar_t* kStagingSuffix = L".staging";
+
+  // Clears a staging folder a broken-off run left and starts the thread.
+  bool start();
+  // Tells the thread that the download will bring no more bytes, joins it and
+  // gives its outcome; the staging folder stays for moveInto or discard.
+  Outcome end();
+  const std::wstring& reason() const { return reason_; }
+  const std::wstring& staging() const { return staging_; }
+
+  // Removes the staging folder and everything in it; so does the destructor.
+  void discard();
+
+  // How long one wait for more bytes lasts before a line says so; tests shorten it.
+  static int quietLogMs;
+
+ private:
+  void run();
+
+  Pack pack_;
+  std::shared_ptr<download::FileDownloadOutput> output_;
+  const pack_signature::PackVerifier& verifier_;
+  Log* log_;
+  download::Timing timing_;
+  std::wstring staging_;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+  // Written by the thread, read by the owner only after the join.
+  Outcome outcome_ = Outcome::kInterrupted;
+  std::wstring reason_;
+};
+
+// Moves every file below staging to the same place below target, replacing
+// what is there, then removes staging. Before anything moves, each file that
+// would be replaced is opened for exclusive writing: when one is in use,
+// nothing moves and its path is given in blocking. False on any failure
+// (logged); then the target holds what it held before, unless a move itself
+// failed part way.
+bool moveStagedFiles(const std::wstring& staging, const std::wstring& target, std::wstring& blocking, Log* log);
