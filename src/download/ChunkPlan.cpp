@@ -1,5 +1,7 @@
 #include "download/ChunkPlan.h"
 
+#include <algorithm>
+
 namespace download {
 
 std::vector<ChunkRange> planChunks(uint32_t contentLength, int threadCount) {
@@ -30,6 +32,14 @@ float percentReceived(const std::map<int, int>& receivedByChunk, int contentLeng
   uint32_t sum = 0;
   for (const auto& entry : receivedByChunk) sum += static_cast<uint32_t>(entry.second);
   return static_cast<float>(static_cast<double>(sum) / total * 100.0);
+}
+
+int stripedChunkCount(uint32_t contentLength, int connections, uint32_t stripeBytes, int maxChunks) {
+  if (connections <= 1 || stripeBytes == 0 || uint64_t(contentLength) <= uint64_t(connections) * stripeBytes) {
+    return connections;
+  }
+  const uint64_t stripes = (uint64_t(contentLength) + stripeBytes - 1) / stripeBytes;
+  return static_cast<int>(std::min<uint64_t>(stripes, uint64_t(maxChunks > connections ? maxChunks : connections)));
 }
 
 }  // namespace download

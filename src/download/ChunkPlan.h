@@ -19,6 +19,12 @@ std::vector<ChunkRange> planChunks(uint32_t contentLength, int threadCount);
 // bytes, so that no chunk asks for an empty range.
 int effectiveThreadCount(int requested, uint32_t contentLength);
 
+// How many chunks to split content into for the given connections: one per
+// connection, or stripes of about stripeBytes once the content is more than
+// the connections' worth of stripes, but never more than maxChunks (the
+// stripes then widen).
+int stripedChunkCount(uint32_t contentLength, int connections, uint32_t stripeBytes, int maxChunks);
+
 // Sum of the received bytes over the content length, in percent; 0 when the
 // length is 0.
 float percentReceived(const std::map<int, int>& receivedByChunk, int contentLength);

@@ -9,6 +9,7 @@
 #include "app/Log.h"
 #include "app/platform/LogFile.h"
 #include "download/ChunkPlan.h"
+#include "download/DownloadState.h"
 #include "download/FileNames.h"
 #include "download/HttpFacts.h"
 
@@ -580,10 +581,9 @@ std::vector<ChunkProgress> FileDownloader::planFreshChunks() const {
   uint32_t length = static_cast<uint32_t>(contentLength_);
   std::vector<ChunkProgress> chunks;
   const int connections = effectiveThreadCount(threadCount_, length);
-  int count = connections;
-  if (connections > 1 && length > uint64_t(connections) * kStripeBytes) {
-    count = static_cast<int>((length + kStripeBytes - 1) / kStripeBytes);
-  }
+  // A large pack gets wider stripes rather than more of them: the state file
+  // that lets a later run resume holds a bounded number of chunks.
+  const int count = stripedChunkCount(length, connections, kStripeBytes, int(DownloadState::kMaxChunks));
   for (const ChunkRange& range : planChunks(length, count)) {
     ChunkProgress chunk;
     chunk.offset = range.offset;

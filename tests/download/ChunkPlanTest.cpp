@@ -36,3 +36,13 @@ TEST(ChunkPlan, PercentOfTheAnnouncedLength) {
   EXPECT_EQ(percentReceived({{0, 5}}, 0), 0.0f);
   EXPECT_LT(percentReceived({{0, 1000}}, -1), 0.001f);
 }
+
+TEST(ChunkPlan, StripesStartPastTheConnectionsWorthAndStayWithinTheStateLimit) {
+  const uint32_t stripe = 2u << 20;
+  EXPECT_EQ(stripedChunkCount(4 * stripe, 4, stripe, 64), 4);
+  EXPECT_EQ(stripedChunkCount(4 * stripe + 1, 4, stripe, 64), 5);
+  EXPECT_EQ(stripedChunkCount(64 * stripe, 4, stripe, 64), 64);
+  EXPECT_EQ(stripedChunkCount(64 * stripe + 1, 4, stripe, 64), 64);
+  EXPECT_EQ(stripedChunkCount(0xFFFFFFFFu, 4, stripe, 64), 64);
+  EXPECT_EQ(stripedChunkCount(0xFFFFFFFFu, 1, stripe, 64), 1);
+}
