@@ -39,8 +39,9 @@ def escape(text):
     return "".join(out)
 
 
-def wrap(rtf, width=100):
-    """Breaks long source lines after a blank; RTF ignores line ends."""
+def wrap(rtf, width=250):
+    """Breaks long source lines after a blank; RTF ignores line ends. Each
+    line end is a byte of the installer's download, so lines are long."""
     lines, line = [], ""
     for word in rtf.split(" "):
         if line and len(line) + len(word) + 1 > width:
