@@ -12,6 +12,7 @@
 #include "app/win32/ProcessEnd.h"
 #include "context/win32/StatisticsEvents.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ int wmain(int argc, wchar_t** argv) {
   markerPath = argv[3];
   Log& log = *new Log(Log::atPath(argv[2]));
   auto* context = new VexaInstallContext(L"/installKey probe", &log);
+  context->setOffers(new PinstallContainerComposited(*context, &log));
   context->statUrl = argv[1];
   stats::sendStartEvent(*context);
   for (int i = 0; i < 200 && !logHas(log, "+++++BEGIN thread sendStart"); ++i) Sleep(25);

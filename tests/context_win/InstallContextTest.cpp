@@ -9,6 +9,7 @@
 #include "app/win32/Registry.h"
 #include "app/win32/ShellFolders.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 
 namespace {
 const wchar_t kProductKey[] = L"Software\\Vexa";
@@ -37,6 +38,7 @@ class InstallContextTest : public ::testing::Test {
 TEST_F(InstallContextTest, MissingExecDefaultsToProgramFilesAndIsNotInstalled) {
   Log log = Log::atPath(log_path_);
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   EXPECT_FALSE(context.isInstalled());
   context.readInstallFolder();
   EXPECT_EQ(context.installFolder(), shellfolders::programFiles() + L"\\Vexa");
@@ -49,6 +51,7 @@ TEST_F(InstallContextTest, MissingExecDefaultsToProgramFilesAndIsNotInstalled) {
 TEST_F(InstallContextTest, AnOverlongInstallFolderIsRefusedAndTheDefaultKept) {
   Log log = Log::atPath(log_path_);
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.prepare();
   const std::wstring fallback = shellfolders::programFiles() + L"\\Vexa";
   std::wstring longest = L"D:\\" + std::wstring(InstallContext::kFolderCapacity - 4, L'a');  // 259 characters
@@ -70,6 +73,7 @@ TEST_F(InstallContextTest, PrepareKeepsAUsersFileInPlaceOfTheDataFolder) {
   std::wstring data = shellfolders::roamingAppData() + L"\\Vexa";
   files::deleteFolderTree(data);
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   testfiles::writeFile(data, "the user's notes");
   context.prepare();
   EXPECT_EQ(testfiles::readFile(data), "the user's notes");
@@ -87,6 +91,7 @@ TEST_F(InstallContextTest, InstalledOnlyWithAllThreeFiles) {
   installFiles(folder, false);
   registry::writeText(HKEY_CURRENT_USER, kProductKey, L"exec", folder + L"\\Vexa.exe");
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   EXPECT_FALSE(context.isInstalled());
   context.prepare();
   EXPECT_EQ(context.installMode, InstallContext::kFreshInstall);
@@ -104,12 +109,14 @@ TEST_F(InstallContextTest, InstalledOnlyWithAllThreeFiles) {
 TEST_F(InstallContextTest, PidOptionInstallKeyAndIds) {
   Log log = Log::atPath(log_path_);
   VexaInstallContext a(L"/pid 1234 /installKey key7", &log);
+  a.setOffers(new PinstallContainerComposited(a, &log));
   EXPECT_EQ(a.pid, L"1234");
   EXPECT_EQ(a.installKey(), L"key7");
   EXPECT_NE(logText().find("Replace PID from commandline old=, new=1234"), std::string::npos);
   EXPECT_NE(logText().find("installKey from commangLine=key7"), std::string::npos);
   EXPECT_EQ(a.modeExtension, L"args[/pid 1234 /installKey key7 ]");
   VexaInstallContext b(L"/pid " + std::wstring(64, L'9'), &log);
+  b.setOffers(new PinstallContainerComposited(b, &log));
   EXPECT_EQ(b.pid, L"");  // too long for its field
   EXPECT_NE(a.installId, b.installId);
   EXPECT_EQ(a.installId.size(), 36u);
@@ -124,6 +131,7 @@ TEST_F(InstallContextTest, MissingNotesAndLeftoverFile) {
   files::deleteFolderTree(leftover);
   testfiles::writeFile(leftover, "");
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   EXPECT_FALSE(files::exists(leftover));
   EXPECT_NE(logText().find("File is deleted"), std::string::npos);
 
@@ -139,6 +147,7 @@ TEST_F(InstallContextTest, NonEmptyLeftoverFileIsKept) {
   files::deleteFolderTree(leftover);
   testfiles::writeFile(leftover, "data");
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   EXPECT_TRUE(files::isFile(leftover));
   EXPECT_NE(logText().find("File is NOT empty"), std::string::npos);
   DeleteFileW(leftover.c_str());
@@ -147,6 +156,7 @@ TEST_F(InstallContextTest, NonEmptyLeftoverFileIsKept) {
 TEST_F(InstallContextTest, ApplySettingsWritesIdentifiers) {
   Log log = Log::atPath(log_path_);
   VexaInstallContext context(L"/pid 5", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.cid = L"c";
   context.applySettings();
   EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"PID"), L"5");
@@ -188,6 +198,7 @@ TEST_F(InstallContextTest, RunProductQuotesAProgramPathWithBlanks) {
 
   Log log = Log::atPath(log_path_);
   LongNamesContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.readInstallFolder();
   context.dropShortNames();
   ASSERT_NE(context.shortInstallFolder().find(L' '), std::wstring::npos);
@@ -203,6 +214,7 @@ TEST_F(InstallContextTest, RunProductQuotesAProgramPathWithBlanks) {
 TEST_F(InstallContextTest, WindowTitleFillsEverySlotAndHalvesPercents) {
   Log log = Log::atPath(log_path_);
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   std::string table = "INSTALLING=%s: installing %s (100%%)\n";
   StringTable strings = StringTable::build(table.data(), table.size(), 0x0409);
   EXPECT_EQ(context.windowTitle(512, strings), L"Vexa: installing Vexa (100%)");

@@ -17,6 +17,7 @@
 #include "app/win32/Registry.h"
 #include "context/win32/SystemRegistration.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ class RegistrationTest : public ::testing::Test {
   // each test turns on only what it looks at.
   std::unique_ptr<VexaInstallContext> makeContext(Log* log) {
     auto context = std::make_unique<VexaInstallContext>(L"", log);
+    context->setOffers(new PinstallContainerComposited(*context, log));
     context->setInstallFolder(folder_);
     context->loadWithWindows = false;
     context->associateTorrentFile = false;

@@ -7,6 +7,7 @@
 #include "app/Text.h"
 #include "context/win32/ResultFile.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 #include "formats/Json.h"
 
 namespace {
@@ -68,6 +69,7 @@ TEST_F(ResultFileTest, ContextWritesTheDocumentItWasAskedFor) {
   const std::wstring path = dir_.path() + L"\\out.json";
   Log log = Log::atPath(dir_.path() + L"\\result.log");
   VexaInstallContext context(L"/silent /resultFile \"" + path + L"\"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.exitCode = 3;
   context.setInstallFolder(dir_.path() + L"\\Vexa Плеер");
   context.appendError(L"unpack_7;");
@@ -94,12 +96,15 @@ TEST_F(ResultFileTest, UnwritablePathIsLoggedAndKeepsTheExitCode) {
   // A file stands where the path needs a folder.
   testfiles::writeFile(dir_.path() + L"\\no", "x");
   VexaInstallContext context(L"/silent /resultFile \"" + dir_.path() + L"\\no\\such\\folder\\r.json\"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.exitCode = 0;
   resultfile::writeIfAsked(context);
   EXPECT_EQ(context.exitCode, 0);
   EXPECT_NE(logText().find("Cannot write the result file "), std::string::npos);
 
   VexaInstallContext noPath(L"/silent /resultFile", &log);
+
+  noPath.setOffers(new PinstallContainerComposited(noPath, &log));
   noPath.exitCode = 1;
   resultfile::writeIfAsked(noPath);
   EXPECT_EQ(noPath.exitCode, 1);
@@ -109,6 +114,7 @@ TEST_F(ResultFileTest, UnwritablePathIsLoggedAndKeepsTheExitCode) {
 TEST_F(ResultFileTest, WithoutTheOptionNothingIsWritten) {
   Log log = Log::atPath(dir_.path() + L"\\result.log");
   VexaInstallContext context(L"/silent", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   resultfile::writeIfAsked(context);
   EXPECT_EQ(logText().find("Result file"), std::string::npos);
   EXPECT_EQ(filesIn(dir_.path()), testfiles::exists(dir_.path() + L"\\result.log") ? 1 : 0);

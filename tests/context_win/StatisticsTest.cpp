@@ -17,6 +17,7 @@
 #include "context/win32/StatisticsEvents.h"
 #include "context/win32/SystemProbes.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 
 namespace {
 
@@ -86,6 +87,7 @@ TEST_F(StatisticsTest, StartAndFinishEventsReachTheServerAndTheAnswerReachesTheC
 
   Log log = Log::atPath(dir_.path() + L"\\stat.log");
   VexaInstallContext context(L"/pid cmdline /installKey k1", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.statUrl = server.wideUrl("/installer2.html");
   context.prepare();
   context.errors_ = L"fne_x;";
@@ -156,6 +158,7 @@ TEST_F(StatisticsTest, AnswerIsAppliedOnlyByTheMutexCreator) {
   HANDLE squatter = CreateEventW(nullptr, FALSE, FALSE, L"vexaTestAnswerMutex");
   ASSERT_NE(squatter, nullptr);
   VexaInstallContext refused(L"/pid cmdline", &log);
+  refused.setOffers(new PinstallContainerComposited(refused, &log));
   EXPECT_FALSE(stats::applyAnswer(refused, wide, L"vexaTestAnswerMutex"));
   EXPECT_EQ(refused.pid, L"cmdline");
   EXPECT_EQ(refused.tail().title(), L"");
@@ -163,9 +166,12 @@ TEST_F(StatisticsTest, AnswerIsAppliedOnlyByTheMutexCreator) {
   CloseHandle(squatter);
 
   VexaInstallContext first(L"/pid cmdline", &log);
+
+  first.setOffers(new PinstallContainerComposited(first, &log));
   EXPECT_TRUE(stats::applyAnswer(first, wide, L"vexaTestAnswerMutex"));
   EXPECT_EQ(first.pid, L"p42");
   VexaInstallContext second(L"/pid cmdline", &log);
+  second.setOffers(new PinstallContainerComposited(second, &log));
   EXPECT_FALSE(stats::applyAnswer(second, wide, L"vexaTestAnswerMutex"));
   EXPECT_EQ(second.pid, L"cmdline");
 }
@@ -173,6 +179,7 @@ TEST_F(StatisticsTest, AnswerIsAppliedOnlyByTheMutexCreator) {
 TEST_F(StatisticsTest, TailWithoutStatUrlLeavesTheBarePath) {
   Log log = Log::atPath(dir_.path() + L"\\t.log");
   VexaInstallContext context(L"/pid 12", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.readTail(L"<tail><installer cid=\"x\"/></tail>");
   EXPECT_EQ(context.statUrl, L"/installer2.html");
   EXPECT_EQ(context.pid, L"");  // a tail without pid empties it
@@ -212,6 +219,7 @@ TEST_F(StatisticsTest, IdentityVerdicts) {
 TEST_F(StatisticsTest, UnreachableEndpointFailsQuietly) {
   Log log = Log::atPath(dir_.path() + L"\\u.log");
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.statUrl = L"/installer2.html";
   auto begin = std::chrono::steady_clock::now();
   stats::sendFinishEvent(context, false, false, false);

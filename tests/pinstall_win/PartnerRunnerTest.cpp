@@ -94,6 +94,7 @@ class PartnerRunnerTest : public ::testing::Test {
 
 TEST_F(PartnerRunnerTest, FirstOfTwoOptionsChosenRunsReportsAndCleansUp) {
   VexaInstallContext context(L"/pid p77", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   load(context, L"/S /pid=${pid} /exit=0");
   context.offers()->runAll(false, true);
 
@@ -121,6 +122,7 @@ TEST_F(PartnerRunnerTest, FirstOfTwoOptionsChosenRunsReportsAndCleansUp) {
 
 TEST_F(PartnerRunnerTest, TemplateWithTheOptionsPlaceholderAndAMissingKey) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   load(context, L"/o=${options} /k=${nosuchkey}. /exit=0");
   context.offers()->runAll(false, true);
   EXPECT_EQ(calls(), "PartnerSetup.exe /o=on1off2 /k=. /exit=0\r\n");
@@ -128,6 +130,7 @@ TEST_F(PartnerRunnerTest, TemplateWithTheOptionsPlaceholderAndAMissingKey) {
 
 TEST_F(PartnerRunnerTest, ExitZeroSucceedsWhateverTheListSays) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   load(context, L"/exit=0", L"5");
   context.offers()->runAll(false, true);
   EXPECT_FALSE(installDate().empty());
@@ -136,12 +139,14 @@ TEST_F(PartnerRunnerTest, ExitZeroSucceedsWhateverTheListSays) {
 TEST_F(PartnerRunnerTest, ListedCodeSucceedsOtherCodesWriteNothingButAreReported) {
   {
     VexaInstallContext context(L"", &log_);
+    context.setOffers(new PinstallContainerComposited(context, &log_));
     load(context, L"/exit=5", L"3,5");
     context.offers()->runAll(false, true);
     EXPECT_FALSE(installDate().empty());
   }
   RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Pinstall");
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   load(context, L"/exit=4", L"3,5");
   context.offers()->runAll(false, true);
   EXPECT_TRUE(installDate().empty());
@@ -152,6 +157,7 @@ TEST_F(PartnerRunnerTest, ListedCodeSucceedsOtherCodesWriteNothingButAreReported
 
 TEST_F(PartnerRunnerTest, RunTwiceRunsTheSetupOnce) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   load(context, L"/exit=0");
   context.offers()->runAll(false, true);
   context.offers()->runAll(false, true);
@@ -162,6 +168,7 @@ TEST_F(PartnerRunnerTest, RunTwiceRunsTheSetupOnce) {
 
 TEST_F(PartnerRunnerTest, FailedDownloadReportsAnEmptyExitCode) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   // Nothing listens on port 1: every connection attempt is refused.
   load(context, L"/exit=0", L"", L"http://127.0.0.1:1/partner/PartnerSetup.exe");
   context.offers()->runAll(false, true);
@@ -197,6 +204,7 @@ TEST_F(PartnerRunnerTest, WithAKeyBuiltInOnlyASetupSignedAsAPartnerRuns) {
 
   // No signature, then a signature for a product pack: neither runs.
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   runOnce(context);
   server_.add("/partner/PartnerSetup.exe.sig", {signedAs(pack_signature::kKindProduct)});
   runOnce(context);
@@ -230,6 +238,7 @@ TEST_F(PartnerRunnerTest, WithoutItsOwnFolderTheOfferIsSkippedAndNothingIsDelete
   std::wstring missing = dir_.path() + L"\\missing\\";
   SetEnvironmentVariableW(L"TMP", missing.c_str());
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   load(context, L"/exit=0");
   context.offers()->runAll(false, true);
   SetEnvironmentVariableW(L"TMP", saved[0] ? saved : nullptr);
@@ -242,6 +251,7 @@ TEST_F(PartnerRunnerTest, WithoutItsOwnFolderTheOfferIsSkippedAndNothingIsDelete
 
 TEST_F(PartnerRunnerTest, WaitForInstallsReturnsOnlyAfterTheRunningSetupEnded) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   load(context, L"/sleepms=1500 /exit=0");
   std::thread runner([&] { context.offers()->runAll(false, true); });
   for (int i = 0; i < 600 && calls().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -257,6 +267,7 @@ TEST_F(PartnerRunnerTest, WaitForInstallsReturnsOnlyAfterTheRunningSetupEnded) {
 
 TEST_F(PartnerRunnerTest, AlreadyInstalledProductRunsNoPartner) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   load(context, L"/exit=0");
   context.installMode = 2;
   context.offers()->runAll(false, true);

@@ -59,6 +59,7 @@ TEST_F(PinstallContainerTest, InstalledTwoDaysAgoIsBusyForSevenDaysAndFreeWithZe
   registry::writeText(HKEY_CURRENT_USER, L"Software\\Pinstall\\p1", L"installDate",
                       std::to_wstring(pinstall::currentTimeMs() - 2 * pinstall::kDayMs));
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   context.modeExtension.clear();
   context.offers()->load(context, answerWith(campaign(L"p1", L"\"checkPeriod\":7") + L"," +
                                              campaign(L"p2", L"\"checkPeriod\":\"7\"")));
@@ -67,17 +68,21 @@ TEST_F(PinstallContainerTest, InstalledTwoDaysAgoIsBusyForSevenDaysAndFreeWithZe
   EXPECT_EQ(context.offers()->groups()[0].name, L"p2");
 
   VexaInstallContext again(L"", &log_);
+
+  again.setOffers(new PinstallContainerComposited(again, &log_));
   again.modeExtension.clear();
   again.offers()->load(again, answerWith(campaign(L"p1", L"\"checkPeriod\":0")));
   EXPECT_EQ(again.modeExtension, L"pinstall: p1:free ");
   // A hostile period neither overflows nor offers again.
   VexaInstallContext hostile(L"", &log_);
+  hostile.setOffers(new PinstallContainerComposited(hostile, &log_));
   hostile.offers()->load(hostile, answerWith(campaign(L"p1", L"\"checkPeriod\":\"9223372036854775807\"")));
   EXPECT_TRUE(hostile.offers()->groups().empty());
 }
 
 TEST_F(PinstallContainerTest, UnsafeIdentifierWritesNoKeyOutsideItsBranch) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   context.offers()->load(context, answerWith(campaign(L"..\\\\..\\\\Microsoft") + L"," + campaign(L"ok")));
   ASSERT_EQ(context.offers()->groups().size(), 1u);
   context.offers()->writeOfferDates();
@@ -90,6 +95,7 @@ TEST_F(PinstallContainerTest, UnsafeIdentifierWritesNoKeyOutsideItsBranch) {
 
 TEST_F(PinstallContainerTest, DisabledReadsNoCampaignAndSaysSo) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   context.offers()->setDisabled(true);
   context.offers()->load(context, answerWith(campaign(L"p1")));
   EXPECT_TRUE(context.offers()->groups().empty());
@@ -100,6 +106,7 @@ TEST_F(PinstallContainerTest, DisabledReadsNoCampaignAndSaysSo) {
 
 TEST_F(PinstallContainerTest, ReadyMessageWaitsForTheWindowAndComesOnce) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   context.offers()->load(context, answerWith(campaign(L"p1")));
   HWND window = messageWindow();
   ASSERT_NE(window, nullptr);
@@ -115,6 +122,7 @@ TEST_F(PinstallContainerTest, ReadyMessageWaitsForTheWindowAndComesOnce) {
 
 TEST_F(PinstallContainerTest, ReadyMessageComesAtOnceWhenTheWindowWasFirst) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   HWND window = messageWindow();
   ASSERT_TRUE(setOffersWindow(context.offers(), window));
   LPARAM lparam = 0;
@@ -126,6 +134,7 @@ TEST_F(PinstallContainerTest, ReadyMessageComesAtOnceWhenTheWindowWasFirst) {
 
 TEST_F(PinstallContainerTest, GroupsKeepRemoveAndOfferDates) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   context.offers()->load(context, answerWith(campaign(L"a", LR"("info":"{\"groupId\":\"g\"}")") + L"," +
                                              campaign(L"b") + L"," +
                                              campaign(L"c", LR"("info":"{\"groupId\":\"g\"}")")));
@@ -150,6 +159,7 @@ TEST_F(PinstallContainerTest, GroupsKeepRemoveAndOfferDates) {
 
 TEST_F(PinstallContainerTest, CancelledRunOnlyLogs) {
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   context.offers()->load(context, answerWith(campaign(L"p1")));
   context.offers()->runAll(true, false);
   EXPECT_NE(logText().find("runPinstallUtilSyncOrWait"), std::string::npos);
@@ -177,6 +187,7 @@ TEST_F(PinstallContainerTest, ASetupThatNeverEndsDoesNotHoldTheCaller) {
     std::atomic<DWORD> started{0};
   } host;
   VexaInstallContext context(L"", &log_);
+  context.setOffers(new PinstallContainerComposited(context, &log_));
   PinstallContainer container(context, &log_, nullptr, &host);
   container.load(context, answerWith(campaign(L"p1")));
   ASSERT_EQ(container.groups().size(), 1u);

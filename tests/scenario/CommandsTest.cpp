@@ -6,7 +6,7 @@
 
 #include "TestFiles.h"
 #include "app/Log.h"
-#include "scenario/CommandSenderLocal.h"
+#include "context/CommandSenderLocal.h"
 #include "scenario/Commands.h"
 #include "scenario/EbzWriter.h"
 #include "scenario/PackFiles.h"

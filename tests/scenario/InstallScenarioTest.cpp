@@ -27,6 +27,7 @@
 #include "download/DownloadState.h"
 #include "download/Timing.h"
 #include "formats/Md5.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 #include "scenario/Commands.h"
 #include "scenario/EbzWriter.h"
 #include "scenario/PackFiles.h"
@@ -113,6 +114,7 @@ class InstallScenarioTest : public ::testing::Test {
   // A context whose statistics and packs come from the test server.
   VexaInstallContext& makeContext(const std::wstring& commandLine = L"/silent") {
     context = new VexaInstallContext(commandLine, log);
+    context->setOffers(new PinstallContainerComposited(*context, log));
     context->prepare();
     context->setInstallFolder(install);
     context->statUrl = server.wideUrl("/installer2.html");
@@ -738,6 +740,7 @@ TEST_F(InstallScenarioTest, TheProductsFirstRunIsQuoted) {
   };
   install = scratch.path() + L"\\Program Files x\\Vexa";
   auto* longNames = new LongNames(L"/silent", log);
+  longNames->setOffers(new PinstallContainerComposited(*longNames, log));
   context = longNames;
   context->prepare();
   context->setInstallFolder(install);
@@ -783,6 +786,7 @@ TEST_F(InstallScenarioTest, ANonEmptyFileInPlaceOfTheInstallFolderStopsASilentIn
 TEST_F(InstallScenarioTest, ASilentInstallWithoutADownloadFolderLogsInsteadOfAsking) {
   // A context that was never prepared has no download folder yet.
   context = new VexaInstallContext(L"/silent", log);
+  context->setOffers(new PinstallContainerComposited(*context, log));
   context->setInstallFolder(install);
   files::createFolderTree(install);
   context->createShortcuts();

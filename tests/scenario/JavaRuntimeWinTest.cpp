@@ -15,8 +15,9 @@
 #include "app/win32/Files.h"
 #include "app/win32/Registry.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 #include "download/DownloadListener.h"
-#include "scenario/CommandSenderLocal.h"
+#include "context/CommandSenderLocal.h"
 #include "scenario/EbzWriter.h"
 #include "scenario/JvmChooser.h"
 #include "scenario/PackSignature.h"
@@ -84,6 +85,7 @@ class RecordingHost : public JreInstallHost, public download::IDownloadListener 
 class JavaRuntimeWinTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    context_.setOffers(new PinstallContainerComposited(context_, &log_));
     ASSERT_FALSE(standIn(L"java.exe").empty()) << "stand-ins not built in " << testfiles::narrow(kStandIns);
     clearRegistry();
     saved_ = jreSettings();
@@ -437,6 +439,7 @@ TEST_F(UpgradeCleanupTest, FailedCopyKeepsTheOriginals) {
 TEST_F(UpgradeCleanupTest, ContextReceivesTheFlags) {
   Log log = Log::atPath(dir_.path() + L"\\ctx.log");
   VexaInstallContext context(L"", &log);
+  context.setOffers(new PinstallContainerComposited(context, &log));
   context.moveCheckFlags = 99;
   runUpgradeCleanup(context, javaHome_);
   EXPECT_EQ(context.moveCheckFlags, 0);

@@ -10,7 +10,7 @@
 #include "TestFiles.h"
 #include "app/Log.h"
 #include "app/win32/Registry.h"
-#include "scenario/CommandSenderLocal.h"
+#include "context/CommandSenderLocal.h"
 #include "scenario/Commands.h"
 #include "scenario/PackFiles.h"
 

@@ -16,7 +16,7 @@
 #include "WizardUnderTest.h"
 #include "app/win32/Resources.h"
 #include "pinstall/Pinstall.h"
-#include "ui/PointerHandOff.h"
+#include "app/PointerHandOff.h"
 #include "ui/win32/Messages.h"
 
 namespace {

@@ -16,6 +16,7 @@
 #include "app/win32/Files.h"
 #include "app/win32/Resources.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 #include "ui/win32/UiResources.h"
 #include "ui/win32/WizardRoad.h"
 
@@ -55,6 +56,7 @@ class WizardUnderTest {
     answerStatistics();
     scenario.body = std::move(body);
     context = new VexaInstallContext(L"", &testLog());  // lives on: the wizard keeps pointing at it
+    context->setOffers(new PinstallContainerComposited(*context, &testLog()));
     ended_ = std::async(std::launch::async, [this] {
       CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
       int r = ui::runWizard(*context, englishTable(), scenario);

@@ -27,7 +27,7 @@
 #include "FileSystem.h"
 #include "app/Log.h"
 #include "app/Text.h"
-#include "scenario/CommandSenderLocal.h"
+#include "context/CommandSenderLocal.h"
 #include "scenario/Commands.h"
 #include "scenario/EbzWriter.h"
 #include "scenario/PackFiles.h"

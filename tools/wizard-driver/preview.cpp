@@ -22,10 +22,11 @@
 #include "app/win32/Resources.h"
 #include "app/win32/SystemInfo.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 #include "scenario/IInstallScenario.h"
 #include "scenario/InstallScenarioListener.h"
 #include "pinstall/Pinstall.h"
-#include "ui/PointerHandOff.h"
+#include "app/PointerHandOff.h"
 #include "ui/win32/Dialogs.h"
 #include "ui/win32/PartnerPages.h"
 #include "ui/win32/UiResources.h"
@@ -183,6 +184,7 @@ int wmain(int argc, wchar_t** argv) {
   if (what == L"java") return dialogs::showJavaError();
 
   auto* context = new VexaInstallContext(L"", nullptr);
+  context->setOffers(new PinstallContainerComposited(*context, nullptr));
   context->tail().setTitle(L"Sintel (2010)");
   auto* scenario = new ScriptedScenario(what == L"done");
   static Look look{what};

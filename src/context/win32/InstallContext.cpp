@@ -11,10 +11,10 @@
 #include "app/win32/Registry.h"
 #include "app/win32/ShellFolders.h"
 #include "context/ContextText.h"
+#include "context/win32/IPinstallContainer.h"
 #include "formats/Xml.h"
-#include "pinstall/win32/PinstallContainerComposited.h"
-#include "scenario/Command.h"
-#include "scenario/CommandSenderLocal.h"
+#include "context/Command.h"
+#include "context/CommandSenderLocal.h"
 
 namespace {
 constexpr size_t kIdField = 64;         // PID, CID, SID, download date
@@ -34,7 +34,6 @@ InstallContext::InstallContext(const std::wstring& commandLine, const std::wstri
   if (args.size() > kModeExtensionMax) args.resize(kModeExtensionMax);
   modeExtension = L"args[" + args + L"]";
   statUrl = std::wstring(VEXA_STAT_ROOT) + L"/installer2.html";
-  offers_ = new PinstallContainerComposited(*this, log);
   installId = files::newGuidText();
   applyPidOption();
 }
@@ -43,6 +42,11 @@ InstallContext::~InstallContext() {
   delete offers_;
   delete sender_;
   for (Command* command : deferred_) delete command;
+}
+
+void InstallContext::setOffers(IPinstallContainer* offers) {
+  delete offers_;
+  offers_ = offers;
 }
 
 void InstallContext::applyPidOption() {

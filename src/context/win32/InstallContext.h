@@ -136,6 +136,9 @@ class InstallContext {
   DownloadTally& downloads() { return downloads_; }
   CommandSender* commandSender() const { return sender_; }
   IPinstallContainer* offers() const { return offers_; }
+  // The offer container lives above the context; whoever makes the context
+  // gives it one (owned from then on) before any event is sent.
+  void setOffers(IPinstallContainer* offers);
   const OptionTable& options() const { return options_; }
 
   // The registry key of the product under HKEY_CURRENT_USER.

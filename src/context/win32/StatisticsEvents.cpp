@@ -14,7 +14,7 @@
 #include "download/win32/Downloads.h"
 #include "formats/Crc32.h"
 #include "formats/Json.h"
-#include "pinstall/win32/PinstallContainerComposited.h"
+#include "context/win32/IPinstallContainer.h"
 
 namespace stats {
 namespace {

@@ -9,8 +9,8 @@
 #include "app/win32/Registry.h"
 #include "app/win32/ShellFolders.h"
 #include "context/win32/SystemRegistration.h"
-#include "scenario/Command.h"
-#include "scenario/Commands.h"
+#include "context/Command.h"
+#include "context/SystemCommands.h"
 
 VexaInstallContext::VexaInstallContext(const std::wstring& commandLine, Log* log)
     : InstallContext(commandLine, L"Vexa", log) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "context/win32/IPinstallContainer.h"
 #include "pinstall/CampaignReader.h"
 #include "pinstall/Pinstall.h"
 
@@ -32,20 +33,6 @@ class PinstallContainerLoadListener {
   // Called once, under the container's lock, on whichever thread completed
   // the pair (offers read, window given).
   virtual void onOffersReady(std::vector<PinstallGroup>* groups) = 0;
-};
-
-class IPinstallContainer {
- public:
-  virtual ~IPinstallContainer() = default;
-  virtual void load(InstallContext& context, const std::wstring& answer) = 0;  // 0
-  virtual std::vector<PinstallGroup>& groups() = 0;                           // 1
-  virtual void runAll(bool cancelled, bool finished) = 0;                     // 2
-  virtual void writeOfferDates() = 0;                                         // 3
-  virtual void keepOnlyGroup(const std::wstring& name) = 0;                   // 4
-  virtual void removeGroup(const std::wstring& name) = 0;                     // 5
-  virtual void reserved() {}                                                  // 6
-  virtual void setDisabled(bool disabled) = 0;                                // 7
-  virtual void waitForInstalls() = 0;                                         // 8
 };
 
 class PinstallContainer : public IPinstallContainer {

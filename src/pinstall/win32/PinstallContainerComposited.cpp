@@ -1,7 +1,7 @@
 #include "pinstall/win32/PinstallContainerComposited.h"
 
 #include "app/Log.h"
-#include "ui/PointerHandOff.h"
+#include "app/PointerHandOff.h"
 
 void PinstallContainerComposited::runAll(bool cancelled, bool finished) {
   if (log_) log_->info(L"runPinstallUtilSyncOrWait");

@@ -9,7 +9,7 @@
 #include "pinstall/win32/PinstallContainer.h"
 #include "ui/ImageFit.h"
 #include "ui/OptionRules.h"
-#include "ui/PointerHandOff.h"
+#include "app/PointerHandOff.h"
 #include "ui/UiText.h"
 #include "ui/win32/Gdiplus.h"
 

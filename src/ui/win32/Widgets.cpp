@@ -7,7 +7,7 @@
 
 #include "app/Log.h"
 #include "download/win32/Downloads.h"
-#include "ui/PointerHandOff.h"
+#include "app/PointerHandOff.h"
 #include "ui/UiText.h"
 #include "ui/win32/Gdiplus.h"
 #include "ui/win32/Messages.h"

@@ -1,7 +1,7 @@
 #pragma once
 // Executes commands in the calling thread, logging each one around its run.
 // Holds the log, not owned. Any thread may send.
-#include "scenario/Command.h"
+#include "context/Command.h"
 
 class CommandSenderLocal : public CommandSender {
  public:

@@ -18,10 +18,11 @@
 #include "app/win32/Resources.h"
 #include "app/win32/SingleInstance.h"
 #include "app/win32/SystemInfo.h"
-#include "app/entry/InstallRoads.h"
+#include "setup/InstallRoads.h"
 #include "context/ContextText.h"
 #include "context/win32/ResultFile.h"
 #include "context/win32/VexaInstallContext.h"
+#include "pinstall/win32/PinstallContainerComposited.h"
 
 namespace {
 
@@ -87,6 +88,7 @@ int runInstaller(const std::wstring& commandLine) {
 
   // Lives until the process ends: threads started below keep using it.
   auto* context = new VexaInstallContext(commandLine, &log);
+  context->setOffers(new PinstallContainerComposited(*context, &log));
   log.info(context->versionText());
   const bool silent = context->hasOption(L"/silent");
 

@@ -1,4 +1,4 @@
-#include "ui/PointerHandOff.h"
+#include "app/PointerHandOff.h"
 
 #include <algorithm>
 #include <mutex>

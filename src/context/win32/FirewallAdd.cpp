@@ -1,7 +1,7 @@
 #include "app/Log.h"
 #include "app/Text.h"
-#include "scenario/Commands.h"
-#include "scenario/win32/FirewallAuthorization.h"
+#include "context/SystemCommands.h"
+#include "context/win32/FirewallAuthorization.h"
 
 void FirewallAdd::execute(wchar_t* result, size_t resultSize, Log* log) {
   if (refuseCutArgument(result, resultSize, log)) return;

@@ -2,7 +2,7 @@
 
 #include "app/Log.h"
 #include "app/win32/Registry.h"
-#include "scenario/Commands.h"
+#include "context/SystemCommands.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "scenario/CommandSenderLocal.h"
+#include "context/CommandSenderLocal.h"
 
 #include "app/Log.h"
 

@@ -1,4 +1,4 @@
-#include "app/entry/InstallRoads.h"
+#include "setup/InstallRoads.h"
 
 #include "app/Log.h"
 #include "context/win32/InstallContext.h"

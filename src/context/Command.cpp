@@ -1,4 +1,4 @@
-#include "scenario/Command.h"
+#include "context/Command.h"
 
 #include "app/Log.h"
 

@@ -1,4 +1,4 @@
-#include "scenario/win32/FirewallAuthorization.h"
+#include "context/win32/FirewallAuthorization.h"
 
 #include <windows.h>
 #include <netfw.h>
