@@ -1,4 +1,6 @@
 // ebz_unpack_bench [MiB=64] [--preset N] [--runs N]
+// EBZ_BENCH_SHAPE=<input block>,<count>,<decoded block>,<count> tries other
+// hand-over sizes than the reader's defaults.
 //
 // Builds a pack of the given size from mixed content (text-like, random,
 // zeros), then compares:
@@ -118,7 +120,12 @@ int childUnpack(const char* pack, const char* folder) {
   const double threadStart = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
   auto source = packfiles::openPack(text::utf8ToWide(pack), nullptr);
   auto sink = packfiles::folderSink(text::utf8ToWide(folder), nullptr);
-  ebz::EbzReader reader(packfiles::kSeparator);
+  ebz::PipelineShape shape;
+  if (const char* s = std::getenv("EBZ_BENCH_SHAPE")) {
+    std::sscanf(s, "%zu,%zu,%zu,%zu", &shape.inputBlockSize, &shape.inputBlocks, &shape.decodedBlockSize,
+                &shape.decodedBlocks);
+  }
+  ebz::EbzReader reader(packfiles::kSeparator, shape);
   const int result = source ? reader.unpack(*source, *sink, nullptr) : 2;
   const double threadCpu = cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - threadStart;
   std::printf("%.6f %.6f %.6f %ld %d\n", seconds(start), cpuSeconds() - cpuStart, threadCpu, vmHwmKb(), result);

@@ -9,7 +9,8 @@
 #   - install / max(longest download, unpack alone); goal <= 1.15: the
 #     runtime and pack downloads overlap, each pack is unpacked while it
 #     arrives, and the install adds little beyond the slower of the two.
-# Runs in a network namespace of its own (the installer's server address is
+# BENCH_KEEP_LOG=<file> keeps the install's log there, to see where its time
+# went. Runs in a network namespace of its own (the installer's server address is
 # built in as 127.0.0.1:8731). Not a test: exits 0 when the install worked,
 # whatever the ratio.
 set -euo pipefail
@@ -108,6 +109,9 @@ if [ "$rc" != 0 ] || [ -z "$program" ] || [ -z "$(find "$WINEPREFIX/drive_c" -pa
   log="$(find "$WINEPREFIX/drive_c/users" -name VexaInstall.log 2>/dev/null | head -1)"
   [ -n "$log" ] && grep -a "ERROR\|FAILED" "$log" | tail -20
   exit 1
+fi
+if [ -n "${BENCH_KEEP_LOG:-}" ]; then
+  find "$WINEPREFIX/drive_c/users" -name VexaInstall.log -exec cp {} "$BENCH_KEEP_LOG" \; 2>/dev/null || true
 fi
 trace="$(sqlite3 "$WORK/events.sqlite" "select trace from events where mode='installFinish'")"
 echo "  timers reported: $trace"

@@ -904,3 +904,46 @@ TEST_F(InstallScenarioTest, TheDriverTakesItsSettingsFromTheCommandLine) {
   }
   EXPECT_EQ(text.find("Turn of runAfterInstall"), std::string::npos);
 }
+
+// A scenario that ends on its own thread shortly after it starts, having
+// found the product in place, so the driver only waits and reports.
+class EndingSoonScenario : public IInstallScenario {
+ public:
+  explicit EndingSoonScenario(VexaInstallContext& context) : context_(context) {}
+  ~EndingSoonScenario() override {
+    if (worker_.joinable()) worker_.join();
+  }
+  bool start() override {
+    worker_ = std::thread([this] {
+      std::this_thread::sleep_for(50ms);
+      context_.installMode = InstallContext::kAlreadyInstalled;
+      if (listener_) listener_->onScenarioEnd();
+    });
+    return true;
+  }
+  void setListener(InstallScenarioListener* listener) override { listener_ = listener; }
+  bool isFinished() override { return false; }
+  void cancel() override {}
+  bool isStarted() override { return worker_.joinable(); }
+  bool isCancelled() override { return false; }
+  void setCancelled(bool) override {}
+
+ private:
+  VexaInstallContext& context_;
+  InstallScenarioListener* listener_ = nullptr;
+  std::thread worker_;
+};
+
+TEST_F(InstallScenarioTest, TheSilentDriverFinishesAsSoonAsTheScenarioEnds) {
+  makeContext(L"/silent /runAfterInstall false");
+  EndingSoonScenario ending(*context);
+  SilentScenarioListener driver(*context, ending, log);  // the product's one-second poll
+  ending.setListener(&driver);
+  const auto start = std::chrono::steady_clock::now();
+  driver.run();
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_TRUE(driver.done());
+  EXPECT_EQ(context->exitCode, 1);
+  // Sleeping out the poll would take at least a second.
+  EXPECT_LT(took, 900ms) << std::chrono::duration_cast<std::chrono::milliseconds>(took).count() << " ms";
+}

@@ -1,6 +1,6 @@
 #include "scenario/win32/SilentScenarioListener.h"
 
-#include <windows.h>
+#include <chrono>
 
 #include "app/Log.h"
 #include "app/Text.h"
@@ -19,8 +19,12 @@ void SilentScenarioListener::onStageProgress(int stage, int percent, float) {
 }
 
 void SilentScenarioListener::onScenarioEnd() {
-  done_ = true;
   if (log_) log_->info(L"On end the scenario");
+  {
+    std::lock_guard<std::mutex> lock(endMutex_);
+    done_ = true;
+  }
+  ended_.notify_all();
 }
 
 bool SilentScenarioListener::optionIsFalse(const wchar_t* option) const {
@@ -68,7 +72,10 @@ void SilentScenarioListener::run() {
     }
 
     if (scenario_.start()) {
-      while (!done_) Sleep(pollMs_);
+      // Woken by the end itself: a silent install that sleeps out a whole
+      // poll after its last step only keeps its caller waiting.
+      std::unique_lock<std::mutex> lock(endMutex_);
+      while (!done_) ended_.wait_for(lock, std::chrono::milliseconds(pollMs_));
     } else if (log_) {
       log_->error(L"Install scenario did not start");
     }

@@ -4,8 +4,11 @@
 // reports it. The listener part only logs and notes the scenario's end.
 //
 // Threading: run() on the main thread; the listener operations on the
-// scenario's threads (done is the only state they share with run()).
+// scenario's threads (done, under its lock, is the only state they share with
+// run()).
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 
 #include "scenario/InstallScenarioListener.h"
@@ -30,7 +33,8 @@ class SilentScenarioListener : public InstallScenarioListener {
   void run();
 
   bool done() const { return done_; }
-  // How often run() looks for the scenario's end; tests shorten it.
+  // How often run() looks for the scenario's end when no wake-up came; the
+  // end itself wakes it at once. Tests shorten it.
   void setPollMs(int ms) { pollMs_ = ms; }
   static constexpr int kPollMs = 1000;
 
@@ -42,5 +46,7 @@ class SilentScenarioListener : public InstallScenarioListener {
   IInstallScenario& scenario_;
   Log* log_;
   std::atomic<bool> done_{false};
+  std::mutex endMutex_;
+  std::condition_variable ended_;
   int pollMs_ = kPollMs;
 };
