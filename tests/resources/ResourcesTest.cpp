@@ -20,16 +20,16 @@
 #include <vector>
 
 #include "app/StringTable.h"
+#include "app/win32/Resources.h"
 
 namespace {
 
+// A resource's own bytes, as the installer reads them (text ones are stored
+// packed).
 std::string resourceBytes(int id, const wchar_t* type) {
-  HRSRC info = FindResourceW(nullptr, MAKEINTRESOURCEW(id), type);
-  if (!info) return {};
-  HGLOBAL handle = LoadResource(nullptr, info);
-  const void* data = handle ? LockResource(handle) : nullptr;
-  if (!data) return {};
-  return std::string(static_cast<const char*>(data), SizeofResource(nullptr, info));
+  std::string bytes;
+  resources::read(id, type, bytes);
+  return bytes;
 }
 
 StringTable loadTable(int id, int languageId) {

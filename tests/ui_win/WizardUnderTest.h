@@ -23,10 +23,9 @@
 
 inline const StringTable& englishTable() {
   static StringTable table = [] {
-    const void* data = nullptr;
-    size_t size = 0;
-    resources::load(104, L"i18n", data, size);
-    return StringTable::build(static_cast<const char*>(data), size, 0x0409);
+    std::string bytes;
+    resources::read(104, L"i18n", bytes);
+    return StringTable::build(bytes.data(), bytes.size(), 0x0409);
   }();
   return table;
 }

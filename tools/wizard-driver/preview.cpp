@@ -73,10 +73,9 @@ class ScriptedScenario : public IInstallScenario {
 
 StringTable loadTable() {
   int language = sysinfo::userDefaultLanguage();
-  const void* data = nullptr;
-  size_t size = 0;
-  if (!resources::load(StringTable::resourceIdForLanguage(language), L"i18n", data, size)) return StringTable();
-  return StringTable::build(static_cast<const char*>(data), size, language);
+  std::string bytes;
+  if (!resources::read(StringTable::resourceIdForLanguage(language), L"i18n", bytes)) return StringTable();
+  return StringTable::build(bytes.data(), bytes.size(), language);
 }
 
 struct Look {

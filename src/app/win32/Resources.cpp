@@ -4,8 +4,23 @@
 
 #include "app/Log.h"
 #include "app/win32/Files.h"
+#include "formats/LzmaAlone.h"
 
 namespace resources {
+
+namespace {
+
+// The build packs these types (resources/tools/pack_resource.py); the
+// pictures, the archive, icons and manifest are compressed already or read
+// by the system.
+bool isStoredPacked(const wchar_t* type) {
+  if (IS_INTRESOURCE(type)) return false;
+  return wcscmp(type, L"i18n") == 0 || wcscmp(type, L"lic") == 0;
+}
+
+constexpr size_t kInflatedLimit = 1u << 20;
+
+}  // namespace
 
 bool load(int id, const wchar_t* type, const void*& data, size_t& size) {
   data = nullptr;
@@ -20,14 +35,23 @@ bool load(int id, const wchar_t* type, const void*& data, size_t& size) {
   return data != nullptr;
 }
 
+bool read(int id, const wchar_t* type, std::string& bytes) {
+  bytes.clear();
+  const void* data = nullptr;
+  size_t size = 0;
+  if (!load(id, type, data, size)) return false;
+  if (isStoredPacked(type)) return lzma_alone::inflate(data, size, kInflatedLimit, bytes);
+  bytes.assign(static_cast<const char*>(data), size);
+  return true;
+}
+
 bool extractResource(int id, const wchar_t* type, const std::wstring& target, Log* log) {
   if (log) {
     log->info(L"extract resource file");
     log->info(target);
   }
-  const void* data = nullptr;
-  size_t size = 0;
-  if (!load(id, type, data, size)) {
+  std::string bytes;
+  if (!read(id, type, bytes)) {
     if (log) log->error(L"Resource file not found");
     return false;
   }
@@ -41,7 +65,8 @@ bool extractResource(int id, const wchar_t* type, const std::wstring& target, Lo
     return false;
   }
   DWORD written = 0;
-  return WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) && written == size;
+  return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size();
 }
 
 }  // namespace resources

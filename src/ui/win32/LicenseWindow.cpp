@@ -69,17 +69,12 @@ LicenseResourceProviderImpl::LicenseResourceProviderImpl(const StringTable* stri
     : id_(resourceIdForLanguage(strings ? strings->languageId() : 0)) {}
 
 std::string LicenseResourceProviderImpl::text() {
-  const void* data = nullptr;
-  size_t size = 0;
-  if (!resources::load(id_, L"lic", data, size)) return std::string();
-  return std::string(static_cast<const char*>(data), size);
+  std::string bytes;
+  resources::read(id_, L"lic", bytes);
+  return bytes;
 }
 
-bool LicenseResourceProviderImpl::hasText() {
-  const void* data = nullptr;
-  size_t size = 0;
-  return resources::load(id_, L"lic", data, size) && size > 0;
-}
+bool LicenseResourceProviderImpl::hasText() { return !text().empty(); }
 
 namespace licence {
 
