@@ -12,7 +12,7 @@ LISTEN=127.0.0.1:8731
 bench_private_loopback() {
   if [ -z "${VEXA_BENCH_NETNS:-}" ] && unshare -n true 2>/dev/null; then
     export VEXA_BENCH_NETNS=1
-    exec unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
+    exec unshare -n sh -c "ip link set lo up && $PRIVATE_LOOPBACK_SETTINGS"' exec "$@"' sh "$0" "$@"
   fi
 }
 

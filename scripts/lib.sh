@@ -70,3 +70,9 @@ ensure_wine_tree() {
   fi
   echo "$tree"
 }
+
+# Run first in a private loopback (unshare -n): a server stopped before its
+# clients leaves connections (FIN-WAIT-2) that hold its port for the next
+# server until the kernel drops them, 60 s by default. The setting is the
+# namespace's own; the machine's stays as it is.
+PRIVATE_LOOPBACK_SETTINGS='{ echo 2 >/proc/sys/net/ipv4/tcp_fin_timeout; } 2>/dev/null;'

@@ -10,14 +10,20 @@ if [ -z "${VEXA_UI_NETNS:-}" ] && unshare -n true 2>/dev/null; then
   exec unshare -n sh -c 'ip link set lo up && exec "$@"' sh "$0" "$@"
 fi
 exe="$1"; shift
+ROOT="$(cd "$(dirname "$0")/../.." && pwd)"
+source "$ROOT/scripts/lib.sh"
+source "$ROOT/scripts/wine-env"
 prefix="$(mktemp -d /tmp/vexa-ui-wine.XXXXXX)"
 export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME="$prefix/home"
 mkdir -p "$HOME"
+# A copy of the prefix Wine's first start makes, or that start itself.
+template="$(wine_prefix_template)" && cp -a "$template/." "$prefix/" 2>/dev/null || template=""
 xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
-  wineboot -i >/dev/null 2>&1; wineserver -w
+  [ -n "$1" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
+  shift
   mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
   cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
-  wine "$@"' sh "$exe" "$@"
+  wine "$@"' sh "$template" "$exe" "$@"
 rc=$?
 wineserver -k 2>/dev/null
 rm -rf "$prefix"
