@@ -58,6 +58,14 @@ VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAns
   // Headers and body leave in separate writes; without this, Nagle's rule
   // holds the body back until the client's delayed acknowledgement.
   http_.set_tcp_nodelay(true);
+  // The library's default (SO_REUSEPORT) lets a second server bind the port
+  // beside this one and quietly take part of its requests, and leaves closed
+  // connections that keep any other server off the port for a minute. The
+  // usual SO_REUSEADDR: a restart binds at once, a second server is refused.
+  http_.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   http_.setRequestDeadlineMs(settings.requestDeadlineMs);
   http_.set_logger([this](const httplib::Request& req, const httplib::Response& res) { logRequest(req, res); });
 }

@@ -1,5 +1,7 @@
 // vexa-server in-process on an ephemeral 127.0.0.1 port, driven over HTTP.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -380,3 +382,45 @@ TEST(ByteRangeParse, IgnoresWhatItCannotServeAsOnePart) {
 }
 
 }  // namespace
+
+namespace {
+
+// Binds 127.0.0.1:port as an ordinary server does (SO_REUSEADDR).
+bool ordinaryServerCanBind(int port) {
+  int sock = ::socket(AF_INET, SOCK_STREAM, 0);
+  int yes = 1;
+  ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const bool bound = ::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  ::close(sock);
+  return bound;
+}
+
+}  // namespace
+
+TEST_F(ServerTest, ThePortIsItsAloneAndFreeForTheNextServerOnceItStops) {
+  start();
+  ContentStore content(root_);
+  VexaServer second(content, events_, answers_, log_, ServerSettings());
+  EXPECT_EQ(second.bind("127.0.0.1", port_), -1) << "two servers on one port share its requests";
+
+  // A connection the server closes as it stops lingers on the port.
+  int client = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(port_));
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  const std::string request = "GET /java.json HTTP/1.1\r\nHost: x\r\nConnection: keep-alive\r\n\r\n";
+  ASSERT_EQ(::send(client, request.data(), request.size(), 0), ssize_t(request.size()));
+  char answer[512];
+  ASSERT_GT(::recv(client, answer, sizeof answer, 0), 0);
+  stop();
+  while (::recv(client, answer, sizeof answer, 0) > 0) {
+  }
+  ::close(client);
+  EXPECT_TRUE(ordinaryServerCanBind(port_));
+}
