@@ -359,7 +359,10 @@ TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnly
   scenario->setDownloadTiming(slowRetry);
   ASSERT_TRUE(scenario->start());
   const std::wstring staged = install + L".staging\\";
-  ASSERT_TRUE(waitFor([&] { return files::isFile(staged + L"vreg.dll"); }, 30s)) << logText();
+  // The last chunk's thread may ask later than the first chunk lands and is
+  // unpacked: wait for both, then the retry's pause leaves the download open.
+  ASSERT_TRUE(waitFor([&] { return lastChunkAnswers->load() >= 1 && files::isFile(staged + L"vreg.dll"); }, 30s))
+      << logText();
   EXPECT_EQ(testfiles::readFile(staged + L"Vexa.exe"), "new exe");
   EXPECT_EQ(lastChunkAnswers->load(), 1) << "the download is still waiting to retry its last chunk";
   EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.exe"), "old exe");
