@@ -169,6 +169,8 @@ TEST_F(PartnerRunnerTest, RunTwiceRunsTheSetupOnce) {
 TEST_F(PartnerRunnerTest, FailedDownloadReportsAnEmptyExitCode) {
   VexaInstallContext context(L"", &log_);
   context.setOffers(new PinstallContainerComposited(context, &log_));
+  context.networkTiming.connectRetryPauseMs = 10;
+  context.networkTiming.retryDelayMs = 10;
   // Nothing listens on port 1: every connection attempt is refused.
   load(context, L"/exit=0", L"", L"http://127.0.0.1:1/partner/PartnerSetup.exe");
   context.offers()->runAll(false, true);

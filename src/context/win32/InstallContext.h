@@ -21,6 +21,7 @@
 #include "context/SharedText.h"
 #include "context/TailData.h"
 #include "context/win32/UserIdentity.h"
+#include "download/Timing.h"
 
 class Log;
 class StringTable;
@@ -119,6 +120,9 @@ class InstallContext {
   int moveCheckFlags = 0;
   int pinstallMax = 1;
   std::wstring statUrl;
+  // Pauses between the tries of statistics requests and partner downloads;
+  // tests shorten them.
+  download::Timing networkTiming;
   // Written by the start answer on the statistics thread, read anywhere.
   SharedText pid, cid, sid;
   std::wstring downloadDate;

@@ -35,7 +35,8 @@ std::wstring buildUrl(InstallContext& context, const std::wstring& base, const P
 
 void runJob(const SendJob& job) {
   Log* log = job.context->log();
-  std::wstring answer = download::downloadAnswerToString(nullptr, job.label, job.url, log, kRequestTimeoutMs, 0, false);
+  std::wstring answer = download::downloadAnswerToString(nullptr, job.label, job.url, log, kRequestTimeoutMs, 0, false,
+                                                             job.context->networkTiming);
   if (job.readAnswer && !answer.empty()) {
     const std::wstring& mutexName = job.context->answerMutexName;
     applyAnswer(*job.context, answer, mutexName.empty() ? std::wstring(kAnswerMutexName) : mutexName);

@@ -6,9 +6,10 @@ namespace download {
 
 std::wstring downloadToFile(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
                             const std::wstring& path, int id, int threadCount, Log* log, int timeoutMs,
-                            uint32_t minValidSize, const std::wstring& expectedMd5, bool followRedirects) {
+                            uint32_t minValidSize, const std::wstring& expectedMd5, bool followRedirects,
+                            const Timing& timing) {
   return downloadToFile(winInetConnections(), listener, name, url, path, id, threadCount, log, timeoutMs,
-                        minValidSize, expectedMd5, followRedirects);
+                        minValidSize, expectedMd5, followRedirects, timing);
 }
 
 std::wstring downloadToString(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
@@ -17,8 +18,9 @@ std::wstring downloadToString(IDownloadListener* listener, const std::wstring& n
 }
 
 std::wstring downloadAnswerToString(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
-                                    Log* log, int timeoutMs, int id, bool followRedirects) {
-  return downloadAnswerToString(winInetConnections(), listener, name, url, log, timeoutMs, id, followRedirects);
+                                    Log* log, int timeoutMs, int id, bool followRedirects, const Timing& timing) {
+  return downloadAnswerToString(winInetConnections(), listener, name, url, log, timeoutMs, id, followRedirects,
+                                timing);
 }
 
 std::vector<unsigned char> downloadToBytes(IDownloadListener* listener, const std::wstring& name,

@@ -52,7 +52,7 @@ std::wstring PinstallHostWin32::createTempFolder() {
 std::wstring PinstallHostWin32::download(const std::wstring& url, const std::wstring& folder) {
   heldSetup_.reset();
   std::wstring path = download::downloadToFile(nullptr, L"partnerUtilId", url, folder, 0, 1, log_, downloadTimeoutMs,
-                                               0, std::wstring(), true);
+                                               0, std::wstring(), true, context_.networkTiming);
   if (!files::isFile(path)) return std::wstring();
   if (!verifier_.enabled()) return path;
   // A setup is a program the elevated installer is about to run: it is held
