@@ -3,7 +3,7 @@
 # files) against liblzma decoding the same stream alone into memory, both
 # native. Built in a tree of its own without the sanitizers and optimised as
 # a release, since the sanitized test tree understates both sides unevenly.
-# Arguments go to the program: [MiB=64] [--preset N] [--runs N].
+# Arguments go to the program: [MiB=64] [--preset N] [--runs N=7].
 # Not a test: exits 0 when the unpack worked, whatever the ratio.
 set -euo pipefail
 source "$(dirname "$0")/../../scripts/lib.sh"
