@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "TestFiles.h"
+#include "StatQuery.h"
 #include "TestHttpServer.h"
 #include "app/Log.h"
 #include "app/win32/Files.h"
@@ -21,14 +22,7 @@
 
 namespace {
 
-std::wstring paramOf(const std::string& path, const std::wstring& name) {
-  size_t pos = path.find("?param=");
-  if (pos == std::string::npos) return L"<no param>";
-  auto params = stats::decodeParam(path.substr(pos + 7));
-  if (!params) return L"<undecodable>";
-  auto it = params->find(name);
-  return it == params->end() ? L"<missing>" : it->second;
-}
+using statquery::paramOf;
 
 template <typename Pred>
 bool waitFor(Pred pred, int ms = 15000) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "TestFiles.h"
+#include "StatQuery.h"
 #include "TestHttpServer.h"
 #include "app/Log.h"
 #include "app/win32/Registry.h"
@@ -20,14 +21,7 @@
 
 namespace {
 
-std::wstring paramOf(const std::string& path, const std::wstring& name) {
-  size_t pos = path.find("?param=");
-  if (pos == std::string::npos) return L"<no param>";
-  auto params = stats::decodeParam(path.substr(pos + 7));
-  if (!params) return L"<undecodable>";
-  auto it = params->find(name);
-  return it == params->end() ? L"<missing>" : it->second;
-}
+using statquery::paramOf;
 
 std::string between(const std::string& text, const std::string& begin, char end) {
   size_t pos = text.find(begin);

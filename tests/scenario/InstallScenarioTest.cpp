@@ -14,6 +14,7 @@
 
 #include "RecordingScenarioListener.h"
 #include "TestFiles.h"
+#include "StatQuery.h"
 #include "TestHttpServer.h"
 #include "BuildConfig.h"
 #include "app/Log.h"
@@ -75,14 +76,7 @@ bool waitFor(Pred pred, std::chrono::milliseconds limit = 30s) {
   return true;
 }
 
-std::wstring paramOf(const std::string& path, const std::wstring& name) {
-  size_t pos = path.find("?param=");
-  if (pos == std::string::npos) return L"<no param>";
-  auto params = stats::decodeParam(path.substr(pos + 7));
-  if (!params) return L"<undecodable>";
-  auto it = params->find(name);
-  return it == params->end() ? L"<missing>" : it->second;
-}
+using statquery::paramOf;
 
 class InstallScenarioTest : public ::testing::Test {
  protected:
