@@ -18,12 +18,12 @@ export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HO
 mkdir -p "$HOME"
 # A copy of the prefix Wine's first start makes, or that start itself.
 template="$(wine_prefix_template)" && cp -a "$template/." "$prefix/" 2>/dev/null || template=""
-xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
-  [ -n "$1" ] || { wineboot -i >/dev/null 2>&1; wineserver -w; }
-  shift
-  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-  cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
-  wine "$@"' sh "$template" "$exe" "$@"
+# wine-run picks the loader the program needs: where the kernel runs no
+# 32-bit programs, /usr/bin/wine would pick one that cannot start.
+[ -n "$template" ] || wine_boot
+mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
+cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+xvfb-run -a -s "-screen 0 1024x768x24" "$ROOT/scripts/wine-run" "$exe" "$@"
 rc=$?
 wineserver -k 2>/dev/null
 rm -rf "$prefix"
