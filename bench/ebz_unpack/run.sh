@@ -10,6 +10,7 @@ source "$(dirname "$0")/../../scripts/lib.sh"
 cd "$ROOT"
 
 TREE_DIR="$ROOT/build/bench-native"
+mkdir -p "$ROOT/build"
 echo "== building ebz_unpack_bench (native, release, no sanitizers)"
 cmake -S "$ROOT" -B "$TREE_DIR" -DCMAKE_BUILD_TYPE=Release -DVEXA_SANITIZE=OFF >"$ROOT/build/bench-native.configure.log" 2>&1 ||
   { cat "$ROOT/build/bench-native.configure.log"; exit 1; }
