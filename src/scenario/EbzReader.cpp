@@ -2,6 +2,7 @@
 
 #include <lzma.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <functional>
@@ -107,8 +108,9 @@ class BlockRing {
 };
 
 // Reads the enciphered stream after the key and deciphers it, block by block,
-// until its end, a read failure or the ring's stop. Runs on its own thread.
-void readAhead(ByteSource& pack, const Blowfish& cipher, BlockRing& ring) {
+// until its end, a read failure or the ring's stop; counts the bytes it read
+// in `read`. Runs on its own thread.
+void readAhead(ByteSource& pack, const Blowfish& cipher, BlockRing& ring, std::atomic<uint64_t>& read) {
   for (;;) {
     BlockRing::Block* block = ring.write();
     if (!block) return;
@@ -117,6 +119,7 @@ void readAhead(ByteSource& pack, const Blowfish& cipher, BlockRing& ring) {
       ring.publish(0, BlockRing::Mark::kFailed);
       return;
     }
+    read.fetch_add(got, std::memory_order_relaxed);
     // A trailing part shorter than a cipher block is not enciphered.
     cipher.decryptEcb(block->bytes.get(), got);
     const bool last = got < ring.blockSize();
@@ -150,7 +153,37 @@ struct Joined {
   }
 };
 
+// Collects the LZMA header as the stream's first bytes pass by.
+struct HeaderWatch {
+  uint8_t bytes[kLzmaHeaderSize];
+  size_t got = 0;
+  void take(const uint8_t* data, size_t size) {
+    while (got < kLzmaHeaderSize && size != 0) {
+      bytes[got++] = *data++;
+      --size;
+    }
+  }
+  // The recorded total, once the whole header has passed.
+  std::optional<uint64_t> total() const {
+    if (got < kLzmaHeaderSize) return std::nullopt;
+    uint64_t value = 0;
+    for (int i = 12; i >= 5; --i) value = (value << 8) | bytes[i];
+    if (value == UINT64_MAX) return std::nullopt;
+    return value;
+  }
+};
+
 }  // namespace
+
+std::optional<uint64_t> unpackedTotal(const uint8_t* packStart, size_t size) {
+  if (size < kUnpackedTotalEnd) return std::nullopt;
+  uint8_t stream[16];
+  std::memcpy(stream, packStart + kKeyLength, sizeof stream);
+  Blowfish(packStart, kKeyLength).decryptEcb(stream, sizeof stream);
+  HeaderWatch header;
+  header.take(stream, sizeof stream);
+  return header.total();
+}
 
 bool MemorySource::read(uint8_t* buffer, size_t capacity, size_t& got) {
   got = size_ - offset_ < capacity ? size_ - offset_ : capacity;
@@ -168,6 +201,7 @@ int EbzReader::fail(Log* log, const std::wstring& why) {
 int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
   failure_.clear();
   entries_ = 0;
+  decoded_ = 0;
   if (shape_.inputBlockSize == 0 || shape_.inputBlockSize % 8 != 0 || shape_.inputBlocks == 0 ||
       shape_.decodedBlockSize == 0 || shape_.decodedBlocks == 0) {
     // A block short of the end would split a cipher block.
@@ -182,18 +216,22 @@ int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
   LzmaStream lzma;
   if (lzma_alone_decoder(&lzma.strm, kDecoderMemoryLimit) != LZMA_OK) return fail(log, L"Can't start LZMA decoder");
 
-  un8z::EntryParser parser(sink, separator_);
+  un8z::EntryParser parser(sink, separator_, limits_.maxEntries);
   BlockRing input(shape_.inputBlocks, shape_.inputBlockSize);
   BlockRing decoded(shape_.decodedBlocks, shape_.decodedBlockSize);
   bool refused = false;
   bool readFailed = false;
+  bool overBound = false;
+  uint64_t bound = 0;
+  std::atomic<uint64_t> packRead{kKeyLength};
+  HeaderWatch header;
   lzma_ret ret = LZMA_OK;
   {
     // Declared so that they are joined (in reverse order) before the rings
     // and the parser they use go; the stops below end their waits first.
     Joined reader, writer;
     try {
-      reader.thread = std::thread(readAhead, std::ref(pack), std::cref(cipher), std::ref(input));
+      reader.thread = std::thread(readAhead, std::ref(pack), std::cref(cipher), std::ref(input), std::ref(packRead));
       writer.thread = std::thread(writeBehind, std::ref(parser), std::ref(decoded), std::ref(refused));
     } catch (const std::system_error&) {
       input.stop();
@@ -215,13 +253,29 @@ int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
         lzma.strm.next_in = block->bytes.get();
         lzma.strm.avail_in = block->size;
         inputEnded = block->mark == BlockRing::Mark::kEnd;
+        header.take(block->bytes.get(), block->size);
       }
       BlockRing::Block* out = decoded.write();
       if (!out) break;  // the parser refused what came before
       lzma.strm.next_out = out->bytes.get();
       lzma.strm.avail_out = decoded.blockSize();
       ret = lzma_code(&lzma.strm, inputEnded && lzma.strm.avail_in == 0 ? LZMA_FINISH : LZMA_RUN);
+      // Bytes past the bound never reach the parser, so never the disk.
+      if (const std::optional<uint64_t> total = header.total()) {
+        bound = *total;
+      } else {
+        const uint64_t read = packRead.load(std::memory_order_relaxed);
+        const uint64_t multiple = limits_.lengthMultiple;
+        const uint64_t scaled = multiple == 0 ? 0 : read > UINT64_MAX / multiple ? UINT64_MAX : read * multiple;
+        bound = scaled > limits_.minimumBound ? scaled : limits_.minimumBound;
+      }
+      if (lzma.strm.total_out > bound) {
+        overBound = true;
+        decoded.publish(0, BlockRing::Mark::kData);
+        break;
+      }
       decoded.publish(decoded.blockSize() - lzma.strm.avail_out, BlockRing::Mark::kData);
+      decoded_ = lzma.strm.total_out;
     }
     if (decoded.write()) decoded.publish(0, BlockRing::Mark::kEnd);
     if (writer.thread.joinable()) writer.thread.join();
@@ -231,6 +285,11 @@ int EbzReader::unpack(ByteSource& pack, un8z::EntrySink& sink, Log* log) {
   entries_ = parser.entryCount();
   if (refused) return fail(log, parser.error());
   if (readFailed) return fail(log, L"Can't read pack");
+  if (overBound) {
+    return fail(log, header.total() ? L"Pack unpacks to more than the " + std::to_wstring(bound) + L" bytes it records"
+                                    : L"Pack unpacks to more than " + std::to_wstring(bound) +
+                                          L" bytes, the bound for a pack of its length");
+  }
   switch (ret) {
     case LZMA_STREAM_END:
       break;

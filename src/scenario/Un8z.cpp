@@ -125,6 +125,10 @@ bool EntryParser::fail(const std::wstring& why) {
 }
 
 bool EntryParser::nameComplete(const std::string& utf8Name) {
+  // Counted before the sink sees the entry: each one costs a file, whatever its size.
+  if (entries_ >= maxEntries_) {
+    return fail(L"Pack has more than " + std::to_wstring(maxEntries_) + L" entries, the most an install takes");
+  }
   if (!safeRelativeName(utf8Name, separator_, entryName_)) {
     return fail(L"Refused pack entry '" + text::utf8ToWide(utf8Name) + L"': it would land outside the destination");
   }

@@ -28,6 +28,12 @@ class EntrySink {
 // enough that a hostile length never drives an allocation.
 constexpr uint64_t kMaxNameLength = 4096;
 
+// Most entries one pack may hold. The product's packs hold a few thousand
+// files; every entry is a file created, which is slow enough (tens a second
+// under some file systems) that a pack of tiny entries would keep an install
+// busy for hours without this bound.
+constexpr uint64_t kMaxEntries = 65536;
+
 // Turns a pack's UTF-8 entry name into a path relative to the destination,
 // joined with `separator`. Refuses (returns false) every name that could land
 // outside the destination or on a device: absolute names, drive letters and
@@ -97,7 +103,8 @@ class ValueState : public State {
 
 class EntryParser {
  public:
-  EntryParser(EntrySink& sink, wchar_t separator) : sink_(sink), separator_(separator) {}
+  EntryParser(EntrySink& sink, wchar_t separator, uint64_t maxEntries = kMaxEntries)
+      : sink_(sink), separator_(separator), maxEntries_(maxEntries) {}
 
   // False once the input is malformed or the sink refused; error() then says why.
   bool feed(const uint8_t* data, size_t size);
@@ -118,6 +125,7 @@ class EntryParser {
 
   EntrySink& sink_;
   wchar_t separator_;
+  uint64_t maxEntries_;
   NameState name_;
   ValueState value_;
   State* current_ = &name_;

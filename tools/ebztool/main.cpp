@@ -4,7 +4,8 @@
 // ebztool sign <pack> <secret key file> --kind <kind> [--time <seconds since 1970>]
 //
 // pack stores every file below the folder under its relative name ("/"
-// between folders) with a random key unless one is given, compressed at the
+// between folders), records the total the pack unpacks to in its header, with
+// a random key unless one is given, compressed at the
 // given LZMA preset (default 6; 0 packs large test content in a fraction of
 // the time). unpack runs the
 // installer's own unpack command and exits with its result ("0" success,
@@ -81,9 +82,21 @@ int pack(const std::wstring& folder, const std::wstring& target, const ebz::EbzW
     std::fprintf(stderr, "ebztool: can't create %s\n", text::wideToUtf8(target).c_str());
     return 1;
   }
+  // The pack records what it unpacks to, so an installer can check the free
+  // space before it fetches the pack and hold the unpack to that figure.
+  uint64_t total = 0;
+  for (const std::string& name : names) {
+    toolfs::File in = toolfs::open(folder + L"/" + text::utf8ToWide(name), "rb");
+    uint64_t size = 0;
+    if (!in || !toolfs::fileSize(in.get(), size)) {
+      std::fprintf(stderr, "ebztool: can't read %s\n", name.c_str());
+      return 1;
+    }
+    total += ebz::EbzWriter::entryBytes(name, size);
+  }
   ebz::EbzWriter writer(
       key, [&](const uint8_t* data, size_t size) { return std::fwrite(data, 1, size, out.get()) == size; },
-      preset);
+      preset, total);
   for (const std::string& name : names) {
     std::wstring path = folder + L"/" + text::utf8ToWide(name);
     if (!copyInto(writer, path, name)) {
