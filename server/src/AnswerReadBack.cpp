@@ -108,7 +108,7 @@ std::optional<std::string> unreadableString(const json& value, const std::string
 }  // namespace
 
 std::string answerReadBackProblem(const std::string& name, const json& entry, const std::string& answerBody) {
-  for (const char* key : {"idState", "initxml", "tail", "campaigns"}) {
+  for (const char* key : {"idState", "initxml", "tail", "campaigns", "packMirrors"}) {
     if (!entry.contains(key)) continue;
     if (auto problem = unreadableString(entry[key], name + "." + key)) return *problem;
   }

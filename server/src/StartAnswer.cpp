@@ -43,6 +43,22 @@ bool StartAnswer::addEntry(const std::string& name, const json& entry, std::map<
     }
     data["campaigns"] = entry["campaigns"];
   }
+  // Installers that know nothing of mirrors read the answer as before: a
+  // member they do not ask for is passed over.
+  if (entry.contains("packMirrors")) {
+    const json& mirrors = entry["packMirrors"];
+    if (!mirrors.is_array()) {
+      error_ = name + ".packMirrors: not an array";
+      return false;
+    }
+    for (size_t i = 0; i < mirrors.size(); ++i) {
+      if (!mirrors[i].is_string() || mirrors[i].get<std::string>().empty()) {
+        error_ = name + ".packMirrors[" + std::to_string(i) + "]: not an address";
+        return false;
+      }
+    }
+    data["packMirrors"] = mirrors;
+  }
   std::string answer = json{{"data", data}}.dump();
   std::string problem = answerReadBackProblem(name, entry, answer);
   if (!problem.empty()) {

@@ -1,7 +1,8 @@
 #pragma once
 // What the statistics endpoint answers to a start event: the identity
-// verdict, the install data (init xml and tail) and the partner campaigns,
-// chosen by install key from a JSON config file (see server/README.md).
+// verdict, the install data (init xml and tail), the partner campaigns and
+// the pack mirrors, chosen by install key from a JSON config file (see
+// server/README.md).
 //
 // Threading: immutable after load(); answerFor() may run on any thread.
 #include <map>

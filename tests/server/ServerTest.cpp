@@ -362,7 +362,8 @@ TEST_F(ServerTest, AnswersEmptyDataWithoutConfig) {
 TEST(StartAnswerConfig, RefusesConfigsOfTheWrongShape) {
   for (const char* bad : {"", "[]", "{", R"({"default": []})", R"({"default": {"idState": 1}})",
                           R"({"default": {"campaigns": {}}})", R"({"installKeys": []})",
-                          R"({"installKeys": {"k": {"tail": ["x"]}}})"}) {
+                          R"({"installKeys": {"k": {"tail": ["x"]}}})", R"({"default": {"packMirrors": "http://m"}})",
+                          R"({"default": {"packMirrors": ["http://m", 1]}})", R"({"default": {"packMirrors": [""]}})"}) {
     StartAnswer answers;
     EXPECT_FALSE(answers.loadText(bad)) << bad;
     EXPECT_FALSE(answers.error().empty()) << bad;

@@ -86,4 +86,24 @@ TEST(StartAnswerReadBack, TakesOrdinaryConfigs) {
   EXPECT_EQ(read.campaigns.asArray()[0].member(L"options").member(L"main").asString(), L"/S /D=C:\\x");
 }
 
+// Mirror roots travel beside the install data, in the order given, and an
+// answer without them carries no such member; a reader that does not ask for
+// them still finds every other member where it was.
+TEST(StartAnswerMirrors, ServesTheListInItsOrder) {
+  StartAnswer answers;
+  ASSERT_TRUE(answers.loadText(R"({
+    "default": {"idState": "free", "tail": "t"},
+    "installKeys": {"m": {"idState": "free", "tail": "t",
+                          "packMirrors": ["http://one.example/vexa", "https://two.example"]}}
+  })")) << answers.error();
+  JsonValue root = parseJson(text::utf8ToWide(answers.answerFor("m")));
+  const JsonValue& mirrors = root.member(L"data").member(L"packMirrors");
+  ASSERT_EQ(mirrors.asArray().size(), 2u);
+  EXPECT_EQ(mirrors.asArray()[0].asString(), L"http://one.example/vexa");
+  EXPECT_EQ(mirrors.asArray()[1].asString(), L"https://two.example");
+  EXPECT_EQ(readAsTheInstallerDoes(answers.answerFor("m")).tail, L"t");
+  JsonValue plain = parseJson(text::utf8ToWide(answers.answerFor("")));
+  EXPECT_EQ(plain.member(L"data").find(L"packMirrors"), nullptr);
+}
+
 }  // namespace
