@@ -31,6 +31,12 @@ struct ResponseFacts {
   int status = 0;
   // The ETag header of the last response as sent; empty when it had none.
   std::wstring etag;
+  // Retry-After of the last response in seconds; -1 when it had none.
+  long long retryAfterSeconds = -1;
+  // openRequest failed because a redirect was not followed (too many hops,
+  // or from https to http); status then holds the redirecting answer's status.
+  // Trying the same address again would end the same way.
+  bool redirectRefused = false;
 };
 
 enum class ReadStatus { kData, kEnd, kFailed };

@@ -56,43 +56,126 @@ enum class AnswerFit { kFits, kErrorStatus, kOtherBytes };
 
 // Whether the answer to a ranged chunk request carries the bytes asked for.
 // An error page is not content, and a whole answer (a server that ignores the
-// range, or one whose content no longer matches If-Range) is not the range:
-// written at the chunk's offset, either would corrupt the file.
-AnswerFit chunkAnswerFit(const ResponseFacts& facts, int offset) {
+// range, or one whose content no longer matches If-Range) is not the range,
+// nor is a partial answer that names no range, another first byte or another
+// whole length: written at the chunk's offset, any of them would corrupt the
+// file.
+AnswerFit chunkAnswerFit(const ResponseFacts& facts, int offset, long long total) {
   if (!isContentStatus(facts.status)) return AnswerFit::kErrorStatus;
-  if (facts.rangeStart >= 0) return facts.rangeStart == offset ? AnswerFit::kFits : AnswerFit::kOtherBytes;
-  return facts.status == 200 ? AnswerFit::kOtherBytes : AnswerFit::kFits;
+  if (facts.rangeStart >= 0) {
+    if (facts.rangeStart != offset) return AnswerFit::kOtherBytes;
+    return total >= 0 && facts.rangeTotal >= 0 && facts.rangeTotal != total ? AnswerFit::kOtherBytes
+                                                                          : AnswerFit::kFits;
+  }
+  return facts.status == 0 ? AnswerFit::kFits : AnswerFit::kOtherBytes;
+}
+
+DownloadFailure failureOf(FailureCause cause, const std::wstring& text) {
+  DownloadFailure failure;
+  failure.cause = cause;
+  failure.text = text;
+  return failure;
+}
+
+DownloadFailure serverFailure(int status) {
+  DownloadFailure failure = failureOf(FailureCause::kServer, L"HTTP status " + num(status));
+  failure.status = status;
+  return failure;
+}
+
+DownloadFailure hostFailure(FailureCause cause, const std::wstring& url, const std::wstring& text) {
+  DownloadFailure failure = failureOf(cause, text);
+  failure.host = hostOfUrl(url);
+  return failure;
+}
+
+// The pause before a 5xx answer is asked again: the server's Retry-After
+// when it asks for longer than the usual pause, up to the cap.
+int serverRetryPauseMs(const ResponseFacts& facts, const Timing& timing) {
+  if (facts.retryAfterSeconds < 0) return timing.connectRetryPauseMs;
+  long long asked = facts.retryAfterSeconds * 1000;
+  if (asked > timing.retryAfterCapMs) asked = timing.retryAfterCapMs;
+  return asked > timing.connectRetryPauseMs ? static_cast<int>(asked) : timing.connectRetryPauseMs;
 }
 
 // Tries openRequest up to the chunk's connect attempts, pausing between tries.
-// With checkAnswer, a ranged request must be answered with content: an error
-// status counts as a failed attempt; and a split chunk's request (not the
+// A 5xx answer is a failed attempt (unless the chunk reads any status); any
+// other error status ends the tries at once. With checkAnswer, a ranged
+// request must be answered with content; and a split chunk's request (not the
 // whole-body one, which starts over by itself) must get its range, or the
 // tries end at once with the chunk marked contentChanged.
 bool openWithRetries(ChunkDownloader& chunk, Log* log, bool followRedirects, int length, int offset,
                      const Timing& timing, bool checkAnswer = true) {
   if (!chunk.connection) return false;
-  for (int left = chunk.connectAttempts - 1; left >= 0 && !timing.aborted(); --left) {
-    if (chunk.connection->openRequest(log, followRedirects, length, offset)) {
+  for (int left = chunk.connectAttempts - 1; left >= 0; --left) {
+    if (timing.aborted()) {
+      chunk.failure = failureOf(FailureCause::kCancelled, L"Download aborted");
+      return false;
+    }
+    int pauseMs = timing.connectRetryPauseMs;
+    if (chunk.connection->openRequest(log, followRedirects || chunk.followRedirects, length, offset)) {
       const ResponseFacts& facts = chunk.connection->facts();
-      AnswerFit fit = checkAnswer && length != -1 ? chunkAnswerFit(facts, offset) : AnswerFit::kFits;
+      if (chunk.retryServerErrors && isServerErrorStatus(facts.status)) {
+        chunk.failure = serverFailure(facts.status);
+        pauseMs = serverRetryPauseMs(facts, timing);
+        chunk.connection->closeHandles();
+        reportChunkError(chunk, L"HTTP status " + num(chunk.failure.status) +
+                                    L", connectAttemptCountRemain=" + num(left));
+        if (left > 0) pause(pauseMs, timing);
+        continue;
+      }
+      AnswerFit fit = checkAnswer && length != -1 ? chunkAnswerFit(facts, offset, chunk.contentTotal) : AnswerFit::kFits;
       if (fit == AnswerFit::kOtherBytes && chunk.wholeBody) fit = AnswerFit::kFits;
       if (fit == AnswerFit::kFits) return true;
+      int status = facts.status;
       chunk.connection->closeHandles();
       if (fit == AnswerFit::kOtherBytes) {
         chunk.contentChanged = true;
-        reportChunkError(chunk, L"Answer is not the range asked for (HTTP status " + num(facts.status) +
+        chunk.failure = serverFailure(status);
+        reportChunkError(chunk, L"Answer is not the range asked for (HTTP status " + num(status) +
                                     L"): the content changed on the server or it ignores ranges");
         return false;
       }
-      reportChunkError(chunk, L"HTTP status " + num(facts.status) + L", connectAttemptCountRemain=" + num(left));
-    } else {
-      reportChunkError(chunk, L"Failed open connection, connectAttemptCountRemain=" + num(left));
-      chunk.connection->closeConnection();
+      // A 4xx (or any other status that is not content) is the server's
+      // final word on this address.
+      chunk.failure = serverFailure(status);
+      reportChunkError(chunk, L"HTTP status " + num(status) + L", connectAttemptCountRemain=0");
+      return false;
     }
-    if (left > 0) pause(timing.connectRetryPauseMs, timing);
+    const ResponseFacts& facts = chunk.connection->facts();
+    if (facts.redirectRefused) {
+      chunk.failure = serverFailure(facts.status);
+      chunk.failure.text = L"Redirect refused";
+      reportChunkError(chunk, L"Redirect refused, connectAttemptCountRemain=0");
+      chunk.connection->closeHandles();
+      return false;
+    }
+    chunk.failure = hostFailure(FailureCause::kNetwork, facts.currentUrl, L"Can't open connection");
+    reportChunkError(chunk, L"Failed open connection, connectAttemptCountRemain=" + num(left));
+    chunk.connection->closeConnection();
+    if (left > 0) pause(pauseMs, timing);
   }
   return false;
+}
+
+// openWithRetries for a chunk's request, which goes to the address the
+// download's redirects led to. When that address refuses (edge links are
+// often signed for minutes and then answer 403 or nothing), the chunk asks
+// the first address once more and follows its redirects afresh.
+bool openChunkRequest(ChunkDownloader& chunk, Log* log, int length, int offset, const Timing& timing) {
+  if (openWithRetries(chunk, log, false, length, offset, timing)) return true;
+  if (chunk.contentChanged || timing.aborted() || chunk.followRedirects || chunk.originUrl.empty() ||
+      !chunk.connections || !*chunk.connections || chunk.failure.cause == FailureCause::kNone) {
+    return false;
+  }
+  if (chunk.failure.cause == FailureCause::kServer && isServerErrorStatus(chunk.failure.status)) return false;
+  info(log, L"Address " + chunk.connection->facts().currentUrl + L" refused, asking " + chunk.originUrl + L" again");
+  auto origin = (*chunk.connections)(chunk.originUrl, chunk.connectTimeoutMs, chunk.receiveTimeoutMs);
+  if (!origin) return false;
+  origin->setIfRange(chunk.ifRange);
+  chunk.connection = std::move(origin);
+  chunk.followRedirects = true;
+  return openWithRetries(chunk, log, true, length, offset, timing);
 }
 
 // Hands consecutive reads to the output in large writes: with several chunks,
@@ -148,6 +231,10 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
   const int start = chunk.offset;
   const int total = chunk.limit;
   int received = 0;
+  // The most bytes this chunk held at once: an attempt counts as progress
+  // only when it got past them (a restart from the first byte does not).
+  int best = 0;
+  int bestAtAttempt = 0;
   bool reported = false;
   long long lastReport = 0;
   std::vector<char> buffer(kReadBufferSize);
@@ -161,14 +248,31 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
     } else {
       reportChunkError(chunk, L"Can't write to " + output.name());
     }
+    chunk.failure = failureOf(FailureCause::kOutput, L"Can't write to " + output.name());
+  };
+  // Whether another attempt may start: one that brought new bytes gives the
+  // chunk its attempts back, and none starts once the download has heard
+  // nothing for the stall limit.
+  auto attemptLeft = [&] {
+    if (best > bestAtAttempt) chunk.downloadAttemptsRemain = chunk.downloadAttempts;
+    bestAtAttempt = best;
+    if (chunk.lastByteMs && nowMs() - chunk.lastByteMs->load() > timing.stallLimitMs) {
+      chunk.failure.cause = FailureCause::kStalled;
+      chunk.failure.text = L"No byte for " + num(timing.stallLimitMs) + L" ms";
+      reportChunkError(chunk, L"No byte arrived for " + num(timing.stallLimitMs) + L" ms, give up");
+      return false;
+    }
+    return chunk.downloadAttemptsRemain > 0;
   };
 
   while (chunk.connection) {
     if (timing.aborted()) {
       chunk.lastError = L"Download aborted";
+      chunk.failure = failureOf(FailureCause::kCancelled, L"Download aborted");
       break;
     }
     size_t count = 0;
+    long long readStart = nowMs();
     ReadStatus status = chunk.connection->read(buffer.data(), buffer.size(), &count);
     if (status == ReadStatus::kData && count > 0) {
       if (!batch.add(buffer.data(), start + received, count)) {
@@ -176,7 +280,9 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
         break;
       }
       received += static_cast<int>(count);
+      if (received > best) best = received;
       long long now = nowMs();
+      if (chunk.lastByteMs) chunk.lastByteMs->store(now);
       if (!reported || now - lastReport > timing.progressIntervalMs) {
         if (chunk.listener) chunk.listener->onChunkProgress(chunk, received);
         lastReport = now;
@@ -191,37 +297,30 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
       writeFailed();
       break;
     }
+    const std::wstring url = chunk.connection->facts().currentUrl;
     if (status != ReadStatus::kFailed) {
       if (total == -1 || received == total) {
         chunk.done = true;
         break;
       }
-      // Short body: the bytes may have come from a broken answer, so the
-      // whole chunk is fetched again.
-      received = 0;
-      chunk.connection->closeHandles();
-      if (chunk.downloadAttemptsRemain <= 0) break;
-      pause(chunk.retryDelayMs, timing);
-      --chunk.downloadAttemptsRemain;
-      if (!openWithRetries(chunk, log, false, total, start, timing)) break;
-      chunk.limit = total;
-      chunk.offset = start;
-      if (chunk.connection->facts().contentLength == 0) {
-        reportChunkError(chunk, L"Downloaded bytes less than the length of the content, contentLength=0, break");
-        break;
-      }
-      reportChunkError(chunk, L"Downloaded bytes less than the length of the content, redownload all");
-      continue;
+      // Short body: the connection was cut (a reset often reads as an end).
+      // What arrived is in place; the rest of the chunk is asked for.
+      chunk.failure = hostFailure(FailureCause::kNetwork, url, L"Answer cut short");
+      reportChunkError(chunk, L"Downloaded bytes less than the length of the content, received=" + num(received));
+    } else {
+      // A read that waited out the receive time-out found the host silent.
+      bool silent = nowMs() - readStart >= chunk.receiveTimeoutMs && chunk.receiveTimeoutMs > 0;
+      chunk.failure = hostFailure(silent ? FailureCause::kStalled : FailureCause::kNetwork, url,
+                                  silent ? L"No byte within the receive time-out" : L"Read failed");
+      reportChunkError(chunk, L"InternetReadFile");
     }
-
-    reportChunkError(chunk, L"InternetReadFile");
     chunk.connection->closeHandles();
-    if (chunk.downloadAttemptsRemain <= 0) break;
+    if (!attemptLeft()) break;
     pause(chunk.retryDelayMs, timing);
     int resumeOffset = start + received;
-    int rest = total - received;
+    int rest = total == -1 ? -1 - received : total - received;
     --chunk.downloadAttemptsRemain;
-    if (!openWithRetries(chunk, log, false, rest, resumeOffset, timing)) break;
+    if (!openChunkRequest(chunk, log, rest, resumeOffset, timing)) break;
     chunk.offset = resumeOffset;
     chunk.limit = rest;
     if (chunk.wholeBody && chunk.connection->facts().rangeStart != resumeOffset) {
@@ -231,11 +330,17 @@ int readChunk(ChunkDownloader& chunk, Log* log, IDownloadOutput& output, const T
       received = 0;
       chunk.offset = start;
       chunk.limit = total;
+    } else if (chunk.connection->facts().contentLength == 0 && rest > 0) {
+      reportChunkError(chunk, L"Downloaded bytes less than the length of the content, contentLength=0, break");
+      break;
     }
-    reportChunkError(chunk, L"InternetReadFile, use next attempt");
+    reportChunkError(chunk, status == ReadStatus::kFailed ? L"InternetReadFile, use next attempt"
+                                                          : L"Downloaded bytes less than the length of the content, "
+                                                            L"resume from the byte reached");
   }
   // A chunk that stopped short keeps what it read, as far as it can.
   batch.flush();
+  if (chunk.done) chunk.failure = DownloadFailure();
 
   if (chunk.listener) {
     chunk.listener->onChunkProgress(chunk, received);
@@ -252,11 +357,19 @@ int runChunkJob(std::unique_ptr<ChunkJob> job, const Timing& timing) {
   chunk.connection = downloader.connections()(job->url, job->connectTimeoutMs, job->receiveTimeoutMs);
   chunk.errorHandler = job->downloader;
   chunk.downloadAttemptsRemain = job->downloadAttempts;
+  chunk.downloadAttempts = job->downloadAttempts;
   chunk.connectAttempts = job->connectAttempts;
   chunk.retryDelayMs = job->retryDelayMs;
   chunk.listener = job->listener;
-  chunk.connection->setIfRange(job->ifRange);
-  if (openWithRetries(chunk, job->log, false, job->limit, job->offset, timing)) {
+  chunk.contentTotal = job->contentTotal;
+  chunk.originUrl = job->originUrl;
+  chunk.connections = &downloader.connections();
+  chunk.connectTimeoutMs = job->connectTimeoutMs;
+  chunk.receiveTimeoutMs = job->receiveTimeoutMs;
+  chunk.ifRange = job->ifRange;
+  chunk.lastByteMs = downloader.lastByteClock();
+  if (chunk.connection) chunk.connection->setIfRange(job->ifRange);
+  if (openChunkRequest(chunk, job->log, job->limit, job->offset, timing)) {
     chunk.offset = job->offset;
     chunk.limit = job->limit;
     readChunk(chunk, job->log, *job->output, timing);
@@ -267,6 +380,7 @@ int runChunkJob(std::unique_ptr<ChunkJob> job, const Timing& timing) {
     chunk.listener->onChunkFinished(chunk, 0);
   }
   if (chunk.contentChanged) downloader.noteContentChanged();
+  if (!chunk.done) downloader.noteFailure(chunk.failure);
   info(job->log, L"-----END thread downloadThread " + downloader.url());
   return chunk.done ? 0 : 1;
 }
@@ -377,6 +491,40 @@ void FileDownloader::reportMismatch(const std::wstring& message) {
   if (!failureReported_) reportFailure(message);
 }
 
+void FileDownloader::noteFailure(const DownloadFailure& failure) {
+  std::lock_guard<std::mutex> guard(failureLock_);
+  if (!failure_.failed()) failure_ = failure;
+}
+
+void FileDownloader::setFailure(const DownloadFailure& failure) {
+  std::lock_guard<std::mutex> guard(failureLock_);
+  failure_ = failure;
+}
+
+DownloadFailure FileDownloader::failure() const {
+  std::lock_guard<std::mutex> guard(failureLock_);
+  return failure_;
+}
+
+void FileDownloader::noteDamage(Damage damage, const std::wstring& message) {
+  DownloadFailure failure = failureOf(FailureCause::kDamaged, message);
+  failure.damage = damage;
+  setFailure(failure);
+  damageMessage_ = message;
+}
+
+void FileDownloader::reportFirstRequestFailed(const ChunkDownloader& main) {
+  const DownloadFailure& why = main.failure;
+  noteFailure(why.failed() ? why : hostFailure(FailureCause::kNetwork, url_, L"Can't open connection"));
+  if (why.cause == FailureCause::kServer) {
+    error(log_, L"Download [" + url_ + L"] answered with HTTP status " + num(why.status));
+    reportFailure(why.text);
+    return;
+  }
+  info(log_, L"Can't open connection to " + url_);
+  reportFailure(L"Can't open connection");
+}
+
 bool FileDownloader::acceptsLength(long long length) {
   // Offsets and sizes are 32-bit signed numbers throughout; a longer content
   // would wrap and could even pass the length check.
@@ -387,14 +535,16 @@ bool FileDownloader::acceptsLength(long long length) {
   error(log_, L"Content length of [" + url_ + L"]=" + num(length) + L" is more than the download can hold (" +
                   num(cap) + L" bytes)");
   reportFailure(L"Content length too large: " + num(length));
+  DownloadFailure failure = failureOf(FailureCause::kDamaged, L"Content length too large: " + num(length));
+  failure.damage = Damage::kLength;
+  noteFailure(failure);
   return false;
 }
 
 bool FileDownloader::openFirstRequest(ChunkDownloader& chunk, int length) {
   // The status of the first answer is judged by openFirstAnswer.
   if (openWithRetries(chunk, log_, followRedirects_, length, 0, timing_, false)) return true;
-  info(log_, L"Can't open connection to " + url_);
-  reportFailure(L"Can't open connection");
+  reportFirstRequestFailed(chunk);
   return false;
 }
 
@@ -442,6 +592,7 @@ FileDownloader::FirstAnswer FileDownloader::wholeContentAnswer(ChunkDownloader& 
   main.connection->closeHandles();
   error(log_, L"Download [" + url_ + L"] answered with HTTP status " + num(facts.status));
   reportFailure(L"HTTP status " + num(facts.status));
+  noteFailure(serverFailure(facts.status));
   return FirstAnswer::kFailed;
 }
 
@@ -465,30 +616,71 @@ bool FileDownloader::download() {
   main.chunkNum = 0;
   if (connections_) main.connection = connections_(url_, timing_.connectTimeoutMs, timing_.receiveTimeoutMs);
   main.downloadAttemptsRemain = kAttempts;
+  main.downloadAttempts = kAttempts;
   main.connectAttempts = kAttempts;
   main.retryDelayMs = timing_.retryDelayMs;
   main.errorHandler = this;
   main.listener = &chunkListener_;
+  main.retryServerErrors = !anyStatusIsContent_;
+  main.receiveTimeoutMs = timing_.receiveTimeoutMs;
+  main.lastByteMs = &lastByteMs_;
+  // Its connection stays on the first address: a resume follows the
+  // redirects again to wherever they lead now.
+  main.followRedirects = followRedirects_;
 
+  // Other content than the first answer described (the pack was replaced
+  // while it downloaded), and a whole content whose length or MD5 is wrong,
+  // each get one more pass from a fresh state: what was fetched is of no use.
+  bool changedRetried = false;
+  bool damageRetried = false;
   Outcome outcome = transfer(main);
-  if (outcome == Outcome::kContentChanged) {
-    // The first answer described other content than a chunk then got: the
-    // pack was replaced while it downloaded. What was fetched is of no use.
-    output_->discardProgress();
-    info(log_, L"Content of [" + url_ + L"] changed on the server, downloading again from the first byte");
-    contentChanged_ = false;
-    outcome = transfer(main);
-    if (outcome == Outcome::kContentChanged) {
+  for (;;) {
+    if (outcome == Outcome::kContentChanged && !changedRetried) {
+      changedRetried = true;
       output_->discardProgress();
-      reportMismatch(L"Content changed on the server");
-      outcome = Outcome::kFailed;
+      info(log_, L"Content of [" + url_ + L"] changed on the server, downloading again from the first byte");
+    } else if (outcome == Outcome::kDamaged && !damageRetried && !timing_.aborted()) {
+      damageRetried = true;
+      output_->discardProgress();
+      info(log_, L"Download of [" + url_ + L"] is damaged (" + damageMessage_ +
+                     L"), downloading again from the first byte");
+    } else {
+      break;
     }
+    contentChanged_ = false;
+    setFailure(DownloadFailure());
+    outcome = transfer(main);
   }
-  if (outcome == Outcome::kFinished) return false;
+  if (outcome == Outcome::kContentChanged) {
+    output_->discardProgress();
+    reportMismatch(L"Content changed on the server");
+    DownloadFailure changed = failureOf(FailureCause::kDamaged, L"Content changed on the server");
+    setFailure(changed);
+    outcome = Outcome::kFailed;
+  }
+  if (outcome == Outcome::kDamaged) {
+    reportMismatch(damageMessage_);
+    outcome = Outcome::kFailed;
+  }
   bool result = outcome == Outcome::kDone;
+  settleFailure(result);
+  if (outcome == Outcome::kFinished) return false;
   output_->finish(result);
   info(log_, L"Download [" + url_ + L"] is " + (result ? L"SUCCESS" : L"FAILED"));
   return result;
+}
+
+void FileDownloader::settleFailure(bool succeeded) {
+  std::lock_guard<std::mutex> guard(failureLock_);
+  if (succeeded) {
+    failure_ = DownloadFailure();
+    return;
+  }
+  if (timing_.aborted()) failure_ = failureOf(FailureCause::kCancelled, L"Download aborted");
+  if (!failure_.failed()) failure_ = hostFailure(FailureCause::kNetwork, url_, L"Download failed");
+  FailureCause cause = failure_.cause;
+  failure_.bytesKept = cause == FailureCause::kNetwork || cause == FailureCause::kServer ||
+                       cause == FailureCause::kStalled || cause == FailureCause::kCancelled;
 }
 
 FileDownloader::Outcome FileDownloader::transfer(ChunkDownloader& main) {
@@ -497,6 +689,8 @@ FileDownloader::Outcome FileDownloader::transfer(ChunkDownloader& main) {
   main.limit = -1;
   main.offset = 0;
   main.downloadAttemptsRemain = kAttempts;
+  main.failure = DownloadFailure();
+  lastByteMs_.store(nowMs());
 
   ResponseFacts facts;
   FirstAnswer answer = openFirstAnswer(main, &facts);
@@ -506,11 +700,16 @@ FileDownloader::Outcome FileDownloader::transfer(ChunkDownloader& main) {
     return Outcome::kFailed;
   }
   contentLength_ = static_cast<int>(facts.contentLength);
+  main.contentTotal = contentLength_;
+  if (facts.currentUrl != url_) info(log_, L"Download [" + url_ + L"] comes from " + facts.currentUrl);
 
   if (static_cast<uint32_t>(contentLength_) < minValidSize_) {
     main.connection->closeHandles();
     output_->finish(false);
     info(log_, L"File " + url_ + L" is less then minValidSize");
+    DownloadFailure small = failureOf(FailureCause::kDamaged, L"Less than the minimum size");
+    small.damage = Damage::kLength;
+    noteFailure(small);
     return Outcome::kFinished;
   }
 
@@ -530,20 +729,25 @@ FileDownloader::Outcome FileDownloader::transfer(ChunkDownloader& main) {
     }
     result = readFirstAnswer(main);
     main.connection->closeHandles();
+    if (!result) {
+      noteFailure(main.failure.failed() ? main.failure
+                                        : failureOf(FailureCause::kNetwork, L"Answer ended short of its length"));
+    }
     if (result) result = digestAccepted(expectedMd5);
   }
   if (failedToOpen_) {
     output_->finish(false);
     return Outcome::kFinished;
   }
+  if (!result && failure().cause == FailureCause::kDamaged) return Outcome::kDamaged;
 
   int size = output_->size();
   info(log_, L"length of [" + url_ + L"]=" + num(contentLength_) + L", length of downloaded file [" +
                  output_->name() + L"]=" + num(size));
   if (result && contentLength_ != -1 && contentLength_ != size) {
-    result = false;
     output_->discardProgress();
-    reportMismatch(L"Length mismatch");
+    noteDamage(Damage::kLength, L"Length mismatch");
+    return Outcome::kDamaged;
   }
   return result ? Outcome::kDone : Outcome::kFailed;
 }
@@ -552,6 +756,7 @@ void FileDownloader::refuseOutput(const std::wstring& fileName) {
   if (!isSafeFileName(fileName)) error(log_, L"Refused file name from server: " + fileName);
   error(log_, L"CantCreateFile_");
   reportFailure(L"CantCreateFile_" + output_->name());
+  noteFailure(failureOf(FailureCause::kOutput, L"CantCreateFile_" + output_->name()));
 }
 
 FileDownloader::DigestCheck FileDownloader::checkDigest(const std::wstring& expectedMd5) {
@@ -573,8 +778,19 @@ bool FileDownloader::digestAccepted(const std::wstring& expectedMd5) {
   DigestCheck check = checkDigest(expectedMd5);
   if (check == DigestCheck::kMatch) return true;
   output_->discardProgress();
-  reportMismatch(check == DigestCheck::kMismatch ? L"MD5 mismatch" : L"Can't compute MD5");
+  noteDigestFailure(check);
   return false;
+}
+
+void FileDownloader::noteDigestFailure(DigestCheck check) {
+  if (check == DigestCheck::kMismatch) {
+    noteDamage(Damage::kMd5, L"MD5 mismatch");
+    return;
+  }
+  // A file that cannot be read back is the disk's fault, not the server's:
+  // fetching again would not help.
+  reportMismatch(L"Can't compute MD5");
+  setFailure(failureOf(FailureCause::kOutput, L"Can't compute MD5"));
 }
 
 std::vector<ChunkProgress> FileDownloader::planFreshChunks() const {
@@ -628,14 +844,14 @@ bool FileDownloader::downloadSplit(const ResponseFacts& facts, const std::wstrin
     if (check == DigestCheck::kMatch) return true;
     output_->discardProgress();
     if (held == 0 || check != DigestCheck::kMismatch) {
-      reportMismatch(check == DigestCheck::kMismatch ? L"MD5 mismatch" : L"Can't compute MD5");
+      noteDigestFailure(check);
       return false;
     }
     // The bytes kept from the earlier run were not what they claimed to be
     // (changed on disk, or cut short by a crash): fetch the whole content.
     info(log_, L"Resumed download of [" + url_ + L"] does not match its MD5, downloading again from the first byte");
   }
-  reportMismatch(L"MD5 mismatch");
+  noteDamage(Damage::kMd5, L"MD5 mismatch");
   return false;
 }
 
@@ -665,6 +881,8 @@ bool FileDownloader::downloadChunks(const ResponseFacts& facts, const std::vecto
     job->listener = &chunkListener_;
     job->log = log_;
     job->ifRange = ifRange;
+    job->contentTotal = contentLength_;
+    if (facts.currentUrl != url_) job->originUrl = url_;
     return job;
   };
   // Each connection thread takes the next chunk not yet taken, lowest first,

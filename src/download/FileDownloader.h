@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "download/Connection.h"
+#include "download/DownloadFailure.h"
 #include "download/DownloadListener.h"
 #include "download/DownloadOutput.h"
 #include "download/Timing.h"
@@ -45,6 +46,30 @@ struct ChunkDownloader {
   // A ranged request was answered with other bytes than those asked for: the
   // content changed on the server (If-Range) or the server ignores ranges.
   bool contentChanged = false;
+  // Download attempts the chunk starts with; an attempt that brought new
+  // bytes gives them back.
+  int downloadAttempts = 0;
+  // Length of the whole content, which a ranged answer's Content-Range must
+  // name; -1 when unknown.
+  long long contentTotal = -1;
+  // Why the chunk's last attempt failed.
+  DownloadFailure failure;
+  // Whether 5xx answers are tried again (not for answers read whatever their status).
+  bool retryServerErrors = true;
+  // Requests follow redirects: set once the chunk went back to the first
+  // address because the final one refused.
+  bool followRedirects = false;
+  // The download's first address, asked again once when the address the
+  // redirects led to refuses (edge links expire); empty: never.
+  std::wstring originUrl;
+  // What a connection to originUrl needs.
+  const ConnectionFactory* connections = nullptr;
+  int connectTimeoutMs = 0;
+  int receiveTimeoutMs = 0;
+  std::wstring ifRange;
+  // The time of the download's last byte (steady clock, ms), shared by its
+  // chunks; null: no bound by time.
+  std::atomic<long long>* lastByteMs = nullptr;
 };
 
 // Everything a chunk thread needs; owned and freed by that thread.
@@ -64,6 +89,9 @@ struct ChunkJob {
   Log* log = nullptr;
   // Sent as If-Range with every request of the chunk; empty: none.
   std::wstring ifRange;
+  // The download's first address, when redirects led elsewhere.
+  std::wstring originUrl;
+  long long contentTotal = -1;
 };
 
 // Adds up the progress of a downloader's chunks for the caller's listener.
@@ -120,6 +148,11 @@ class FileDownloader : public ErrorHandler {
   // Called by a chunk thread whose ranged request got other bytes: the
   // download starts over once instead of failing.
   void noteContentChanged() { contentChanged_ = true; }
+  // Keeps the first failure a chunk or step reports for this pass.
+  void noteFailure(const DownloadFailure& failure);
+  // Why the download failed; cause kNone after a success. Read once run()
+  // or download() returned.
+  DownloadFailure failure() const;
 
   const std::wstring& url() const { return url_; }
   const std::wstring& name() const { return name_; }
@@ -129,13 +162,15 @@ class FileDownloader : public ErrorHandler {
   Log* log() const { return log_; }
   const Timing& timing() const { return timing_; }
   const ConnectionFactory& connections() const { return connections_; }
+  std::atomic<long long>* lastByteClock() { return &lastByteMs_; }
 
  private:
   enum class FirstAnswer { kFailed, kSplit, kWholeContent };
-  enum class Outcome { kDone, kFailed, kFinished, kContentChanged };
+  enum class Outcome { kDone, kFailed, kFinished, kContentChanged, kDamaged };
   // One pass from the first request to the length check. kFinished: the
   // output was already finished (too short, refused); kContentChanged: a
-  // chunk found other content than the first answer described.
+  // chunk found other content than the first answer described; kDamaged:
+  // the whole content arrived with a wrong length or MD5.
   Outcome transfer(ChunkDownloader& main);
   // Opens the first request with retries; on failure logs and reports it.
   bool openFirstRequest(ChunkDownloader& chunk, int length);
@@ -159,12 +194,22 @@ class FileDownloader : public ErrorHandler {
   bool downloadSplit(const ResponseFacts& facts, const std::wstring& fileName, const std::wstring& expectedMd5);
   enum class DigestCheck { kMatch, kMismatch, kUnreadable };
   DigestCheck checkDigest(const std::wstring& expectedMd5);
+  // Records a digest that did not match (damage) or could not be computed.
+  void noteDigestFailure(DigestCheck check);
   // True when nothing is expected or the digest matches; otherwise reports.
   bool digestAccepted(const std::wstring& expectedMd5);
   // Logs and reports an output that cannot take the file.
   void refuseOutput(const std::wstring& fileName);
   // A failure found after the transfer, reported unless one already was.
   void reportMismatch(const std::wstring& message);
+  void setFailure(const DownloadFailure& failure);
+  // At the end: clears the failure after a success, or completes it.
+  void settleFailure(bool succeeded);
+  // Records a wrong length or MD5 of the whole content; reported only when no
+  // fresh try is left.
+  void noteDamage(Damage damage, const std::wstring& message);
+  // The ERROR line and failure report of a first request that never got an answer to read.
+  void reportFirstRequestFailed(const ChunkDownloader& main);
   // False, with a log line and a failure report, for a length that neither the
   // 32-bit offsets nor the output can hold.
   bool acceptsLength(long long length);
@@ -187,6 +232,10 @@ class FileDownloader : public ErrorHandler {
   bool failedToOpen_ = false;
   ConnectionFactory connections_;
   Timing timing_;
+  mutable std::mutex failureLock_;
+  DownloadFailure failure_;
+  std::wstring damageMessage_;
+  std::atomic<long long> lastByteMs_{0};
 };
 
 // Reads the open request of chunk into output, reconnecting after failed reads

@@ -105,6 +105,22 @@ std::wstring rangeHeader(int offset, int length) {
 
 bool isContentStatus(int status) { return status == 0 || status == 200 || status == 206; }
 
+bool isServerErrorStatus(int status) { return status >= 500 && status <= 599; }
+
+long long parseRetryAfterSeconds(const std::wstring& headerValue) {
+  size_t i = 0;
+  while (i < headerValue.size() && (headerValue[i] == L' ' || headerValue[i] == L'\t')) ++i;
+  size_t digits = i;
+  long long seconds = 0;
+  while (i < headerValue.size() && headerValue[i] >= L'0' && headerValue[i] <= L'9') {
+    if (seconds < 1000000000LL) seconds = seconds * 10 + (headerValue[i] - L'0');
+    ++i;
+  }
+  if (i == digits) return -1;
+  while (i < headerValue.size() && (headerValue[i] == L' ' || headerValue[i] == L'\t')) ++i;
+  return i == headerValue.size() ? seconds : -1;
+}
+
 bool isStrongEtag(const std::wstring& value) {
   if (value.size() < 2 || value.size() > kMaxEtagLength || value.front() != L'"' || value.back() != L'"') return false;
   for (size_t i = 1; i + 1 < value.size(); ++i) {
@@ -144,6 +160,32 @@ std::wstring resolveLocation(const std::wstring& currentUrl, const std::wstring&
   size_t lastSlash = path.rfind(L'/');
   std::wstring folder = lastSlash == std::wstring::npos ? L"/" : path.substr(0, lastSlash + 1);
   return origin + folder + location;
+}
+
+namespace {
+bool hasScheme(const std::wstring& url, const wchar_t* scheme) {
+  size_t n = std::wcslen(scheme);
+  if (url.size() < n + 3 || url.compare(n, 3, L"://") != 0) return false;
+  for (size_t i = 0; i < n; ++i) {
+    if (static_cast<wchar_t>(std::towlower(url[i])) != scheme[i]) return false;
+  }
+  return true;
+}
+}  // namespace
+
+bool redirectAllowed(const std::wstring& fromUrl, const std::wstring& toUrl) {
+  bool toSecure = hasScheme(toUrl, L"https");
+  if (!toSecure && !hasScheme(toUrl, L"http")) return false;
+  return toSecure || !hasScheme(fromUrl, L"https");
+}
+
+std::wstring hostOfUrl(const std::wstring& url) {
+  size_t scheme = schemeLength(url);
+  if (scheme == 0) return std::wstring();
+  size_t end = url.find_first_of(L"/?#", scheme);
+  std::wstring authority = url.substr(scheme, end == std::wstring::npos ? std::wstring::npos : end - scheme);
+  size_t at = authority.rfind(L'@');
+  return at == std::wstring::npos ? authority : authority.substr(at + 1);
 }
 
 std::wstring fileNameFromUrl(const std::wstring& url) {

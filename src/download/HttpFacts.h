@@ -39,6 +39,22 @@ std::wstring rangeHeader(int offset, int length);
 // that does not tell). Anything else is an error page, not the content.
 bool isContentStatus(int status);
 
+// 5xx: the server could not answer now; such an answer is tried again after a
+// pause. A 4xx is the server's final word and is not.
+bool isServerErrorStatus(int status);
+
+// Retry-After as delta-seconds; -1 when the value has another form (an HTTP
+// date is not worth a clock comparison here: the usual pause applies).
+long long parseRetryAfterSeconds(const std::wstring& headerValue);
+
+// Whether a redirect from one address to another may be followed: only to
+// http or https, and never from https down to plain http, which would hand
+// the rest of the transfer to anybody on the path.
+bool redirectAllowed(const std::wstring& fromUrl, const std::wstring& toUrl);
+
+// The host (and port, as written) of an absolute address; empty without one.
+std::wstring hostOfUrl(const std::wstring& url);
+
 // A strong entity tag: a quoted run of visible ASCII characters (no "W/"
 // prefix, no blanks, no control characters) of at most kMaxEtagLength. Only
 // such a tag is kept across runs and echoed back in If-Range; the check keeps

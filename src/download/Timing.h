@@ -15,6 +15,13 @@ struct Timing {
   int retryDelayMs = 5000;
   // A chunk reports progress when more than this has passed since its last report.
   int progressIntervalMs = 500;
+  // Longest pause a server's Retry-After may ask for before a 5xx answer is
+  // tried again; a shorter or missing one gives the usual connect pause.
+  int retryAfterCapMs = 30000;
+  // Attempts that bring new bytes do not use up a chunk's attempts, so what
+  // ends a download that keeps breaking off is time: it gives up once no
+  // byte has arrived for this long (the wait for a pack download).
+  int stallLimitMs = 3600000;
   // Set by the owner to end its downloads early: pauses are cut short, no
   // further connection or read is made, and the download fails. Null: never.
   std::shared_ptr<std::atomic<bool>> abort;

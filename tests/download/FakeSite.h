@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -20,6 +21,7 @@ struct Opened {
   int length;
   int offset;
   std::wstring ifRange;
+  std::wstring url;  // where the request went, after any redirects followed
 };
 
 // Serves one body; each opened request may break off or end early. The
@@ -39,6 +41,11 @@ struct FakeSite {
   int refuseOpens = 0;                          // the first n opens fail
   std::function<int(const Opened&)> breakAt;   // bytes before a failed read; -1 none
   std::function<int(const Opened&)> endAt;     // bytes before an early end; -1 none
+  long long retryAfter = -1;                   // Retry-After seconds sent with every answer; -1 none
+  std::function<int(const Opened&)> shift;     // a ranged answer starts this many bytes later (and says so)
+  // Address -> Location: a request there is answered 302 unless redirects are followed.
+  std::map<std::wstring, std::wstring> redirects;
+  std::function<int(const std::wstring& url)> statusAtUrl;  // a status per final address; 0: none
 
   std::mutex lock;
   std::vector<Opened> opened;
@@ -48,16 +55,29 @@ struct FakeSite {
 
 class FakeConnection : public IHttpConnection {
  public:
-  FakeConnection(FakeSite& site, std::wstring url) : site_(site) { facts_.currentUrl = std::move(url); }
+  FakeConnection(FakeSite& site, std::wstring url) : site_(site), url_(std::move(url)) { facts_.currentUrl = url_; }
 
-  bool openRequest(Log*, bool, int length, int offset) override {
+  bool openRequest(Log*, bool follow, int length, int offset) override {
     std::lock_guard<std::mutex> guard(site_.lock);
+    facts_.currentUrl = url_;
+    facts_.redirectRefused = false;
     if (site_.refuseOpens > 0) {
       --site_.refuseOpens;
       return false;
     }
-    Opened o{length, offset, ifRange_};
+    int hops = 0;
+    while (follow && site_.redirects.count(facts_.currentUrl)) {
+      std::wstring next = site_.redirects[facts_.currentUrl];
+      if (++hops > 10 || !redirectAllowed(facts_.currentUrl, next)) {
+        facts_.status = 302;
+        facts_.redirectRefused = true;
+        return false;
+      }
+      facts_.currentUrl = next;
+    }
+    Opened o{length, offset, ifRange_, facts_.currentUrl};
     site_.opened.push_back(o);
+    uint32_t shift = site_.shift ? static_cast<uint32_t>(site_.shift(o)) : 0u;
     size_t size = site_.body.size();
     first_ = 0;
     count_ = size;
@@ -66,11 +86,13 @@ class FakeConnection : public IHttpConnection {
     facts_.status = 200;
     bool rangeAsked = wantsRangeHeader(facts_.acceptsRanges, offset, length);
     int errorStatus = site_.statusFor ? site_.statusFor(o) : site_.status;
+    if (!errorStatus && site_.statusAtUrl) errorStatus = site_.statusAtUrl(facts_.currentUrl);
+    if (!errorStatus && site_.redirects.count(facts_.currentUrl)) errorStatus = 302;
     if (errorStatus) {
       facts_.status = errorStatus;
     } else if (site_.ranges && rangeAsked && (ifRange_.empty() || ifRange_ == site_.etag)) {
-      uint32_t last = static_cast<uint32_t>(offset) + static_cast<uint32_t>(length) - 1u;
-      first_ = std::min<size_t>(static_cast<uint32_t>(offset), size);
+      uint32_t last = static_cast<uint32_t>(offset) + static_cast<uint32_t>(length) - 1u + shift;
+      first_ = std::min<size_t>(static_cast<uint32_t>(offset) + shift, size);
       count_ = std::min<size_t>(static_cast<size_t>(last) + 1, size) - first_;
       facts_.rangeStart = static_cast<long long>(first_);
       facts_.rangeTotal = site_.announce >= 0 ? site_.announce : static_cast<long long>(size);
@@ -83,6 +105,7 @@ class FakeConnection : public IHttpConnection {
     facts_.fileName = site_.fileName;
     facts_.contentMd5 = site_.contentMd5;
     facts_.etag = site_.etag;
+    facts_.retryAfterSeconds = site_.retryAfter;
     breakAt_ = site_.breakAt ? site_.breakAt(o) : -1;
     endAt_ = site_.endAt ? site_.endAt(o) : -1;
     sent_ = 0;
@@ -121,6 +144,7 @@ class FakeConnection : public IHttpConnection {
 
  private:
   FakeSite& site_;
+  std::wstring url_;
   ResponseFacts facts_;
   size_t first_ = 0, count_ = 0, sent_ = 0;
   int breakAt_ = -1, endAt_ = -1;

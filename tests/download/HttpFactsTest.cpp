@@ -109,3 +109,43 @@ TEST(HttpFacts, FileNameOfAnAddressKeepsItsQuery) {
   EXPECT_EQ(fileNameFromUrl(L"http://h/"), L"");
   EXPECT_EQ(fileNameFromUrl(L"nothing"), L"");
 }
+
+TEST(HttpFacts, RedirectsMayStayOrGoUpToHttpsButNeverDown) {
+  EXPECT_TRUE(redirectAllowed(L"http://a/x", L"http://b/x"));
+  EXPECT_TRUE(redirectAllowed(L"http://a/x", L"https://b/x"));
+  EXPECT_TRUE(redirectAllowed(L"https://a/x", L"https://b/x"));
+  EXPECT_TRUE(redirectAllowed(L"HTTPS://a/x", L"Https://b/x"));
+  EXPECT_FALSE(redirectAllowed(L"https://a/x", L"http://b/x"));
+  EXPECT_FALSE(redirectAllowed(L"Https://a/x", L"HTTP://b/x"));
+  EXPECT_FALSE(redirectAllowed(L"http://a/x", L"ftp://b/x"));
+  EXPECT_FALSE(redirectAllowed(L"http://a/x", L"file:///C:/x"));
+  EXPECT_FALSE(redirectAllowed(L"http://a/x", L"https:/b/x"));
+}
+
+TEST(HttpFacts, RetryAfterIsReadAsSecondsOnly) {
+  EXPECT_EQ(parseRetryAfterSeconds(L"0"), 0);
+  EXPECT_EQ(parseRetryAfterSeconds(L"8"), 8);
+  EXPECT_EQ(parseRetryAfterSeconds(L" 120 "), 120);
+  EXPECT_EQ(parseRetryAfterSeconds(L"99999999999999999999"), 9999999999LL);
+  EXPECT_EQ(parseRetryAfterSeconds(L""), -1);
+  EXPECT_EQ(parseRetryAfterSeconds(L"-5"), -1);
+  EXPECT_EQ(parseRetryAfterSeconds(L"5s"), -1);
+  EXPECT_EQ(parseRetryAfterSeconds(L"Wed, 09 Dec 2026 21:00:00 GMT"), -1);
+}
+
+TEST(HttpFacts, ServerErrorsAreThe5xxOnly) {
+  EXPECT_FALSE(isServerErrorStatus(499));
+  EXPECT_TRUE(isServerErrorStatus(500));
+  EXPECT_TRUE(isServerErrorStatus(503));
+  EXPECT_TRUE(isServerErrorStatus(599));
+  EXPECT_FALSE(isServerErrorStatus(600));
+  EXPECT_FALSE(isServerErrorStatus(404));
+  for (int status : {204, 301, 302, 304}) EXPECT_FALSE(isContentStatus(status)) << status;
+}
+
+TEST(HttpFacts, HostOfAnAddress) {
+  EXPECT_EQ(hostOfUrl(L"http://packs.example.net/Vexa.ebz"), L"packs.example.net");
+  EXPECT_EQ(hostOfUrl(L"https://127.0.0.1:8731/a?b=/c"), L"127.0.0.1:8731");
+  EXPECT_EQ(hostOfUrl(L"http://user:pw@edge:81"), L"edge:81");
+  EXPECT_EQ(hostOfUrl(L"/relative/path"), L"");
+}

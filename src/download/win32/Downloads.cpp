@@ -7,9 +7,9 @@ namespace download {
 std::wstring downloadToFile(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
                             const std::wstring& path, int id, int threadCount, Log* log, int timeoutMs,
                             uint32_t minValidSize, const std::wstring& expectedMd5, bool followRedirects,
-                            const Timing& timing) {
+                            const Timing& timing, DownloadFailure* failure) {
   return downloadToFile(winInetConnections(), listener, name, url, path, id, threadCount, log, timeoutMs,
-                        minValidSize, expectedMd5, followRedirects, timing);
+                        minValidSize, expectedMd5, followRedirects, timing, failure);
 }
 
 std::wstring downloadToString(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,

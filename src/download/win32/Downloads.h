@@ -13,7 +13,7 @@ namespace download {
 std::wstring downloadToFile(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
                             const std::wstring& path, int id, int threadCount, Log* log, int timeoutMs,
                             uint32_t minValidSize, const std::wstring& expectedMd5, bool followRedirects,
-                            const Timing& timing = Timing());
+                            const Timing& timing = Timing(), DownloadFailure* failure = nullptr);
 
 // The body decoded from UTF-8; empty on failure.
 std::wstring downloadToString(IDownloadListener* listener, const std::wstring& name, const std::wstring& url,
@@ -25,6 +25,7 @@ std::wstring downloadAnswerToString(IDownloadListener* listener, const std::wstr
                                     const Timing& timing = Timing());
 
 // The body's bytes; empty when nothing was received or the download failed.
+// Redirects are followed.
 std::vector<unsigned char> downloadToBytes(IDownloadListener* listener, const std::wstring& name,
                                            const std::wstring& url, Log* log, int timeoutMs, int id);
 

@@ -148,12 +148,21 @@ bool HttpConnection::followRedirects(Log* log) {
     std::wstring location;
     next.clear();
     if (queryHeader(HTTP_QUERY_LOCATION, &location) && !location.empty()) {
+      std::wstring target = resolveLocation(facts_.currentUrl, location);
+      std::wstring refusal;
       if (++redirects > kMaxRedirects) {
-        if (log) log->error(L"Too many redirects from " + url_ + L", last at " + facts_.currentUrl);
+        refusal = L"Too many redirects from " + url_ + L", last at " + facts_.currentUrl;
+      } else if (!redirectAllowed(facts_.currentUrl, target)) {
+        refusal = L"Redirect " + facts_.currentUrl + L" -> " + target + L" refused: it leaves https";
+      }
+      if (!refusal.empty()) {
+        if (log) log->error(refusal);
+        readFacts();
+        facts_.redirectRefused = true;
         closeHandles();
         return false;
       }
-      next = resolveLocation(facts_.currentUrl, location);
+      next = target;
     }
   }
   readFacts();
@@ -163,6 +172,7 @@ bool HttpConnection::followRedirects(Log* log) {
 
 bool HttpConnection::openRequest(Log* log, bool follow, int length, int offset) {
   facts_.currentUrl = url_;
+  facts_.redirectRefused = false;
   if (follow && !followRedirects(log)) return false;
 
   if (!connect(facts_.currentUrl)) {
@@ -229,6 +239,7 @@ void HttpConnection::readFacts() {
                                  &index)
                       ? static_cast<int>(status)
                       : 0;
+  facts_.retryAfterSeconds = queryHeader(HTTP_QUERY_RETRY_AFTER, &value) ? parseRetryAfterSeconds(value) : -1;
   ContentRange range;
   if (queryHeader(HTTP_QUERY_CONTENT_RANGE, &value)) range = parseContentRange(value);
   facts_.rangeStart = range.first;

@@ -250,11 +250,12 @@ VexaInstallScenario::PackAddresses VexaInstallScenario::takePackAddresses() {
 void VexaInstallScenario::downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
                                         std::shared_ptr<download::FileDownloadOutput> product,
                                         std::shared_ptr<download::FileDownloadOutput> appdata) {
+  // Pack links on content networks often redirect to an edge host.
   completion.startDownload(scenario_downloads::kProductPack, addresses.product,
-                           kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
+                           kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), true,
                            std::move(product));
   completion.startDownload(scenario_downloads::kAppdataPack, addresses.appdata,
-                           kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), false,
+                           kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), true,
                            std::move(appdata));
 }
 

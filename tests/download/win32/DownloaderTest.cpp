@@ -208,7 +208,7 @@ TEST_F(DownloaderTest, AnAnnouncedLengthPastTwoGibibytesFails) {
   EXPECT_TRUE(logHas("Download [" + server.url("/huge.bin") + "] is FAILED"));
 }
 
-TEST_F(DownloaderTest, AShortChunkIsFetchedAgainFromItsStart) {
+TEST_F(DownloaderTest, AShortChunkContinuesFromTheByteReached) {
   Resource r;
   r.body = pattern(4000, 9);
   r.fault = testserver::endAfter(100, 1, "bytes=2000-");
@@ -216,8 +216,41 @@ TEST_F(DownloaderTest, AShortChunkIsFetchedAgainFromItsStart) {
   ASSERT_EQ(fetch("/again.bin", 2), file) << logText();
   EXPECT_TRUE(sameBytes(testfiles::readFile(file), r.body));
   auto seen = ranges(server.requests());
-  EXPECT_EQ(std::count(seen.begin(), seen.end(), "bytes=2000-3999"), 2);
-  EXPECT_TRUE(logHas("Downloaded bytes less than the length of the content, redownload all [chunkNum=1"));
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "bytes=2000-3999"), 1);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), "bytes=2100-3999"), 1);
+  EXPECT_TRUE(logHas("Downloaded bytes less than the length of the content, resume from the byte reached "
+                     "[chunkNum=1"));
+}
+
+// A flaky link that cuts every answer: each cut answer's bytes stay, and the
+// rest is asked for, so the download ends whole however many cuts it takes.
+TEST_F(DownloaderTest, EveryAnswerCutAfterTwentyKilobytesStillCompletes) {
+  Resource r;
+  r.body = pattern(300000, 21);
+  r.fault = testserver::dropAfter(20000, -1);
+  server.add("/flaky.bin", r);
+  ASSERT_EQ(fetch("/flaky.bin", 4, text::toWide(md5Hex(r.body.data(), r.body.size()))), file) << logText();
+  EXPECT_TRUE(sameBytes(testfiles::readFile(file), r.body));
+  EXPECT_EQ(listener.completed(), 1);
+}
+
+TEST_F(DownloaderTest, A503WithRetryAfterIsTriedAgain) {
+  Resource r;
+  r.body = pattern(5000, 22);
+  server.add("/busy.bin", r);
+  Resource busy;
+  busy.status = 503;
+  busy.body = "busy";
+  server.add("/busy-now.bin", busy);
+  download::DownloadFailure why;
+  EXPECT_EQ(download::downloadToFile(download::winInetConnections(), &listener, L"pack", server.wideUrl("/busy-now.bin"),
+                                     file, 7, 2, &log, 60000, 0, L"", true, quickTiming(), &why),
+            L"");
+  EXPECT_EQ(why.cause, download::FailureCause::kServer);
+  EXPECT_EQ(why.status, 503);
+  size_t gets = 0;
+  for (const auto& request : server.requestsFor("/busy-now.bin")) gets += request.method == "GET";
+  EXPECT_EQ(gets, 5u);
 }
 
 // WinINet under Wine reports a reset connection as the end of the body, so
@@ -249,6 +282,34 @@ TEST_F(DownloaderTest, AnOutputFolderTakesTheNameOfTheAddressOrOfTheServer) {
   named.disposition = "attachment; filename=\"a\\..\\..\\evil setup.exe\"";
   server.add("/get", named);
   EXPECT_EQ(fetch("/get", 2, L"", 0, false, folder), folder + L"evil setup.exe");
+}
+
+TEST_F(DownloaderTest, ChunksAndResumesGoToTheFinalAddressAndTheLogNamesEachHop) {
+  Resource target;
+  target.body = pattern(80000, 23);
+  target.fault = testserver::dropAfter(10000, 2, "bytes=20000-");
+  server.add("/edge/real.bin", target);
+  server.add("/hop1", [&] { Resource r; r.location = server.url("/hop2"); return r; }());
+  server.add("/hop2", [&] { Resource r; r.location = "/edge/real.bin"; return r; }());
+  ASSERT_EQ(fetch("/hop1", 4, L"", 0, true), file) << logText();
+  EXPECT_TRUE(sameBytes(testfiles::readFile(file), target.body));
+  for (const auto& request : server.requests()) {
+    if (request.method == "GET") {
+      EXPECT_EQ(request.path, "/edge/real.bin");
+    }
+  }
+  EXPECT_TRUE(logHas("Redirect " + server.url("/hop1") + " -> " + server.url("/hop2")));
+  EXPECT_TRUE(logHas("Redirect " + server.url("/hop2") + " -> " + server.url("/edge/real.bin")));
+}
+
+TEST_F(DownloaderTest, AnUnfollowedRedirectIsAFailedDownloadWithNoByteWritten) {
+  server.add("/moved", [&] { Resource r; r.location = "/real.bin"; r.body = "moved"; return r; }());
+  download::DownloadFailure why;
+  EXPECT_EQ(download::downloadToFile(download::winInetConnections(), &listener, L"pack", server.wideUrl("/moved"),
+                                     file, 7, 2, &log, 60000, 0, L"", false, quickTiming(), &why),
+            L"");
+  EXPECT_FALSE(testfiles::exists(file));
+  EXPECT_EQ(why.status, 302);
 }
 
 TEST_F(DownloaderTest, RedirectsAreFollowedWhenAsked) {
