@@ -1,10 +1,13 @@
 #include "EventStore.h"
 
-#include <chrono>
-#include <ctime>
-#include <set>
+#include <openssl/evp.h>
 
-const std::vector<std::string>& EventStore::parameterColumns() {
+#include <ctime>
+
+#include "PostgresEvents.h"
+#include "SqliteEvents.h"
+
+const std::vector<std::string>& EventDatabase::parameterColumns() {
   static const std::vector<std::string> columns{"mode", "installId", "i_user_id", "s_user_id", "pid",
                                                 "cid",  "sid",       "version",   "os",        "installKey",
                                                 "errors", "trace", "mode_ext", "pinstall", "campaign_id",
@@ -12,120 +15,192 @@ const std::vector<std::string>& EventStore::parameterColumns() {
   return columns;
 }
 
-EventStore::~EventStore() {
-  if (insert_) sqlite3_finalize(insert_);
-  if (db_) sqlite3_close(db_);
+std::string EventDatabase::requestDigest(const std::string& params) {
+  if (params.empty()) return {};
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  if (EVP_Digest(params.data(), params.size(), digest, &length, EVP_sha256(), nullptr) != 1) return {};
+  static const char hex[] = "0123456789abcdef";
+  std::string out;
+  for (unsigned int i = 0; i < length; ++i) {
+    out += hex[digest[i] >> 4];
+    out += hex[digest[i] & 15];
+  }
+  return out;
 }
 
-bool EventStore::exec(const char* sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-    error_ = message ? message : "sqlite error";
-    sqlite3_free(message);
-    return false;
+EventStore::~EventStore() { stopFlusher(); }
+
+void EventStore::stopFlusher() {
+  {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    stopping_ = true;
   }
+  queueChanged_.notify_all();
+  if (flusher_.joinable()) flusher_.join();
+}
+
+bool EventStore::open(const std::string& target, const Settings& settings) {
+  if (isPostgresAddress(target)) {
+    auto pg = std::make_unique<PostgresEvents>(settings.connections);
+    if (!pg->open(target, error_)) return false;
+    open(std::move(pg), settings);
+    return true;
+  }
+  auto lite = std::make_unique<SqliteEvents>();
+  if (!lite->open(target, error_)) return false;
+  open(std::move(lite), settings);
   return true;
 }
 
-bool EventStore::open(const std::string& path) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
-    error_ = db_ ? sqlite3_errmsg(db_) : "cannot open database";
+void EventStore::open(std::unique_ptr<EventDatabase> database, const Settings& settings) {
+  stopFlusher();
+  db_ = std::move(database);
+  settings_ = settings;
+  stopping_ = false;
+  flusher_ = std::thread([this] { flushHeld(); });
+}
+
+void EventStore::setNotes(std::function<void(const std::string&)> notes) {
+  std::lock_guard<std::mutex> guard(notesLock_);
+  notes_ = std::move(notes);
+}
+
+void EventStore::note(const std::string& text) {
+  std::lock_guard<std::mutex> guard(notesLock_);
+  if (notes_) notes_(text);
+}
+
+EventDatabase::Write EventStore::write(const StatEvent& event, std::string& why) {
+  auto start = std::chrono::steady_clock::now();
+  auto outcome = db_->add(event, why);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ++latencyCount_;
+  latencySumMicros_ += static_cast<long>(seconds * 1e6);
+  size_t bucket = 0;
+  while (bucket < kLatencyBucketCount && seconds > kLatencyBuckets[bucket]) ++bucket;
+  ++latencyBuckets_[bucket];
+  if (outcome == EventDatabase::Write::kStored) ++stored_;
+  if (outcome == EventDatabase::Write::kRepeated) ++repeated_;
+  return outcome;
+}
+
+bool EventStore::add(const StatEvent& event, std::string* whyNot, bool* held) {
+  if (held) *held = false;
+  std::string why;
+  if (!db_) {
+    (whyNot ? *whyNot : error_) = "database not open";
+    ++notStored_;
     return false;
   }
-  sqlite3_busy_timeout(db_, 5000);
-  // NORMAL is safe with WAL: a power cut may lose the last events, never
-  // corrupt the file, and it keeps inserts off the disk's flush path.
-  std::string create = "CREATE TABLE IF NOT EXISTS events(id INTEGER PRIMARY KEY, received TEXT NOT NULL, "
-                       "client TEXT NOT NULL";
-  for (const auto& c : parameterColumns()) create += ", \"" + c + "\" TEXT NOT NULL DEFAULT ''";
-  create += ", params TEXT NOT NULL)";
-  if (!exec("PRAGMA journal_mode=WAL") || !exec("PRAGMA synchronous=NORMAL") || !exec(create.c_str()) ||
-      !addMissingColumns()) {
+  EventDatabase::Write outcome = EventDatabase::Write::kUnreachable;
+  bool behindOthers;
+  {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    behindOthers = !queue_.empty();
+  }
+  // While events are held the database is known to be away: the new one
+  // waits behind them rather than costing its request another attempt.
+  if (!behindOthers) outcome = write(event, why);
+  if (outcome == EventDatabase::Write::kStored || outcome == EventDatabase::Write::kRepeated) return true;
+  if (outcome == EventDatabase::Write::kFailed) {
+    ++notStored_;
+    (whyNot ? *whyNot : error_) = why;
     return false;
   }
-  std::string insert = "INSERT INTO events(received, client";
-  std::string values = "?, ?";
-  for (const auto& c : parameterColumns()) {
-    insert += ", \"" + c + "\"";
-    values += ", ?";
-  }
-  insert += ", params) VALUES(" + values + ", ?)";
-  if (sqlite3_prepare_v2(db_, insert.c_str(), -1, &insert_, nullptr) != SQLITE_OK) {
-    error_ = sqlite3_errmsg(db_);
+  std::unique_lock<std::mutex> guard(queueLock_);
+  if (queue_.size() >= settings_.queueLimit) {
+    guard.unlock();
+    ++notStored_;
+    (whyNot ? *whyNot : error_) = "database away and " + std::to_string(settings_.queueLimit) +
+                                  " events already held" + (why.empty() ? "" : ": " + why);
     return false;
   }
+  bool first = queue_.empty();
+  queue_.push_back(event);
+  ++held_;
+  guard.unlock();
+  if (first) queueChanged_.notify_all();
+  if (first && !behindOthers) note("database away (" + why + "): holding events until it answers");
+  if (held) *held = true;
   return true;
 }
 
-// A database made before a column was added keeps its rows; the new column
-// reads as empty for them.
-bool EventStore::addMissingColumns() {
-  std::set<std::string> present;
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db_, "PRAGMA table_info(events)", -1, &stmt, nullptr) != SQLITE_OK) {
-    error_ = sqlite3_errmsg(db_);
-    return false;
+void EventStore::flushHeld() {
+  std::unique_lock<std::mutex> guard(queueLock_);
+  long written = 0;
+  while (!stopping_) {
+    if (queue_.empty()) {
+      if (written > 0) {
+        guard.unlock();
+        note("database back: " + std::to_string(written) + " held events written");
+        guard.lock();
+        written = 0;
+      }
+      queueChanged_.wait(guard, [this] { return stopping_ || !queue_.empty(); });
+      continue;
+    }
+    StatEvent event = queue_.front();
+    guard.unlock();
+    std::string why;
+    auto outcome = write(event, why);
+    guard.lock();
+    if (outcome == EventDatabase::Write::kUnreachable) {
+      queueChanged_.wait_for(guard, std::chrono::milliseconds(settings_.retryMs), [this] { return stopping_; });
+      continue;
+    }
+    queue_.pop_front();
+    if (outcome == EventDatabase::Write::kFailed) {
+      ++notStored_;
+      guard.unlock();
+      note("held event " + event.fields["mode"] + " NOT STORED: " + why);
+      guard.lock();
+    } else {
+      ++written;
+    }
+    if (queue_.empty()) queueChanged_.notify_all();
   }
-  while (sqlite3_step(stmt) == SQLITE_ROW) present.insert(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)));
-  sqlite3_finalize(stmt);
-  for (const auto& c : parameterColumns()) {
-    if (present.count(c)) continue;
-    std::string alter = "ALTER TABLE events ADD COLUMN \"" + c + "\" TEXT NOT NULL DEFAULT ''";
-    if (!exec(alter.c_str())) return false;
-  }
-  return true;
+}
+
+size_t EventStore::drain(std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> guard(queueLock_);
+  queueChanged_.wait_for(guard, wait, [this] { return queue_.empty(); });
+  size_t lost = queue_.size();
+  queue_.clear();
+  notStored_ += static_cast<long>(lost);
+  return lost;
 }
 
 void EventStore::setBusyTimeoutMs(int ms) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (db_) sqlite3_busy_timeout(db_, ms);
+  if (db_) db_->setBusyTimeoutMs(ms);
 }
 
-bool EventStore::add(const StatEvent& event, std::string* whyNot) {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (!insert_) {
-    if (whyNot) *whyNot = "database not open";
-    return false;
-  }
-  int i = 1;
-  auto bind = [&](const std::string& v) {
-    sqlite3_bind_text(insert_, i++, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-  };
-  bind(event.received);
-  bind(event.client);
-  for (const auto& c : parameterColumns()) {
-    auto it = event.fields.find(c);
-    bind(it == event.fields.end() ? std::string() : it->second);
-  }
-  bind(event.params);
-  bool ok = sqlite3_step(insert_) == SQLITE_DONE;
-  if (!ok) (whyNot ? *whyNot : error_) = sqlite3_errmsg(db_);
-  sqlite3_reset(insert_);
-  sqlite3_clear_bindings(insert_);
-  return ok;
-}
-
-std::vector<std::map<std::string, std::string>> EventStore::query(const std::string& sql) {
-  std::lock_guard<std::mutex> guard(lock_);
-  std::vector<std::map<std::string, std::string>> rows;
-  if (!db_) return rows;
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {
-    error_ = sqlite3_errmsg(db_);
-    return rows;
-  }
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    std::map<std::string, std::string> row;
-    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
-      const unsigned char* v = sqlite3_column_text(stmt, c);
-      row[sqlite3_column_name(stmt, c)] = v ? reinterpret_cast<const char*>(v) : "";
-    }
-    rows.push_back(std::move(row));
-  }
-  sqlite3_finalize(stmt);
+EventRows EventStore::query(const std::string& sql) {
+  EventRows rows;
+  if (db_ && !db_->query(sql, rows, error_)) rows.clear();
   return rows;
+}
+
+bool EventStore::healthy() { return db_ && db_->ping(); }
+
+EventStore::Counters EventStore::counters() {
+  Counters c;
+  c.stored = stored_;
+  c.repeated = repeated_;
+  c.notStored = notStored_;
+  c.held = held_;
+  {
+    std::lock_guard<std::mutex> guard(queueLock_);
+    c.queueDepth = queue_.size();
+  }
+  long running = 0;
+  for (size_t i = 0; i <= kLatencyBucketCount; ++i) {
+    running += latencyBuckets_[i];
+    c.latencyBuckets.push_back(running);
+  }
+  c.latencySumSeconds = static_cast<double>(latencySumMicros_) / 1e6;
+  c.latencyCount = latencyCount_;
+  return c;
 }
 
 std::string utcTimestamp() {

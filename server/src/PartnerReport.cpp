@@ -47,7 +47,7 @@ PartnerReport PartnerReport::compute(EventStore& store) {
   // each install once, by its last such event.
   std::map<std::string, std::string> byInstall;
   long unnamed = 0;
-  for (auto& r : store.query("SELECT installId, mode_ext FROM events WHERE mode_ext LIKE '%pinstall:%' ORDER BY id")) {
+  for (auto& r : store.query("SELECT \"installId\", mode_ext FROM events WHERE mode_ext LIKE '%pinstall:%' ORDER BY id")) {
     std::string key = r["installId"].empty() ? "#" + std::to_string(unnamed++) : r["installId"];
     byInstall[key] = r["mode_ext"];
   }

@@ -1,8 +1,9 @@
 #pragma once
 // The install funnel out of the stored events: starts, finishes, fails,
-// cancels and restarts by version and by day, and the most frequent error
-// tokens. Rendered as plain text (command line) or as an HTML page with an
-// inline SVG chart (no script).
+// cancels and restarts by version and by day, the most frequent failure
+// causes (the error tokens of failed installs) and error tokens. Rendered as
+// plain text (command line) or as an HTML page with charts drawn here as
+// inline SVG (no script, nothing fetched from elsewhere).
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,12 +20,17 @@ struct FunnelReport {
   std::vector<FunnelRow> byVersion;
   std::vector<FunnelRow> byDay;
   std::vector<std::pair<std::string, long>> topErrors;  // most frequent first
+  std::vector<std::pair<std::string, long>> topFailureCauses;  // tokens of failed installs, most frequent first
 
   static FunnelReport compute(EventStore& store, size_t maxErrors = 10);
   std::string text() const;
   // extraSections go at the end of the page body.
   std::string html(const std::string& extraSections = std::string()) const;
 };
+
+// A grouped bar chart of the funnel, one group per row (day or version),
+// one bar per stage, with a legend.
+std::string funnelChart(const std::string& title, const std::vector<FunnelRow>& rows);
 
 // Text made safe for an HTML page (element content and attribute values).
 std::string escapeHtml(const std::string& s);

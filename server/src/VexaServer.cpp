@@ -54,6 +54,8 @@ VexaServer::VexaServer(ContentStore& content, EventStore& events, const StartAns
     serveStatistics(req, res);
   });
   http_.Get("/report", [this](const httplib::Request& req, httplib::Response& res) { serveReport(req, res); });
+  http_.Get("/healthz", [this](const httplib::Request&, httplib::Response& res) { serveHealth(res); });
+  http_.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) { serveMetrics(res); });
   http_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { serveFile(req, res); });
   // Headers and body leave in separate writes; without this, Nagle's rule
   // holds the body back until the client's delayed acknowledgement.
@@ -81,6 +83,7 @@ bool VexaServer::run() { return http_.listen_after_bind(); }
 void VexaServer::stop() { http_.stop(); }
 
 void VexaServer::logRequest(const httplib::Request& req, const httplib::Response& res) {
+  requests_.count(req.path, res.status);
   std::string length = res.get_header_value("Content-Length");
   std::lock_guard<std::mutex> guard(logLock_);
   log_ << utcTimestamp() << ' ' << req.remote_addr << ' ' << req.method << ' ' << printable(req.path) << ' ' << res.status
@@ -194,11 +197,12 @@ void VexaServer::serveStatistics(const httplib::Request& req, httplib::Response&
     return;
   }
   std::string whyNot;
-  if (!events_.add(event, &whyNot)) {
+  bool held = false;
+  if (!events_.add(event, &whyNot, &held)) {
     noteEventNotStored(res, modeText, whyNot);
     return;
   }
-  t_logNote = "event " + modeText;
+  t_logNote = "event " + modeText + (held ? " held until the database answers" : "");
 }
 
 void VexaServer::noteEventNotStored(httplib::Response& res, const std::string& mode, const std::string& why) {
@@ -224,4 +228,17 @@ void VexaServer::serveReport(const httplib::Request& req, httplib::Response& res
   }
   res.set_content(FunnelReport::compute(events_).html(PartnerReport::compute(events_).html()),
                   "text/html; charset=utf-8");
+}
+
+// For a balancer: a server whose database does not answer is taken out of
+// the rotation while another can store the events at once.
+void VexaServer::serveHealth(httplib::Response& res) {
+  bool up = events_.healthy();
+  res.status = up ? 200 : 503;
+  res.set_content(up ? "ok\n" : "database unreachable\n", "text/plain; charset=utf-8");
+}
+
+void VexaServer::serveMetrics(httplib::Response& res) {
+  res.set_content(metricsText(requests_.snapshot(), events_.counters(), events_.healthy()),
+                  "text/plain; version=0.0.4; charset=utf-8");
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The HTTP face of the companion server: files of the content folder with
 // byte ranges and digests, the statistics endpoint "/installer2.html" and the
-// "/report" page. One line per request goes to the log stream.
+// "/report" page, and "/healthz" and "/metrics" for a balancer and a
+// monitoring system. One line per request goes to the log stream.
 //
 // Threading: bind() and run() on one thread; run() blocks and serves on a
 // pool of settings.threads workers; stop() may be called from any thread.
@@ -16,6 +17,7 @@
 #include "ContentStore.h"
 #include "EventStore.h"
 #include "HttpServer.h"
+#include "Metrics.h"
 #include "StartAnswer.h"
 
 // What the operator sets on the command line.
@@ -54,6 +56,8 @@ class VexaServer {
   void serveStatistics(const httplib::Request& req, httplib::Response& res);
   void noteEventNotStored(httplib::Response& res, const std::string& mode, const std::string& why);
   void serveReport(const httplib::Request& req, httplib::Response& res);
+  void serveHealth(httplib::Response& res);
+  void serveMetrics(httplib::Response& res);
   void logRequest(const httplib::Request& req, const httplib::Response& res);
 
   ContentStore& content_;
@@ -63,6 +67,7 @@ class VexaServer {
   const std::string reportToken_;
   std::mutex logLock_;
   std::atomic<long> eventsNotStored_{0};
+  RequestCounts requests_;
   HttpServer http_;
   int rate_ = 0;  // bytes per second per file transfer; 0 for none
 };

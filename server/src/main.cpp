@@ -1,10 +1,12 @@
-// vexa-server: the companion server of the installer for development, tests
-// and demos.
-//   vexa-server --root <content folder> --db <file.sqlite> [--listen host:port] [--config <answers.json>]
-//               [--threads <n>] [--report-token <secret>]
-//   vexa-server report --db <file.sqlite>
+// vexa-server: the companion server of the installer, for demos and tests
+// on a SQLite file, and in production on PostgreSQL behind nginx.
+//   vexa-server --root <content folder> --db <file.sqlite | postgresql://...> [--listen host:port]
+//               [--config <answers.json>] [--threads <n>] [--report-token <secret>] [--queue <events>]
+//   vexa-server report --db <file.sqlite | postgresql://...>
 #include <signal.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 #include <map>
@@ -21,10 +23,10 @@
 namespace {
 
 int usage() {
-  std::cerr << "usage: vexa-server --root <folder> --db <file> [--listen 127.0.0.1:8731] [--config <file>]\n"
-               "                   [--threads <n>] [--rate <bytes per second per transfer>]\n"
-               "                   [--report-token <secret>]\n"
-               "       vexa-server report --db <file>\n";
+  std::cerr << "usage: vexa-server --root <folder> --db <file | postgresql://...> [--listen 127.0.0.1:8731]\n"
+               "                   [--config <file>] [--threads <n>] [--rate <bytes per second per transfer>]\n"
+               "                   [--report-token <secret>] [--queue <events held while the database is away>]\n"
+               "       vexa-server report --db <file | postgresql://...>\n";
   return 2;
 }
 
@@ -37,11 +39,22 @@ bool readOptions(int argc, char** argv, int from, std::map<std::string, std::str
   return true;
 }
 
+// A database address may carry a password: messages show it without one.
+std::string databaseName(const std::string& target) {
+  if (!isPostgresAddress(target)) return target;
+  auto scheme = target.find("://");
+  auto at = target.find('@');
+  if (scheme != std::string::npos && at != std::string::npos && at > scheme) {
+    return target.substr(0, scheme + 3) + "..." + target.substr(at);
+  }
+  return target.find("password") == std::string::npos ? target : "the PostgreSQL database";
+}
+
 int runReport(std::map<std::string, std::string>& options) {
   if (!options.count("--db")) return usage();
   EventStore store;
   if (!store.open(options["--db"])) {
-    std::cerr << "vexa-server: " << options["--db"] << ": " << store.error() << "\n";
+    std::cerr << "vexa-server: " << databaseName(options["--db"]) << ": " << store.error() << "\n";
     return 1;
   }
   std::cout << FunnelReport::compute(store).text() << PartnerReport::compute(store).text();
@@ -57,7 +70,16 @@ bool readCount(const std::string& text, int low, int high, int& out) {
   return true;
 }
 
-bool readSettings(std::map<std::string, std::string>& options, ServerSettings& settings) {
+bool readSettings(std::map<std::string, std::string>& options, ServerSettings& settings,
+                  EventStore::Settings& storeSettings) {
+  int queue = 0;
+  if (options.count("--queue")) {
+    if (!readCount(options["--queue"], 0, 10000000, queue)) {
+      std::cerr << "vexa-server: --queue wants a number of events, from 0 to 10000000\n";
+      return false;
+    }
+    storeSettings.queueLimit = static_cast<size_t>(queue);
+  }
   if (options.count("--threads") && !readCount(options["--threads"], 1, 4096, settings.threads)) {
     std::cerr << "vexa-server: --threads wants a number from 1 to 4096\n";
     return false;
@@ -79,7 +101,11 @@ bool readSettings(std::map<std::string, std::string>& options, ServerSettings& s
 int runServer(std::map<std::string, std::string>& options) {
   if (!options.count("--root") || !options.count("--db")) return usage();
   ServerSettings settings;
-  if (!readSettings(options, settings)) return 2;
+  EventStore::Settings storeSettings;
+  if (!readSettings(options, settings, storeSettings)) return 2;
+  // A worker waits for a free connection rather than making its own: a few
+  // connections keep up with the inserts, and a database has a limit on them.
+  storeSettings.connections = std::min(settings.threads, storeSettings.connections);
   std::string listen = options.count("--listen") ? options["--listen"] : "127.0.0.1:8731";
   auto colon = listen.rfind(':');
   if (colon == std::string::npos) return usage();
@@ -93,10 +119,13 @@ int runServer(std::map<std::string, std::string>& options) {
     return 1;
   }
   EventStore events;
-  if (!events.open(options["--db"])) {
-    std::cerr << "vexa-server: " << options["--db"] << ": " << events.error() << "\n";
+  if (!events.open(options["--db"], storeSettings)) {
+    std::cerr << "vexa-server: " << databaseName(options["--db"]) << ": " << events.error() << "\n";
     return 1;
   }
+  events.setNotes([](const std::string& note) {
+    std::cout << utcTimestamp() << " vexa-server: " << note << std::endl;
+  });
   StartAnswer answers;
   if (options.count("--config") && !answers.load(options["--config"])) {
     std::cerr << "vexa-server: " << options["--config"] << ": " << answers.error() << "\n";
@@ -126,6 +155,9 @@ int runServer(std::map<std::string, std::string>& options) {
   std::cout << "vexa-server: " << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ", stopping" << std::endl;
   server.stop();
   serving.join();
+  if (size_t lost = events.drain(std::chrono::seconds(5))) {
+    std::cout << "vexa-server: " << lost << " held statistics events could not be written before the stop" << std::endl;
+  }
   if (server.eventsNotStored() > 0) {
     std::cout << "vexa-server: " << server.eventsNotStored() << " statistics events could not be stored" << std::endl;
   }

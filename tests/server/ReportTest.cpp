@@ -56,6 +56,33 @@ TEST(FunnelReport, CountsEventsByVersionAndDayAndRanksErrors) {
   EXPECT_EQ(html.find("<script"), std::string::npos);
 }
 
+TEST(FunnelReport, RanksFailureCausesFromFailedInstallsOnlyAndChartsEachStage) {
+  testfiles::ScratchDir scratch;
+  EventStore store;
+  ASSERT_TRUE(store.open(testfiles::narrow(scratch.path()) + "/r.sqlite")) << store.error();
+  addEvent(store, "2024-05-01", "installStart", "v1");
+  addEvent(store, "2024-05-01", "installFail", "v1", "ebzDownloadFail;ebzDownloadFail;unpack_1;");
+  addEvent(store, "2024-05-02", "reinstallFail", "v2", "ebzDownloadFail;");
+  addEvent(store, "2024-05-02", "installFinish", "v2", "PFL_end;");
+  auto report = FunnelReport::compute(store);
+  ASSERT_EQ(report.topFailureCauses.size(), 2u);
+  // Once per event, however often one text repeats a token.
+  EXPECT_EQ(report.topFailureCauses[0], std::make_pair(std::string("ebzDownloadFail"), 2L));
+  EXPECT_EQ(report.topFailureCauses[1], std::make_pair(std::string("unpack_1"), 1L));
+  EXPECT_EQ(report.topErrors.size(), 3u);
+
+  std::string chart = funnelChart("by day", report.byDay);
+  // Two days, five stages each; the legend's five swatches besides.
+  size_t bars = 0;
+  for (size_t at = chart.find("<rect"); at != std::string::npos; at = chart.find("<rect", at + 1)) ++bars;
+  EXPECT_EQ(bars, 2u * 5 + 5);
+  EXPECT_NE(chart.find("<title>2024-05-01 fails: 1</title>"), std::string::npos) << chart;
+  EXPECT_NE(chart.find("<title>2024-05-02 finishes: 1</title>"), std::string::npos) << chart;
+  std::string html = report.html();
+  EXPECT_NE(html.find("Most frequent failure causes"), std::string::npos);
+  EXPECT_NE(html.find("<td>2</td><td>100 %</td>"), std::string::npos) << "share of the fails";
+}
+
 TEST(FunnelReport, EscapesStoredTextInTheHtmlPage) {
   testfiles::ScratchDir scratch;
   EventStore store;
