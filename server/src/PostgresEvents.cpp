@@ -9,9 +9,15 @@ struct ResultDeleter {
 };
 using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
+// libpq's messages run over several lines; a log line takes one.
 std::string trimmed(const char* message) {
-  std::string s = message ? message : "";
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  std::string s;
+  for (const char* c = message ? message : ""; *c; ++c) {
+    bool blank = *c == '\n' || *c == '\t' || *c == ' ';
+    if (blank && (s.empty() || s.back() == ' ')) continue;
+    s += blank ? ' ' : *c;
+  }
+  while (!s.empty() && s.back() == ' ') s.pop_back();
   return s.empty() ? std::string("postgresql error") : s;
 }
 
@@ -62,8 +68,10 @@ void PostgresEvents::give(Slot* slot) {
 
 bool PostgresEvents::lostTheDatabase(PGconn* conn, const PGresult* result) {
   if (PQstatus(conn) == CONNECTION_BAD) return true;
+  // The database's own refusals carry a state; an error without one was
+  // made on this side, by a connection that broke.
   const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-  if (!state) return result == nullptr;
+  if (!state) return true;
   std::string s = state;
   // Connection exceptions, and the server shutting down or starting up.
   return s.compare(0, 2, "08") == 0 || s.compare(0, 3, "57P") == 0;
@@ -99,7 +107,8 @@ bool PostgresEvents::prepare(Slot& slot, std::string& why) {
   slot.ready = false;
   if (slot.conn) PQfinish(slot.conn);
   const std::string timeout = std::to_string(kConnectTimeoutSeconds);
-  const std::string options = "-c statement_timeout=" + std::to_string(kStatementTimeoutMs);
+  const std::string options =
+      "-c statement_timeout=" + std::to_string(kStatementTimeoutMs) + " -c client_min_messages=warning";
   const char* keys[] = {"dbname", "connect_timeout", "options", "application_name", nullptr};
   const char* values[] = {address_.c_str(), timeout.c_str(), options.c_str(), "vexa-server", nullptr};
   slot.conn = PQconnectdbParams(keys, values, 1);
@@ -107,6 +116,10 @@ bool PostgresEvents::prepare(Slot& slot, std::string& why) {
     why = trimmed(PQerrorMessage(slot.conn));
     return false;
   }
+  // The database's notices (a shutdown's warning among them) would go to
+  // standard error beside the request log; the failures they announce are
+  // logged where the writes fail.
+  PQsetNoticeProcessor(slot.conn, [](void*, const char*) {}, nullptr);
   {
     std::lock_guard<std::mutex> guard(migrating_);
     if (!migrated_) {
@@ -151,7 +164,12 @@ EventDatabase::Write PostgresEvents::add(const StatEvent& event, std::string& wh
 
   Slot* slot = take();
   Write outcome = Write::kUnreachable;
-  if (prepare(*slot, why)) {
+  // A connection that served before may have been cut by a restart of the
+  // database since: one more try, on a fresh connection, before the event
+  // counts as unable to reach it.
+  for (int attempt = 0; attempt < 2 && outcome == Write::kUnreachable; ++attempt) {
+    bool wasReady = slot->ready;
+    if (!prepare(*slot, why)) break;
     Result r(PQexecPrepared(slot->conn, "insert_event", static_cast<int>(values.size()), values.data(), nullptr,
                             nullptr, 0));
     if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
@@ -161,6 +179,7 @@ EventDatabase::Write PostgresEvents::add(const StatEvent& event, std::string& wh
       outcome = lostTheDatabase(slot->conn, r.get()) ? Write::kUnreachable : Write::kFailed;
       if (outcome == Write::kUnreachable) slot->ready = false;
     }
+    if (!wasReady) break;
   }
   give(slot);
   return outcome;
@@ -192,11 +211,14 @@ bool PostgresEvents::query(const std::string& sql, EventRows& rows, std::string&
 bool PostgresEvents::ping() {
   Slot* slot = take();
   std::string why;
-  bool ok = prepare(*slot, why);
-  if (ok) {
+  bool ok = false;
+  for (int attempt = 0; attempt < 2 && !ok; ++attempt) {
+    bool wasReady = slot->ready;
+    if (!prepare(*slot, why)) break;
     Result r(PQexecPrepared(slot->conn, "ping", 0, nullptr, nullptr, nullptr, 0));
     ok = PQresultStatus(r.get()) == PGRES_TUPLES_OK;
     if (!ok && lostTheDatabase(slot->conn, r.get())) slot->ready = false;
+    if (!wasReady) break;
   }
   give(slot);
   return ok;
