@@ -208,6 +208,18 @@ TEST_F(RecoveryTest, RetryAfterIsHonouredUpToItsCap) {
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(180));
 }
 
+TEST_F(RecoveryTest, AServerBusyForLessThanTheAttemptsTakeIsWaitedOut) {
+  // 503 for 8 s against five tries 3 s apart, at a hundredth of the time.
+  site.body = pattern(20000, 19);
+  const auto busyUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(80);
+  site.statusFor = [busyUntil](const Opened&) { return std::chrono::steady_clock::now() < busyUntil ? 503 : 0; };
+  Timing timing = noPauses();
+  timing.connectRetryPauseMs = 30;
+  ASSERT_TRUE(fetch(4, nullptr, kUrl, true, timing)) << logText();
+  EXPECT_TRUE(testfiles::readFile(file) == site.body);
+  EXPECT_TRUE(logHas("HTTP status 503, connectAttemptCountRemain=3 [chunkNum=0"));
+}
+
 TEST_F(RecoveryTest, AStatisticsAnswerIsNotRetriedWhateverItsStatus) {
   site.body = "busy";
   site.status = 503;
