@@ -53,11 +53,12 @@ std::wstring Log::escapeControls(const std::wstring& text) {
 }
 
 std::wstring Log::formatLine(const Stamp& s, const wchar_t* level, const wchar_t* tag,
-                             const wchar_t* message) {
+                             const wchar_t* message, bool escape) {
   std::wstring lvl = level ? level : L"";
   // Messages carry texts from servers and campaigns: a line break in one
-  // must not start a line of its own.
-  std::wstring msg = escapeControls(message ? message : L"");
+  // must not start a line of its own. The installer's own texts hold none.
+  std::wstring msg = message ? message : L"";
+  if (escape) msg = escapeControls(msg);
   std::wstring line = L"[" + std::to_wstring(s.year) + L"_" + std::to_wstring(s.month) + L"_" +
                       std::to_wstring(s.day) + L" " + std::to_wstring(s.hour) + L":" +
                       std::to_wstring(s.minute) + L":" + std::to_wstring(s.second) + L":" +
@@ -72,11 +73,27 @@ std::wstring Log::formatLine(const Stamp& s, const wchar_t* level, const wchar_t
 
 const wchar_t* Log::write(const wchar_t* level, const wchar_t* message) {
   if (!message) return message;
+  append(level, message, true);
+  return message;
+}
+
+void Log::append(const wchar_t* level, const wchar_t* message, bool escape) {
   KeepLastError keep;
   std::lock_guard<std::mutex> guard(lock_);
-  std::wstring line = formatLine(logfile::utcNow(), level, tag_.c_str(), message);
+  std::wstring line = formatLine(logfile::utcNow(), level, tag_.c_str(), message, escape);
   logfile::append(path_, logfile::toAnsi(line, kAnsiBufferBytes));
-  return message;
+}
+
+std::wstring Log::systemText(unsigned long code) {
+  std::wstring text = logfile::systemErrorText(static_cast<int>(code));
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' || text.back() == L' ' || text.back() == L'.'))
+    text.pop_back();
+  return text;
+}
+
+std::wstring Log::errorCodeText(unsigned long code) {
+  const std::wstring text = code ? systemText(code) : std::wstring();
+  return L"error code=" + std::to_wstring(code) + (text.empty() ? L"" : L" (" + text + L")");
 }
 
 void Log::writeLastError() {
@@ -86,5 +103,6 @@ void Log::writeLastError() {
   std::wstring systemText = logfile::systemErrorText(code);
   if (!systemText.empty()) text += L", ErrorText: " + systemText;
   if (text.size() > 255) text.resize(255);
-  write(L"ERROR", text.c_str());
+  // The system's sentence comes as the system gives it, line break and all.
+  append(L"ERROR", text.c_str(), false);
 }

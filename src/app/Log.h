@@ -28,14 +28,21 @@ class Log {
 
   // Writes the calling thread's last system error, with the system's text.
   void writeLastError();
+  // "error code=112 (There is not enough space on the disk)": the number and
+  // the system's own sentence beside it, without its line break.
+  static std::wstring errorCodeText(unsigned long code);
+  // The system's own sentence for an error code, without its line break.
+  static std::wstring systemText(unsigned long code);
 
   const std::wstring& path() const { return path_; }
 
   // The line as written, before conversion to the ANSI code page. Exposed so
   // the stamp layout can be tested without reading the clock.
   struct Stamp { int year, month, day, hour, minute, second, millisecond; };
+  // escape false leaves the message's control characters as they are (the
+  // system's own error sentence ends in a line break of its own).
   static std::wstring formatLine(const Stamp& stamp, const wchar_t* level, const wchar_t* tag,
-                                 const wchar_t* message);
+                                 const wchar_t* message, bool escape = true);
   // The text with line breaks and other control characters (tab aside)
   // written as "\r", "\n", "\xHH", so one message is always one line.
   static std::wstring escapeControls(const std::wstring& text);
@@ -45,6 +52,7 @@ class Log {
  private:
   struct ExplicitPath {};
   Log(ExplicitPath, std::wstring path);
+  void append(const wchar_t* level, const wchar_t* message, bool escape);
 
   std::mutex lock_;
   std::wstring path_;

@@ -46,4 +46,25 @@ std::wstring relaunchParameters(const std::vector<std::wstring>& tokens, bool ke
   return joinArguments(args);
 }
 
+std::wstring switchFolderProblem(const std::wstring& folder, size_t maxLength) {
+  std::wstring f = folder;
+  while (f.size() > 3 && (f.back() == L'\\' || f.back() == L'/')) f.pop_back();
+  if (f.empty()) return L"no folder is named";
+  if (f.size() >= maxLength) {
+    return L"the path has " + std::to_wstring(f.size()) + L" characters, at most " + std::to_wstring(maxLength - 1) +
+           L" fit";
+  }
+  const bool drive = f.size() >= 3 && ((f[0] >= L'A' && f[0] <= L'Z') || (f[0] >= L'a' && f[0] <= L'z')) &&
+                     f[1] == L':' && (f[2] == L'\\' || f[2] == L'/');
+  const bool unc = f.size() > 2 && f[0] == L'\\' && f[1] == L'\\' && f[2] != L'?' && f[2] != L'.';
+  if (!drive && !unc) return L"it is not a full path with a drive letter";
+  for (size_t i = drive ? 3 : 2; i < f.size(); ++i) {
+    const wchar_t c = f[i];
+    if (c < 0x20 || c == L'<' || c == L'>' || c == L'"' || c == L'|' || c == L'?' || c == L'*' || c == L':') {
+      return L"it holds a character Windows refuses in names";
+    }
+  }
+  return std::wstring();
+}
+
 }  // namespace contexttext

@@ -23,4 +23,10 @@ std::wstring installKeyFromFileName(const std::wstring& modulePath);
 std::wstring relaunchParameters(const std::vector<std::wstring>& tokens, bool keyOnCommandLine,
                                 const std::wstring& key);
 
+// Why a folder named on the command line cannot hold the install, in plain
+// words; empty when its form is usable: a full path ("C:\\..." or a UNC
+// "\\\\server\\share\\..."), shorter than maxLength characters without its
+// trailing separators, and free of the characters Windows refuses in names.
+std::wstring switchFolderProblem(const std::wstring& folder, size_t maxLength);
+
 }  // namespace contexttext

@@ -59,7 +59,7 @@ const char* exitCodeMeaning(int exitCode) {
   switch (exitCode) {
     case 0: return "installed";
     case 1: return "the product was already installed";
-    case 3: return "the installation failed: the product's files are missing";
+    case 3: return "the installation failed: \"cause\" says why";
     case 10: return "another installer is running";
     case -1: return "the installation did not reach its end";
     default: return "unknown";
@@ -114,6 +114,8 @@ std::string installResultJson(const InstallResult& r) {
   out += "  \"installMode\": " + quoted(text::utf8ToWide(installModeName(r.installMode))) + ",\n";
   out += "  \"installFolder\": " + quoted(r.installFolder) + ",\n";
   out += "  \"version\": " + quoted(r.version) + ",\n";
+  out += "  \"cause\": " + quoted(text::utf8ToWide(r.cause)) + ",\n";
+  out += "  \"causeText\": " + quoted(r.causeText) + ",\n";
 
   out += "  \"stagesMs\": {";
   bool first = true;

@@ -18,6 +18,10 @@ struct InstallResult {
   // ";"-terminated tokens, as the error list collects them.
   std::wstring errors;
   std::vector<DownloadTally::Record> downloads;
+  // Why the install failed: a token of the closed set of InstallFailure.h
+  // and the sentence the person saw; both empty when nothing failed.
+  std::string cause;
+  std::wstring causeText;
 };
 
 // A short English sentence for an exit code; "unknown" for codes the

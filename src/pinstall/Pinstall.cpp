@@ -84,13 +84,16 @@ void Pinstall::run() {
     started_ = true;
   }
   std::lock_guard<std::mutex> running(runLock_);
+  int mode = host_->installMode();
+  if (mode != 0 && mode != 1) return;
   if (!shown_) {
+    // Skipped as an offer nobody chose is: reported, with no exit code.
     if (log_) log_->info(L"Partner offer was never shown, skip partner " + info_.id);
     done_ = true;
+    host_->sendFinishEvent(*this);
     return;
   }
-  int mode = host_->installMode();
-  if ((mode != 0 && mode != 1) || done_) return;
+  if (done_) return;
   try {
     install(host_->statisticsParams());
   } catch (...) {

@@ -33,7 +33,8 @@ void AbstractInstallScenario::run() {
   doInstall();
   waitForPartnerInstalls();
   if (!cancelled_) {
-    notifyTotal(100);
+    // A failed install does not fill the bar: the person sees where it stopped.
+    if (!failed()) notifyTotal(100);
     if (InstallScenarioListener* l = activeListener()) l->onInstallDone();
     finished_ = true;
   }
@@ -42,6 +43,21 @@ void AbstractInstallScenario::run() {
   std::lock_guard<std::mutex> guard(endLock_);
   workerDone_ = true;
   workerEnded_.notify_all();
+}
+
+bool AbstractInstallScenario::restart() {
+  if (!thread_.joinable() || cancelled_) return false;
+  // The last run's worker is past its last step once its end was posted.
+  thread_.join();
+  if (!finished_ || cancelled_) return false;
+  finished_ = false;
+  ended_ = false;
+  {
+    std::lock_guard<std::mutex> guard(endLock_);
+    workerDone_ = false;
+  }
+  onRestart();
+  return start();
 }
 
 void AbstractInstallScenario::cancel() {

@@ -47,6 +47,11 @@ class AbstractInstallScenario : public IInstallScenario {
   void setCancelWaitMs(int ms) { cancelWaitMs_ = ms; }
   static constexpr int kCancelWaitMs = 5000;
 
+  // Runs the install once more after a run that ended without a cancel (a
+  // second try after a failure); joins the ended worker first. False while a
+  // run is under way, after a cancel, or when the thread cannot start.
+  bool restart() override;
+
   // Cancels and joins the worker (without a bound). The product's scenario
   // calls it from its destructor, while its doInstall can still run.
   void stopWorker();
@@ -57,6 +62,11 @@ class AbstractInstallScenario : public IInstallScenario {
   virtual void waitForPartnerInstalls() {}
   // Called by cancel on the main thread: abort what doInstall waits for.
   virtual void onCancel() {}
+  // True when the run met a failure: the total is then not reported as 100.
+  virtual bool failed() { return false; }
+  // Called by restart on the main thread before the new run: forget the
+  // last run's failure and abort.
+  virtual void onRestart() {}
 
   void notifyStage(int stage, int percent, float exactPercent);
   void notifyTotal(int percent);

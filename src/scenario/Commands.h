@@ -8,10 +8,7 @@
 
 #include "context/Command.h"
 #include "context/SystemCommands.h"
-
-namespace packfiles {
-class PackFile;
-}
+#include "scenario/PackFiles.h"
 
 // Argument: a command line. Result: the exit code, or the negative codes of
 // a process that cannot be started (-5) or whose exit code cannot be read.
@@ -34,9 +31,13 @@ class UnEbzCommand : public CommandWithOneArg {
       : CommandWithOneArg(argument), held_(std::move(held)) {}
   std::wstring getName() const override { return L"UNEBZ_COMMAND"; }
   void execute(wchar_t* result, size_t resultSize, Log* log) override;
+  // Why writing the entries stopped, after a result "1"; empty when the
+  // pack itself was the trouble.
+  const packfiles::WriteFault& writeFault() const { return fault_; }
 
  private:
   std::shared_ptr<packfiles::PackFile> held_;
+  packfiles::WriteFault fault_;
 };
 
 // Argument: a folder path, created with every missing parent. Result: the

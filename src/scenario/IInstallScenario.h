@@ -19,4 +19,7 @@ class IInstallScenario {
   virtual void setCancelled(bool cancelled) = 0;                     // 5
   // Not owned; null stops the calls.
   virtual void setListener(InstallScenarioListener* listener) = 0;  // 6
+  // A second run after one that ended (not cancelled): the wizard's "Try
+  // again". False when this scenario cannot run again.
+  virtual bool restart() { return false; }
 };

@@ -37,8 +37,39 @@ class PackFile : public ebz::ByteSource {
 // opened (also while another process holds it open for writing).
 std::unique_ptr<PackFile> openPack(const std::wstring& path, Log* log);
 
+// Why a folder sink stopped: the system's error code (the space check gives
+// the disk-full code), the path it was writing, and for a lack of space the
+// bytes the entry needed and the bytes the volume had free.
+struct WriteFault {
+  unsigned long code = 0;
+  bool noSpace = false;
+  std::wstring path;
+  uint64_t needed = 0;
+  uint64_t available = 0;
+  explicit operator bool() const { return code != 0; }
+};
+
+class FolderSink : public un8z::EntrySink {
+ public:
+  // Empty until a call failed.
+  virtual const WriteFault& fault() const = 0;
+};
+
 // Writes entries below destination: each entry's folders are created, its
-// file replaced and exactly its bytes written. Failures are logged.
-std::unique_ptr<un8z::EntrySink> folderSink(const std::wstring& destination, Log* log);
+// file replaced and exactly its bytes written. An entry larger than the
+// volume's free space is refused before its file is made, so a full disk
+// leaves no file cut short. Failures are logged with the system's sentence.
+std::unique_ptr<FolderSink> folderSink(const std::wstring& destination, Log* log);
+
+// Free bytes for this user on the volume of path (or of its nearest existing
+// parent); false when the system cannot tell.
+bool freeSpace(const std::wstring& path, uint64_t& bytes);
+// Makes the folder (with its parents) when missing, writes and removes a
+// probe file in it, and removes again the folders it made. 0 when the folder
+// can be written, else the system's error code.
+unsigned long probeWrite(const std::wstring& folder);
+
+// The volume's root as the person knows it ("C:\"), or the path itself.
+std::wstring volumeOf(const std::wstring& path);
 
 }  // namespace packfiles

@@ -20,6 +20,7 @@ void UnEbzCommand::execute(wchar_t* result, size_t resultSize, Log* log) {
     auto sink = packfiles::folderSink(destination, log);
     ebz::EbzReader reader(packfiles::kSeparator);
     outcome = reader.unpack(*source, *sink, log);
+    fault_ = sink->fault();
   }
   if (outcome != 0) {
     setResult(result, resultSize, L"1");

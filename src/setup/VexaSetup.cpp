@@ -109,8 +109,7 @@ int runInstaller(const std::wstring& commandLine) {
     CoUninitialize();
     if (handedOver.started) return 0;
     // Tools wait for the result file of the copy that never came.
-    log.error(L"Nothing was installed: the elevated copy did not start (error " +
-              std::to_wstring(handedOver.error) + L")");
+    context->failures().note(failure::elevation(handedOver.error));
     context->exitCode = -1;
     resultfile::writeIfAsked(*context);
     return -1;

@@ -23,6 +23,13 @@ class StageProgress {
   // Activity without a percentage: one to five dots, cycling. Ignored once
   // a percentage was shown.
   Update onTick();
+  // The install failed in this stage: failedFormat's "%s" takes the stage's
+  // text without its progress; the look stays active, never done. Later
+  // reports change nothing until reset().
+  Update onFailed(const std::wstring& failedFormat);
+  // Back to the text before any report, for a second try.
+  Update reset();
+  bool failed() const { return failed_; }
 
   const std::wstring& text() const { return shown_; }
   // The text before any report: the format with an empty progress text.
@@ -35,4 +42,5 @@ class StageProgress {
   std::wstring shown_;
   float lastPercent_ = 0;
   int ticks_ = 0;
+  bool failed_ = false;
 };

@@ -104,4 +104,25 @@ bool isWebAddress(const std::wstring& url) {
   return startsWith(L"http://") || startsWith(L"https://");
 }
 
+std::wstring causeSentence(const failure::Failure& why, const std::function<std::wstring(const wchar_t*)>& lookup) {
+  using failure::Cause;
+  switch (why.cause) {
+    case Cause::kNetwork: return lookup(L"NO_INTERNET_CONNECTION");
+    case Cause::kServer: return formatWith(lookup(L"CAUSE_SERVER"), why.subject);
+    case Cause::kDamaged: return lookup(L"CAUSE_DAMAGED");
+    case Cause::kSignature: return lookup(L"CAUSE_SIGNATURE");
+    case Cause::kDiskSpace: return formatWith(lookup(L"NOT_ENOUGH_DISK_SPACE"), std::to_wstring(why.neededMb));
+    case Cause::kNotWritable: return formatWith(lookup(L"CAUSE_NOT_WRITABLE"), why.subject);
+    case Cause::kInstallDir: return formatWith(lookup(L"CAUSE_INSTALL_DIR"), why.subject);
+    case Cause::kRuntime: return lookup(L"CAUSE_RUNTIME");
+    case Cause::kNone:
+    case Cause::kCancelled:
+    case Cause::kAnotherInstaller:
+    case Cause::kElevation:
+      break;
+  }
+  return std::wstring();
+}
+
 }  // namespace uitext
+

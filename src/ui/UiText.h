@@ -4,7 +4,10 @@
 // arguments, never formats, and they are cut to their buffers on whole
 // characters. Portable: no windows.h.
 #include <cstddef>
+#include <functional>
 #include <string>
+
+#include "context/InstallFailure.h"
 
 namespace uitext {
 
@@ -25,5 +28,10 @@ bool isWebAddress(const std::wstring& url);
 
 // "%0.1f%%" of value: one decimal and a percent sign ("42.5%").
 std::wstring percentText(float value);
+
+// The cause's sentence for the failure dialog, from the active string table
+// (lookup gives a key's text): the host, folder or megabytes go into it as
+// arguments. Empty for causes the dialog does not explain (a cancel).
+std::wstring causeSentence(const failure::Failure& why, const std::function<std::wstring(const wchar_t*)>& lookup);
 
 }  // namespace uitext

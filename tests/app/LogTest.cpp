@@ -69,6 +69,45 @@ TEST(Log, LastErrorLineCarriesCode) {
   EXPECT_NE(testfiles::readFile(path).find("ERROR : [DEF] : LastErrorCode #"), std::string::npos);
 }
 
+// The system's sentence keeps its own line break before the line's end;
+// a message that carries one (a server's text) does not.
+TEST(Log, SystemSentenceKeepsItsLineBreakWhileMessagesAreEscaped) {
+  testfiles::ScratchDir dir;
+  std::wstring path = dir.path() + L"/e.log";
+  Log log = Log::atPath(path);
+#ifdef _WIN32
+  SetLastError(ERROR_ACCESS_DENIED);
+#else
+  errno = EACCES;
+#endif
+  log.writeLastError();
+  log.info(L"from a server\r\nERROR : forged");
+  std::string content = testfiles::readFile(path);
+  const size_t at = content.find(", ErrorText: ");
+  ASSERT_NE(at, std::string::npos) << content;
+  const size_t end = content.find("\r\n", at);
+  ASSERT_NE(end, std::string::npos) << content;
+  // The sentence's own break, then the line's: "\r\n\r\n" on Windows, "\n\r\n" here.
+  EXPECT_EQ(content[end - 1], '\n') << content;
+  EXPECT_NE(content.find("from a server\\r\\nERROR : forged\r\n"), std::string::npos) << content;
+  EXPECT_EQ(Log::formatLine({2020, 10, 1, 9, 5, 7, 42}, L"ERROR", L"DEF", L"a\nb", false),
+            L"[2020_10_1 9:5:7:42] ERROR : [DEF] : a\nb\r\n");
+}
+
+TEST(Log, ErrorCodeTextPutsTheSystemsSentenceBesideTheNumber) {
+#ifdef _WIN32
+  const unsigned long full = ERROR_DISK_FULL;
+#else
+  const unsigned long full = ENOSPC;
+#endif
+  const std::wstring text = Log::errorCodeText(full);
+  EXPECT_EQ(text.rfind(L"error code=" + std::to_wstring(full) + L" (", 0), 0u) << text;
+  EXPECT_EQ(text.back(), L')') << text;
+  EXPECT_EQ(text.find(L'\n'), std::wstring::npos) << text;
+  EXPECT_EQ(text.find(L".)"), std::wstring::npos) << text;
+  EXPECT_EQ(Log::errorCodeText(0), L"error code=0");
+}
+
 namespace {
 
 // Fails to open a file in a folder that does not exist, the way a caller's

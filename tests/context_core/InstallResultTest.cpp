@@ -153,7 +153,7 @@ TEST(InstallResult, ErrorTokensAndMeanings) {
   EXPECT_EQ(splitErrorTokens(L""), V{});
   EXPECT_EQ(splitErrorTokens(L";;a;;b"), (V{L"a", L"b"}));
   EXPECT_EQ(splitErrorTokens(L"fne_C:\\x;dne_y;"), (V{L"fne_C:\\x", L"dne_y"}));
-  EXPECT_STREQ(exitCodeMeaning(3), "the installation failed: the product's files are missing");
+  EXPECT_STREQ(exitCodeMeaning(3), "the installation failed: \"cause\" says why");
   EXPECT_STREQ(exitCodeMeaning(1), "the product was already installed");
   EXPECT_STREQ(exitCodeMeaning(42), "unknown");
   EXPECT_STREQ(installModeName(2), "alreadyInstalled");

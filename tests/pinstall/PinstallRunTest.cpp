@@ -221,8 +221,11 @@ TEST_F(PinstallRunTest, UnseenOffersAndHiddenOptionsAreNotConsent) {
   Pinstall unseen(info(), &log_, &host_);
   unseen.run();
   EXPECT_EQ(host_.foldersMade, 0);
-  EXPECT_TRUE(host_.events.empty());
+  ASSERT_EQ(host_.events.size(), 1u);
+  EXPECT_EQ(host_.events[0][L"pexitcode"], L"");
+  EXPECT_EQ(host_.events[0][L"pinstall"], L"partner1");
   EXPECT_NE(logText().find("Partner offer was never shown, skip partner partner1"), std::string::npos);
+  host_.events.clear();
 
   // The one chosen main option had no box: the seen one was unticked.
   PinstallInfo i = info();

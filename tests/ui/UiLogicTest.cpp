@@ -83,6 +83,48 @@ TEST(StageProgress, PercentThenDoneAndTicksIgnoredAfterwards) {
   EXPECT_EQ(other.onProgress(99, 100.0f).look, StageProgress::Look::kActive);
 }
 
+TEST(StageProgress, AFailedStageKeepsItsMarkUntilReset) {
+  StageProgress stage(L"Downloading Vexa %s");
+  stage.onProgress(40, 40.0f);
+  auto u = stage.onFailed(L"%s \u2014 error");
+  EXPECT_TRUE(u.textChanged);
+  EXPECT_EQ(u.look, StageProgress::Look::kActive);
+  EXPECT_EQ(stage.text(), L"Downloading Vexa \u2014 error");
+  // Reports that arrive late never tick a failed stage.
+  u = stage.onProgress(100, 100.0f);
+  EXPECT_EQ(u.look, StageProgress::Look::kUnchanged);
+  EXPECT_FALSE(stage.onTick().textChanged);
+  EXPECT_EQ(stage.text(), L"Downloading Vexa \u2014 error");
+  // A percent sign in the stage's own text is not a format.
+  StageProgress odd(L"100%% sure %s");
+  odd.onFailed(L"%s!");
+  EXPECT_EQ(odd.text(), L"100% sure!");
+  EXPECT_TRUE(stage.reset().textChanged);
+  EXPECT_FALSE(stage.failed());
+  EXPECT_EQ(stage.text(), L"Downloading Vexa ");
+  EXPECT_EQ(stage.onProgress(100, 100.0f).look, StageProgress::Look::kDone);
+}
+
+TEST(UiText, CauseSentencesComeFromTheTableWithTheirFigures) {
+  auto lookup = [](const wchar_t* key) -> std::wstring {
+    const std::wstring k = key;
+    if (k == L"NOT_ENOUGH_DISK_SPACE") return L"Not enough free disk space: %s MB are required";
+    if (k == L"CAUSE_NOT_WRITABLE") return L"The folder %s cannot be written";
+    if (k == L"CAUSE_SERVER") return L"The server %s errs";
+    return L"<" + k + L">";
+  };
+  EXPECT_EQ(uitext::causeSentence(failure::diskSpace(L"D:\\", 3 * 1048576ull + 1, 1048576), lookup),
+            L"Not enough free disk space: 4 MB are required");
+  EXPECT_EQ(uitext::causeSentence(failure::notWritable(L"C:\\100%s", L"denied"), lookup),
+            L"The folder C:\\100%s cannot be written");
+  EXPECT_EQ(uitext::causeSentence(failure::server(L"h:1", 503), lookup), L"The server h:1 errs");
+  EXPECT_EQ(uitext::causeSentence(failure::network(L"h"), lookup), L"<NO_INTERNET_CONNECTION>");
+  EXPECT_EQ(uitext::causeSentence(failure::damaged(L"p", L""), lookup), L"<CAUSE_DAMAGED>");
+  EXPECT_EQ(uitext::causeSentence(failure::runtime(L""), lookup), L"<CAUSE_RUNTIME>");
+  EXPECT_EQ(uitext::causeSentence(failure::cancelled(), lookup), L"");
+  EXPECT_EQ(uitext::causeSentence(failure::Failure(), lookup), L"");
+}
+
 TEST(StageProgress, DotsCycleOneToFive) {
   StageProgress stage(L"Downloading Vexa %s");
   const wchar_t* expected[] = {L".", L"..", L"...", L"....", L".....", L".", L".."};

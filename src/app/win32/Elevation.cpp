@@ -75,10 +75,10 @@ Outcome relaunchElevated(Log* log, const std::wstring& parameters, bool silent, 
   outcome.started = outcome.error == 0;
   if (outcome.started) return outcome;
   if (outcome.error == ERROR_CANCELLED) {
-    if (log) log->error(L"User did not allow elevation, error code=" + std::to_wstring(outcome.error));
+    if (log) log->warning(L"User did not allow elevation, error code=" + std::to_wstring(outcome.error));
   } else {
     std::wstring text = L"Error: " + std::to_wstring(outcome.error);
-    if (log) log->error(L"The elevated copy could not be started. " + text);
+    if (log) log->warning(text);
     if (!silent) MessageBoxW(nullptr, text.c_str(), nullptr, MB_OK);
   }
   return outcome;

@@ -17,6 +17,7 @@
 
 #include "app/OptionTable.h"
 #include "context/DownloadTally.h"
+#include "context/InstallFailure.h"
 #include "context/Stopwatch.h"
 #include "context/SharedText.h"
 #include "context/TailData.h"
@@ -138,6 +139,8 @@ class InstallContext {
   TailData& tail() { return tail_; }
   Stopwatch& stopwatch() { return stopwatch_; }
   DownloadTally& downloads() { return downloads_; }
+  // The first cause of failure the install met (own lock).
+  failure::FailureRecord& failures() { return failures_; }
   CommandSender* commandSender() const { return sender_; }
   IPinstallContainer* offers() const { return offers_; }
   // The offer container lives above the context; whoever makes the context
@@ -164,6 +167,7 @@ class InstallContext {
   TailData tail_;
   Stopwatch stopwatch_;
   DownloadTally downloads_;
+  failure::FailureRecord failures_;
   CommandSender* sender_ = nullptr;
   IPinstallContainer* offers_ = nullptr;
   std::vector<Command*> deferred_;

@@ -4,6 +4,7 @@
 
 
 #include "app/Log.h"
+#include "app/Text.h"
 #include "app/Threads.h"
 #include "app/win32/NamedMutex.h"
 #include "app/win32/SystemInfo.h"
@@ -122,6 +123,10 @@ Params finishParams(InstallContext& context, bool started, bool cancelled) {
   Params p = commonParams(context, finishEventName(context.installMode, started, cancelled, succeeded));
   for (auto& e : extra) p[e.first] = e.second;
   if (!succeeded) p[L"antivirus"] = probes::antivirusList(context.log());
+  // The cause goes last, as one more token: readers that count tokens count it too.
+  if (const failure::Failure why = context.failures().get(); !succeeded && why) {
+    p[L"errors"] = context.errors_.get() + L"cause_" + text::utf8ToWide(failure::token(why.cause)) + L";";
+  }
   addFinishPathParams(context, p);
   return p;
 }

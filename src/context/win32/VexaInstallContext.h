@@ -16,7 +16,9 @@ class VexaInstallContext : public InstallContext {
   int appId() override { return 1; }
   bool keepInitXml() override { return true; }
   bool isInstalled() override;
-  bool succeeded() override { return isInstalled(); }
+  // A failure the install met counts even where the product's files stand
+  // (an earlier install's, or a runtime cut short beside them).
+  bool succeeded() override { return isInstalled() && !failures().failed(); }
   std::wstring versionPrefix() override { return L"vw"; }
   std::wstring windowTitle(size_t capacity, const StringTable& strings) override;
   void runProduct() override;

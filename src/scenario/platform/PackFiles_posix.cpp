@@ -1,7 +1,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
+
+#include <vector>
 
 #include "app/Log.h"
 #include "app/Text.h"
@@ -51,14 +54,29 @@ class PosixSource : public PackFile {
   Descriptor fd_;
 };
 
-class PosixFolderSink : public un8z::EntrySink {
+class PosixFolderSink : public FolderSink {
  public:
   PosixFolderSink(std::wstring destination, Log* log) : destination_(std::move(destination)), log_(log) {}
 
-  bool beginEntry(const std::wstring& relativeName, uint64_t) override {
+  const WriteFault& fault() const override { return fault_; }
+
+  bool beginEntry(const std::wstring& relativeName, uint64_t size) override {
     path_ = destination_ + L"/" + relativeName;
+    entrySize_ = size;
     const std::wstring folder = text::folderPart(path_);
-    if (createFolderTree(folder) != 0) return failed(L"Can't create folder " + folder);
+    if (const unsigned long made = createFolderTree(folder)) {
+      errno = int(made);
+      return failed(L"Can't create folder " + folder);
+    }
+    uint64_t available = 0;
+    if (size != 0 && freeSpace(folder, available) && size > available) {
+      fault_.noSpace = true;
+      fault_.needed = size;
+      fault_.available = available;
+      errno = ENOSPC;
+      return failed(L"Can't write file " + path_ + L": it needs " + std::to_wstring(size) + L" bytes, the volume has " +
+                    std::to_wstring(available) + L" free");
+    }
     file_.reset(::open(narrow(path_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (file_.get() < 0) return failed(L"Can't create file " + path_);
     return true;
@@ -79,7 +97,15 @@ class PosixFolderSink : public un8z::EntrySink {
 
  private:
   bool failed(const std::wstring& message) {
-    if (log_) log_->error(message + L", errno=" + std::to_wstring(errno));
+    const int code = errno;
+    fault_.code = code ? unsigned(code) : unsigned(EIO);
+    if (code == ENOSPC || code == EDQUOT) fault_.noSpace = true;
+    fault_.path = path_;
+    if (fault_.noSpace && !fault_.needed) {
+      fault_.needed = entrySize_;
+      freeSpace(text::folderPart(path_), fault_.available);
+    }
+    if (log_) log_->error(message + L", errno=" + std::to_wstring(code));
     return false;
   }
 
@@ -87,6 +113,8 @@ class PosixFolderSink : public un8z::EntrySink {
   Log* log_;
   std::wstring path_;
   Descriptor file_;
+  WriteFault fault_;
+  uint64_t entrySize_ = 0;
 };
 
 }  // namespace
@@ -123,8 +151,48 @@ std::unique_ptr<PackFile> openPack(const std::wstring& path, Log* log) {
   return std::make_unique<PosixSource>(fd);
 }
 
-std::unique_ptr<un8z::EntrySink> folderSink(const std::wstring& destination, Log* log) {
+std::unique_ptr<FolderSink> folderSink(const std::wstring& destination, Log* log) {
   return std::make_unique<PosixFolderSink>(destination, log);
 }
+
+bool freeSpace(const std::wstring& path, uint64_t& bytes) {
+  std::wstring folder = path;
+  while (!folder.empty() && !isFolder(folder)) {
+    const size_t cut = folder.find_last_of(L'/');
+    if (cut == std::wstring::npos) return false;
+    folder.resize(cut == 0 ? 1 : cut);
+  }
+  struct statvfs st {};
+  if (folder.empty() || ::statvfs(narrow(folder).c_str(), &st) != 0) return false;
+  bytes = uint64_t(st.f_bavail) * st.f_frsize;
+  return true;
+}
+
+unsigned long probeWrite(const std::wstring& folder) {
+  std::vector<std::wstring> made;
+  for (std::wstring f = folder; !f.empty() && !isFolder(f);) {
+    made.push_back(f);
+    const size_t cut = f.find_last_of(L'/');
+    if (cut == std::wstring::npos || cut == 0) break;
+    f.resize(cut);
+  }
+  unsigned long code = createFolderTree(folder);
+  if (code == 0) {
+    const std::string probe = narrow(folder + L"/~vexa-probe-" + std::to_wstring(::getpid()) + L".tmp");
+    Descriptor file(::open(probe.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (file.get() < 0) {
+      code = unsigned(errno);
+    } else {
+      const char byte = 0;
+      if (::write(file.get(), &byte, 1) != 1) code = unsigned(errno ? errno : EIO);
+      file.reset();
+      ::unlink(probe.c_str());
+    }
+  }
+  for (const std::wstring& f : made) ::rmdir(narrow(f).c_str());
+  return code;
+}
+
+std::wstring volumeOf(const std::wstring& path) { return path; }
 
 }  // namespace packfiles

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <vector>
+
 #include "app/Log.h"
 #include "app/Text.h"
 #include "app/win32/Files.h"
@@ -32,14 +34,29 @@ class Win32Source : public PackFile {
   files::UniqueHandle file_;
 };
 
-class Win32FolderSink : public un8z::EntrySink {
+class Win32FolderSink : public FolderSink {
  public:
   Win32FolderSink(std::wstring destination, Log* log) : destination_(std::move(destination)), log_(log) {}
 
-  bool beginEntry(const std::wstring& relativeName, uint64_t) override {
+  const WriteFault& fault() const override { return fault_; }
+
+  bool beginEntry(const std::wstring& relativeName, uint64_t size) override {
     path_ = destination_ + L"\\" + relativeName;
+    entrySize_ = size;
     const std::wstring folder = text::folderPart(path_);
-    if (createFolderTree(folder) != 0) return failed(L"Can't create folder " + folder);
+    if (const unsigned long made = createFolderTree(folder)) {
+      SetLastError(made);
+      return failed(L"Can't create folder " + folder);
+    }
+    uint64_t available = 0;
+    if (size != 0 && freeSpace(folder, available) && size > available) {
+      fault_.noSpace = true;
+      fault_.needed = size;
+      fault_.available = available;
+      SetLastError(ERROR_DISK_FULL);
+      return failed(L"Can't write file " + path_ + L": it needs " + std::to_wstring(size) + L" bytes, the volume has " +
+                    std::to_wstring(available) + L" free");
+    }
     file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) return failed(L"Can't create file " + path_);
     return true;
@@ -66,7 +83,14 @@ class Win32FolderSink : public un8z::EntrySink {
  private:
   bool failed(const std::wstring& message) {
     const DWORD code = GetLastError();
-    if (log_) log_->error(message + L", error code=" + std::to_wstring(code));
+    fault_.code = code ? code : ERROR_GEN_FAILURE;
+    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) fault_.noSpace = true;
+    fault_.path = path_;
+    if (fault_.noSpace && !fault_.needed) {
+      fault_.needed = entrySize_;
+      freeSpace(text::folderPart(path_), fault_.available);
+    }
+    if (log_) log_->error(message + L", " + Log::errorCodeText(code));
     return false;
   }
 
@@ -74,6 +98,8 @@ class Win32FolderSink : public un8z::EntrySink {
   Log* log_;
   std::wstring path_;
   files::UniqueHandle file_;
+  WriteFault fault_;
+  uint64_t entrySize_ = 0;
 };
 
 }  // namespace
@@ -118,8 +144,58 @@ std::unique_ptr<PackFile> openPack(const std::wstring& path, Log* log) {
   return std::make_unique<Win32Source>(file);
 }
 
-std::unique_ptr<un8z::EntrySink> folderSink(const std::wstring& destination, Log* log) {
+std::unique_ptr<FolderSink> folderSink(const std::wstring& destination, Log* log) {
   return std::make_unique<Win32FolderSink>(destination, log);
+}
+
+bool freeSpace(const std::wstring& path, uint64_t& bytes) {
+  std::wstring folder = path;
+  // The folder may not exist yet: its nearest existing parent is on the same volume.
+  while (!folder.empty() && !isFolder(folder)) {
+    const size_t cut = folder.find_last_of(L"\\/");
+    if (cut == std::wstring::npos) return false;
+    folder.resize(cut);
+    if (folder.size() == 2 && folder[1] == L':') folder += L'\\';
+  }
+  ULARGE_INTEGER available{};
+  if (folder.empty() || !GetDiskFreeSpaceExW(folder.c_str(), &available, nullptr, nullptr)) return false;
+  bytes = available.QuadPart;
+  return true;
+}
+
+unsigned long probeWrite(const std::wstring& folder) {
+  // The folders this probe makes, deepest first, to take away again.
+  std::vector<std::wstring> made;
+  for (std::wstring f = folder; !f.empty() && !isFolder(f);) {
+    made.push_back(f);
+    const size_t cut = f.find_last_of(L"\\/");
+    if (cut == std::wstring::npos || (cut == 2 && f[1] == L':')) break;
+    f.resize(cut);
+  }
+  unsigned long code = createFolderTree(folder);
+  if (code == 0) {
+    const std::wstring probe = folder + L"\\~vexa-probe-" + std::to_wstring(GetCurrentProcessId()) + L".tmp";
+    HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      code = GetLastError();
+    } else {
+      const char byte = 0;
+      DWORD written = 0;
+      if (!WriteFile(file, &byte, 1, &written, nullptr) || written != 1) code = GetLastError();
+      CloseHandle(file);
+      DeleteFileW(probe.c_str());
+    }
+    if (code == 0 && isFile(probe)) code = ERROR_ACCESS_DENIED;
+  }
+  for (const std::wstring& f : made) RemoveDirectoryW(f.c_str());
+  return code;
+}
+
+std::wstring volumeOf(const std::wstring& path) {
+  wchar_t root[MAX_PATH + 1] = {};
+  if (GetVolumePathNameW(path.c_str(), root, MAX_PATH)) return root;
+  return path.size() >= 3 && path[1] == L':' ? path.substr(0, 3) : path;
 }
 
 }  // namespace packfiles

@@ -8,7 +8,12 @@ namespace finishing {
 
 bool completeInstall(VexaInstallContext& context) {
   Log* log = context.log();
-  if (!context.isInstalled()) {
+  if (!context.succeeded()) {
+    // Whatever failed first is what the person is told; a product that is
+    // simply missing at the end is told as such.
+    if (context.failures().note(failure::damaged(L"the product", L"its files are missing at the end")) && log) {
+      log->error(L"Install failed: the product's files are missing at the end");
+    }
     context.exitCode = 3;
     return false;
   }

@@ -6,12 +6,14 @@
 #include <mutex>
 
 #include "app/Log.h"
+#include "app/Text.h"
 #include "app/win32/Files.h"
 #include "context/win32/VexaInstallContext.h"
 #include "scenario/Commands.h"
 #include "scenario/JvmChooser.h"
 #include "scenario/PackFiles.h"
 #include "scenario/ScenarioDownloads.h"
+#include "scenario/WriteFailure.h"
 #include "scenario/win32/RuntimeDownloads.h"
 #include "scenario/win32/WindowsJvmDiscovery.h"
 
@@ -40,6 +42,10 @@ std::wstring downloadWithAttempts(JreInstallHost& host, VexaInstallContext& cont
       info(log, L"Runtime download stopped: the install is cancelled");
       break;
     }
+    if (jreSettings().timing.aborted()) {
+      info(log, L"Runtime download stopped: the install has failed");
+      break;
+    }
     info(log, L"----Start download jre attemptRemind=" + std::to_wstring(remaining));
     std::wstring fallback = context.packedJreEbzUrl.empty() ? defaultRuntimePackUrl() : context.packedJreEbzUrl;
     RuntimeParameters params(fallback);
@@ -56,11 +62,23 @@ void unpackRuntime(JreInstallHost& host, VexaInstallContext& context, const std:
                    std::shared_ptr<packfiles::PackFile> held) {
   host.stageProgress(2, 1, 1.0f);
   context.stopwatch().start(L"unpackJre");
+  const std::wstring runtimeFolder = context.shortInstallFolder() + L"\\jre";
+  const bool hadRuntimeFolder = files::exists(runtimeFolder);
   UnEbzCommand unpack(pack + L"|" + context.shortInstallFolder(), std::move(held));
   wchar_t result[256] = L"0";
   if (context.commandSender()) context.commandSender()->send(unpack, result, 256);
   context.stopwatch().stop(L"unpackJre");
   context.appendJavaTrace(L"ebz_" + std::wstring(result) + L";");
+  if (std::wstring(result) != L"0") {
+    const failure::Failure why = unpack.writeFault() ? packfiles::failureOfWrite(unpack.writeFault())
+                                                     : failure::damaged(scenario_downloads::kRuntimePack,
+                                                                        L"it does not unpack");
+    if (context.failures().note(why) && context.log()) {
+      context.log()->error(L"Install failed (" + text::utf8ToWide(failure::token(why.cause)) + L"): " + why.text);
+    }
+    // A runtime cut short must not pass for one: what this unpack began goes.
+    if (!hadRuntimeFolder && files::exists(runtimeFolder)) files::deleteFolderTree(runtimeFolder);
+  }
   host.stageProgress(0, 100, 100.0f);
 }
 
@@ -87,7 +105,14 @@ void installJre(JreInstallHost& host, VexaInstallContext& context) {
       context.appendJavaTrace(L" " + version + L";");
     } else {
       context.appendJavaTrace(L"install_fail;");
-      host.reportJavaMissing();
+      // The Java box is for a runtime that arrived and still does not run;
+      // a download that failed, or a disk that was full, says so itself.
+      const failure::Failure download = host.runtimeDownloadFailure();
+      const failure::Failure why = download ? download : failure::runtime(L"no usable runtime after its unpack");
+      if (context.failures().note(why) && log) {
+        log->error(L"Install failed (" + text::utf8ToWide(failure::token(why.cause)) + L"): " + why.text);
+      }
+      if (context.failures().get().cause == failure::Cause::kRuntime) host.reportJavaMissing();
     }
   }
   info(log, context.javaInstall_);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "context/InstallFailure.h"
 #include "download/Timing.h"
 
 class VexaInstallContext;
@@ -31,6 +32,8 @@ class JreInstallHost {
   // No usable runtime after the final search. The wizard shows the Java
   // error dialog; a silent install only logs the text at ERROR.
   virtual void reportJavaMissing() = 0;
+  // Why the runtime's download failed, as its report said; none when it did not.
+  virtual failure::Failure runtimeDownloadFailure() = 0;
 };
 
 // Starts the runtime thread "installJreFunc". Returns null when a private

@@ -4,6 +4,9 @@
 
 #include "app/Log.h"
 #include "app/Text.h"
+#include "context/ContextText.h"
+#include "context/InstallFailure.h"
+#include "scenario/PackFiles.h"
 #include "context/win32/VexaInstallContext.h"
 #include "scenario/IInstallScenario.h"
 #include "scenario/win32/InstallFinishing.h"
@@ -30,6 +33,18 @@ void SilentScenarioListener::onScenarioEnd() {
 bool SilentScenarioListener::optionIsFalse(const wchar_t* option) const {
   auto value = context_.optionValue(option);
   return value && text::equalsIgnoreCase(*value, L"false");
+}
+
+bool SilentScenarioListener::switchFolderUsable(const wchar_t* option, const std::wstring& folder) {
+  std::wstring problem = contexttext::switchFolderProblem(folder, InstallContext::kFolderCapacity);
+  if (problem.empty()) {
+    if (const unsigned long code = packfiles::probeWrite(folder)) problem = Log::systemText(code);
+  }
+  if (problem.empty()) return true;
+  const failure::Failure why = failure::installDir(option, folder, problem);
+  context_.failures().note(why);
+  if (log_) log_->error(L"Install failed (installDir): " + why.text);
+  return false;
 }
 
 void SilentScenarioListener::run() {
@@ -61,17 +76,24 @@ void SilentScenarioListener::run() {
       context_.exceptFirewall = false;
     }
     auto installDir = context_.optionValue(L"/installDir");
-    if (installDir && !installDir->empty()) {
+    auto downloadDir = context_.optionValue(L"/downloadDir");
+    // A folder the caller named is the caller's choice: one that cannot be
+    // used fails the install before anything is written, rather than put
+    // the product somewhere nobody asked for.
+    const bool usable = (!installDir || installDir->empty() || switchFolderUsable(L"/installDir", *installDir)) &&
+                        (!downloadDir || downloadDir->empty() || switchFolderUsable(L"/downloadDir", *downloadDir));
+    if (installDir && !installDir->empty() && usable) {
       info(L"Custom install dir: " + *installDir);
       context_.setInstallFolder(*installDir);
     }
-    auto downloadDir = context_.optionValue(L"/downloadDir");
-    if (downloadDir && !downloadDir->empty()) {
+    if (downloadDir && !downloadDir->empty() && usable) {
       info(L"Custom download dir: " + *downloadDir);
       context_.storeDownloadFolder(*downloadDir);
     }
 
-    if (scenario_.start()) {
+    if (!usable) {
+      context_.exitCode = 3;
+    } else if (scenario_.start()) {
       // Woken by the end itself: a silent install that sleeps out a whole
       // poll after its last step only keeps its caller waiting.
       std::unique_lock<std::mutex> lock(endMutex_);
@@ -80,7 +102,9 @@ void SilentScenarioListener::run() {
       log_->error(L"Install scenario did not start");
     }
 
-    if (context_.installMode == InstallContext::kAlreadyInstalled) {
+    if (!usable) {
+      // Nothing ran: the exit code stays the failure's.
+    } else if (context_.installMode == InstallContext::kAlreadyInstalled) {
       context_.exitCode = 1;
     } else {
       finishing::completeInstall(context_);

@@ -41,6 +41,9 @@ class SilentScenarioListener : public InstallScenarioListener {
  private:
   // True when the option has the value "false" (any case).
   bool optionIsFalse(const wchar_t* option) const;
+  // The folder an option names can be made and written; otherwise the
+  // install's failure is noted (cause installDir) and false returned.
+  bool switchFolderUsable(const wchar_t* option, const std::wstring& folder);
 
   VexaInstallContext& context_;
   IInstallScenario& scenario_;

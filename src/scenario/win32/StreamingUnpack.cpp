@@ -202,13 +202,24 @@ void StreamingUnpack::run() {
   const unsigned long made = packfiles::createFolderTree(staging_);
   if (made != 0) {
     outcome_ = Outcome::kDamaged;
-    reason_ = L"the staging folder " + staging_ + L" cannot be made, error code=" + std::to_wstring(made);
+    reason_ = L"the staging folder " + staging_ + L" cannot be made, " + Log::errorCodeText(made);
+    fault_.code = made;
+    fault_.path = staging_;
+    if (onWriteFault_) onWriteFault_(fault_);
     return;
   }
   auto sink = packfiles::folderSink(staging_, log_);
   ebz::EbzReader reader(packfiles::kSeparator);
   // The reader's own line would blame the pack for what the download did.
   const int unpacked = reader.unpack(source, *sink, nullptr);
+  if (sink->fault()) {
+    // The disk, not the pack: reading on would only fetch what cannot land.
+    fault_ = sink->fault();
+    outcome_ = Outcome::kDamaged;
+    reason_ = L"the staging folder cannot take " + fault_.path + L", " + Log::errorCodeText(fault_.code);
+    if (onWriteFault_) onWriteFault_(fault_);
+    return;
+  }
   if (source.failure() == GrowingSource::Failure::kNone) {
     // Bytes after the stream's end are signed too, and so are those after
     // the place where a damaged stream stopped: a pack that fails its

@@ -10,11 +10,13 @@
 // check until end() joins it. The output is shared with the download's
 // threads through its own lock.
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "download/Timing.h"
+#include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 
 class Log;
@@ -60,6 +62,15 @@ class StreamingUnpack {
   // Removes the staging folder and everything in it; so does the destructor.
   void discard();
 
+  // Told on the unpack thread, at once, when the staging folder cannot take
+  // an entry (no space, no access): the owner stops the downloads then,
+  // rather than fetch bytes that cannot land. Set before start().
+  void setWriteFaultHandler(std::function<void(const packfiles::WriteFault&)> handler) {
+    onWriteFault_ = std::move(handler);
+  }
+  // Why the staging folder refused an entry; read after end().
+  const packfiles::WriteFault& writeFault() const { return fault_; }
+
   // How long one wait for more bytes lasts before a line says so; tests shorten it.
   static int quietLogMs;
 
@@ -77,6 +88,8 @@ class StreamingUnpack {
   // Written by the thread, read by the owner only after the join.
   Outcome outcome_ = Outcome::kInterrupted;
   std::wstring reason_;
+  packfiles::WriteFault fault_;
+  std::function<void(const packfiles::WriteFault&)> onWriteFault_;
 };
 
 // Moves every file below staging to the same place below target, replacing

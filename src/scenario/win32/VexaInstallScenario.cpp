@@ -19,7 +19,9 @@
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
+#include "scenario/WriteFailure.h"
 #include "scenario/win32/PackSignatureCheck.h"
+#include "scenario/win32/RuntimeDownloads.h"
 #include "scenario/win32/UpgradeCleanup.h"
 
 namespace {
@@ -108,13 +110,39 @@ void VexaInstallScenario::doInstall() {
 
   CreateFolderCommand createFolder(installFolder);
   std::wstring created = send(context_, createFolder);
-  if (created.compare(0, 1, L"0") != 0) context_.appendError(L"createDir_" + created + L";");
+  if (created.compare(0, 1, L"0") != 0) {
+    context_.appendError(L"createDir_" + created + L";");
+    noteFailure(failure::notWritable(installFolder, Log::systemText(std::wcstoul(created.c_str(), nullptr, 10))));
+  }
   context_.noteMissingFolder(installFolder);
+  if (context_.failures().failed()) return;
 
   const std::wstring shortFolder = context_.shortInstallFolder();
+  // Found out before the first byte is fetched, not after the last.
+  if (!probeFolders({shortFolder, StreamingUnpack::stagingFor(shortFolder), shortDataFolder(),
+                     StreamingUnpack::stagingFor(shortDataFolder()), shortDataFolder() + L"\\tmp"})) {
+    return;
+  }
   ExtractUtilsJarCommand utils(shortFolder);
   send(context_, utils);
   if (isCancelled()) return;
+
+  // A runtime pack under the installer's minimum size is refused, so one that
+  // must be fetched needs at least that much room beside the product.
+  {
+    std::wstring home;
+    uint64_t available = 0;
+    const uint64_t runtimeBytes = jreSettings().packMinValidSize;
+    if (findJavaRuntime(context_, home, false).empty() && packfiles::freeSpace(shortFolder, available) &&
+        available < runtimeBytes) {
+      if (log_) {
+        log_->error(L"Not enough space for the runtime in " + shortFolder + L": " + std::to_wstring(runtimeBytes) +
+                    L" bytes needed, " + std::to_wstring(available) + L" free");
+      }
+      noteFailure(failure::diskSpace(packfiles::volumeOf(shortFolder), runtimeBytes, available));
+      return;
+    }
+  }
 
   setExpectedDownloads(3);
   // A cancel aborts the runtime's downloads as it does the packs'.
@@ -143,6 +171,19 @@ void VexaInstallScenario::doInstall() {
       {scenario_downloads::kAppdataPack, pack_signature::kKindAppdata, addresses.appdata, appdataPack,
        shortDataFolder()},
       appdataOutput, *verifier_, log_, downloadTiming_);
+  // A staging folder that cannot take an entry ends every download at once:
+  // the rest of the bytes could not land anyway.
+  auto stopOnWriteFault = [this](const packfiles::WriteFault& fault) {
+    noteFailure(packfiles::failureOfWrite(fault));
+    downloadTiming_.abort->store(true);
+  };
+  productUnpack.setWriteFaultHandler(stopOnWriteFault);
+  appdataUnpack.setWriteFaultHandler(stopOnWriteFault);
+  {
+    std::lock_guard<std::mutex> guard(urlsLock_);
+    urls_[scenario_downloads::kProductPack] = addresses.product;
+    urls_[scenario_downloads::kAppdataPack] = addresses.appdata;
+  }
   download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
   if (!isCancelled()) {
     context_.downloads().started(scenario_downloads::kProductPack);
@@ -187,9 +228,23 @@ void VexaInstallScenario::doInstall() {
     appdataUnpack.discard();
   }
 
+  // Nothing moves in when anything failed: the staging folders go, the packs
+  // that arrived whole stay for a second try to use.
+  if (context_.failures().failed()) {
+    productUnpack.discard();
+    appdataUnpack.discard();
+    for (const StagedPack* pack : {&product, &appdata}) {
+      if (pack->state != StagedPack::State::kFailed) continue;
+      // A pack that arrived whole and does not unpack is fetched afresh next time.
+      DeleteFileW(pack->path.c_str());
+      DeleteFileW(download::downloadStatePath(pack->path).c_str());
+    }
+    return;
+  }
   stageProgress(2, 1, 1.0f);
   removeUpdates(context_);
   if (product.state != StagedPack::State::kNone) unpackPacks(context_, product, appdata);
+  if (context_.failures().failed()) return;
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
 
@@ -265,6 +320,9 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
                                                              const std::wstring& target) {
   StagedPack staged{path, target, unpack.staging(), StagedPack::State::kNone};
   if (!downloaded || !context_.noteMissingFile(path)) {
+    // The download's own report named the cause; a download that never
+    // reported one (its wait ran out) is a network matter.
+    if (!downloaded) noteFailure(failure::network(failure::hostOf(url)));
     if (log_ && files::exists(staged.staging)) {
       log_->info(L"Unpacked files of " + path + L" discarded: " + unpack.reason());
     }
@@ -278,11 +336,14 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
       return staged;
     case StreamingUnpack::Outcome::kRefused:
       unpack.discard();
+      noteFailure(failure::signature(name));
       refusePack(name, scenario_downloads::kPackId, url, path, unpack.reason(), this, log_);
       return staged;
     case StreamingUnpack::Outcome::kDamaged:
       unpack.discard();
       if (log_) log_->error(L"Can't unEbz " + path + L": " + unpack.reason());
+      noteFailure(unpack.writeFault() ? packfiles::failureOfWrite(unpack.writeFault())
+                                      : failure::damaged(name, unpack.reason()));
       staged.state = StagedPack::State::kFailed;
       return staged;
     case StreamingUnpack::Outcome::kInterrupted:
@@ -295,12 +356,18 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
   if (log_) log_->info(L"Unpack of " + path + L" follows the whole file: " + unpack.reason());
   std::shared_ptr<packfiles::PackFile> held =
       holdVerifiedPack(*verifier_, name, kind, scenario_downloads::kPackId, url, path, this, log_, downloadTiming_);
-  if (!held) return staged;
+  if (!held) {
+    noteFailure(failure::signature(name));
+    return staged;
+  }
   packfiles::createFolderTree(staged.staging);
   auto sink = packfiles::folderSink(staged.staging, log_);
   ebz::EbzReader reader(packfiles::kSeparator);
   const bool unpacked = reader.unpack(*held, *sink, log_) == 0;
-  if (!unpacked) unpack.discard();
+  if (!unpacked) {
+    noteFailure(sink->fault() ? packfiles::failureOfWrite(sink->fault()) : failure::damaged(name, reader.failure()));
+    unpack.discard();
+  }
   staged.state = unpacked ? StagedPack::State::kReady : StagedPack::State::kFailed;
   return staged;
 }
@@ -341,11 +408,15 @@ void VexaInstallScenario::installOne(StagedPack& pack, const wchar_t* timer) {
   if (log_) log_->info(L"UnEbz " + pack.path + L" to " + pack.target);
   std::wstring blocking;
   if (moveStagedFiles(pack.staging, pack.target, blocking, log_)) return;
+  const DWORD code = GetLastError();
   files::deleteFolderTree(pack.staging);
   if (!blocking.empty()) {
+    noteFailure(failure::notWritable(text::folderPart(blocking), L"the file " + text::fileNamePart(blocking) +
+                                                                      L" is in use by another program"));
     alert_(kErrorCaption, L"Удалите пожалуйста файл '" + blocking + L"' и повторите попытку");
     context_.appendError(L"unpack_inUse;");
   } else {
+    noteFailure(failure::notWritable(pack.target, Log::systemText(code)));
     context_.appendError(L"unpack_1;");
   }
 }
@@ -362,8 +433,41 @@ void VexaInstallScenario::waitForPartnerInstalls() {
   if (IPinstallContainer* offers = context_.offers()) offers->waitForInstalls();
 }
 
+bool VexaInstallScenario::noteFailure(const failure::Failure& why) {
+  if (!context_.failures().note(why)) return false;
+  if (log_) {
+    log_->error(L"Install failed (" + text::utf8ToWide(failure::token(why.cause)) + L"): " + why.text);
+  }
+  return true;
+}
+
+bool VexaInstallScenario::probeFolders(const std::vector<std::wstring>& folders) {
+  for (const std::wstring& folder : folders) {
+    const unsigned long code = packfiles::probeWrite(folder);
+    if (code == 0) continue;
+    if (log_) log_->error(L"Can't write to folder " + folder + L", " + Log::errorCodeText(code));
+    noteFailure(failure::notWritable(folder, Log::systemText(code)));
+    return false;
+  }
+  return true;
+}
+
+failure::Failure VexaInstallScenario::runtimeDownloadFailure() { return runtimeDownload_.get(); }
+
+bool VexaInstallScenario::failed() { return context_.failures().failed(); }
+
+void VexaInstallScenario::onRestart() {
+  if (log_) log_->info(L"Try the install again");
+  context_.failures().clear();
+  runtimeDownload_.clear();
+  downloadTiming_.abort->store(false);
+  // The runtime search starts afresh: the last run may have left half of one.
+  context_.jvmProperties.reset();
+}
+
 void VexaInstallScenario::onCancel() {
   if (log_) log_->info(L"Cancel the install");
+  context_.failures().note(failure::cancelled());
   downloadTiming_.abort->store(true);
 }
 
@@ -380,8 +484,27 @@ void VexaInstallScenario::onComplete(const std::wstring& name, int id) {
 
 void VexaInstallScenario::onFailed(const std::wstring& name, int id, const std::wstring& message) {
   // Completion is reported as the last byte arrives; the digest check or the
-  // signature can still turn the download down after that.
+  // signature can still turn the download down after that. A download that
+  // never reported progress is listed all the same.
+  context_.downloads().started(name);
   context_.downloads().failed(name);
+  std::wstring url;
+  {
+    std::lock_guard<std::mutex> guard(urlsLock_);
+    auto it = urls_.find(name);
+    if (it != urls_.end()) url = it->second;
+  }
+  if (name == scenario_downloads::kRuntimePack) {
+    // Judged by the runtime thread: a runtime found elsewhere mends it.
+    const std::wstring fromAnswer = context_.packedJreEbzUrl;
+    if (url.empty()) url = fromAnswer.empty() ? defaultRuntimePackUrl() : fromAnswer;
+    runtimeDownload_.note(failure::fromDownloadMessage(name, url, message));
+  } else if (id == scenario_downloads::kPackId) {
+    noteFailure(failure::fromDownloadMessage(name, url, message));
+    // Without either pack nothing is installed: the other downloads end now
+    // instead of fetching what would only be thrown away.
+    downloadTiming_.abort->store(true);
+  }
   VexaPackDownloadListsner::onFailed(name, id, message);
 }
 

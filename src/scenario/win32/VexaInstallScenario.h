@@ -8,9 +8,13 @@
 // threads. The alert and Java-missing handlers are called on the worker and
 // runtime threads respectively; set them before start().
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "context/InstallFailure.h"
 #include "download/Timing.h"
 #include "scenario/AbstractInstallScenario.h"
 #include "scenario/VexaPackDownloadListsner.h"
@@ -91,10 +95,17 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   download::IDownloadListener& runtimeDownloadListener() override { return *this; }
   bool installCancelled() override { return isCancelled(); }
   void reportJavaMissing() override;
+  failure::Failure runtimeDownloadFailure() override;
+
+  // Notes the install's cause of failure unless one was noted before, with an
+  // ERROR line that names it. True when it was the first. Any thread.
+  bool noteFailure(const failure::Failure& why);
 
  protected:
   void waitForPartnerInstalls() override;
   void onCancel() override;
+  bool failed() override;
+  void onRestart() override;
 
   // VexaPackDownloadListsner; progress and completion also go to the
   // context's download tally.
@@ -116,6 +127,9 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   StagedPack settle(StreamingUnpack& unpack, StreamingUnpack::Outcome outcome, bool downloaded, const wchar_t* name,
                     const char* kind, const std::wstring& url, const std::wstring& path, const std::wstring& target);
   void installOne(StagedPack& pack, const wchar_t* timer);
+  // Probe-writes each folder (made and removed again when missing); the first
+  // that refuses becomes the install's failure: false.
+  bool probeFolders(const std::vector<std::wstring>& folders);
   // Waits for the runtime thread, at most an hour, less when cancelled.
   void waitForRuntimeThread(HANDLE thread);
   std::wstring shortDataFolder();
@@ -129,4 +143,8 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   download::Timing downloadTiming_;
   const pack_signature::PackVerifier* verifier_;
   unsigned long startAnswerWaitMs_ = kStartAnswerWaitMs;
+  // Download name -> address, for the host a failure names.
+  std::mutex urlsLock_;
+  std::map<std::wstring, std::wstring> urls_;
+  failure::FailureRecord runtimeDownload_;
 };

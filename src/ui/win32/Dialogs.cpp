@@ -95,6 +95,9 @@ void addMessage(std::vector<Widget*>& owned, UiResources* resources, Panel* cont
 
 void InstallationFailDialog::createContent(UiResources* resources, Panel* content) {
   addMessage(owned_, resources, content, L"ERROR_INSTALLATION", VEXA_FAQ_URL);
+  if (cause_.empty()) return;
+  HFONT font = resources && resources->fonts() ? resources->fonts()->bold() : nullptr;
+  owned_.push_back(new Label(content->handle(), 20, 108, content->width() - 40, content->height() - 108, cause_, font));
 }
 
 void JavaErrorDialog::createContent(UiResources* resources, Panel* content) {
@@ -102,8 +105,8 @@ void JavaErrorDialog::createContent(UiResources* resources, Panel* content) {
 }
 
 namespace dialogs {
-int showInstallationFail() {
-  InstallationFailDialog dialog;
+int showInstallationFail(const std::wstring& cause, bool retry) {
+  InstallationFailDialog dialog(cause, retry);
   return dialog.run(L"Vexa");
 }
 int showJavaError() {

@@ -55,11 +55,20 @@ class Dialog : public WindowDirector, public AppLifeCycleListener {
   std::vector<Widget*> owned_;
 };
 
-// "There was a problem when installing..." with the help page's address.
+// "There was a problem when installing..." with the help page's address,
+// and beneath them the cause's sentence; with retry, a "Try again" button
+// (result kTryAgain) left of the closing one.
 class InstallationFailDialog : public Dialog {
  public:
-  InstallationFailDialog() : Dialog({{1, L"OK"}}) {}
+  static constexpr int kTryAgain = 2;
+  explicit InstallationFailDialog(std::wstring cause = std::wstring(), bool retry = false)
+      : Dialog(retry ? std::vector<std::pair<int, std::wstring>>{{1, L"OK"}, {kTryAgain, L"TRY_AGAIN"}}
+                     : std::vector<std::pair<int, std::wstring>>{{1, L"OK"}}),
+        cause_(std::move(cause)) {}
   void createContent(UiResources* resources, Panel* content) override;
+
+ private:
+  std::wstring cause_;
 };
 
 // "Unable to install Java..." with the runtime vendor's download page.
@@ -77,6 +86,6 @@ namespace dialogs {
 // The runtime vendor's public download page.
 extern const wchar_t kJavaDownloadUrl[];
 // Shows the dialog and returns its result; the title is "Vexa".
-int showInstallationFail();
+int showInstallationFail(const std::wstring& cause = std::wstring(), bool retry = false);
 int showJavaError();
 }  // namespace dialogs

@@ -4,6 +4,7 @@
 
 #include "app/Log.h"
 #include "app/StringTable.h"
+#include "app/Text.h"
 #include "context/win32/InstallContext.h"
 #include "pinstall/win32/PinstallContainer.h"
 #include "context/win32/VexaInstallContext.h"
@@ -68,6 +69,7 @@ StageItemUIImpl::~StageItemUIImpl() {
 void StageItemUIImpl::setActive() { label_->setFont(fonts_->bold()); }
 
 void StageItemUIImpl::setDone() {
+  done_ = true;
   check_->show(true);
   label_->setFont(doneFont_ ? doneFont_ : fonts_->normal());
 }
@@ -84,6 +86,13 @@ void StageItemUIImpl::apply(const StageProgress::Update& update) {
 
 void StageItemUIImpl::progress(int percent, float exactPercent) { apply(model_.onProgress(percent, exactPercent)); }
 void StageItemUIImpl::tick() { apply(model_.onTick()); }
+void StageItemUIImpl::fail(const std::wstring& failedFormat) { apply(model_.onFailed(failedFormat)); }
+void StageItemUIImpl::reset() {
+  done_ = false;
+  check_->show(false);
+  label_->setFont(fonts_->normal());
+  apply(model_.reset());
+}
 
 // ---------------------------------------------------------- install mode
 
@@ -202,6 +211,18 @@ void MainPage::stageProgress(int stage, int percent, float exactPercent) {
 
 void MainPage::stageTick(int stage) {
   if (StageItemUIImpl* item = this->stage(stage)) item->tick();
+}
+
+void MainPage::markFailedStage(const std::wstring& failedFormat) {
+  for (StageItemUIImpl* item : stages_) {
+    if (item->done()) continue;
+    item->fail(failedFormat);
+    return;
+  }
+}
+
+void MainPage::resetStages() {
+  for (StageItemUIImpl* item : stages_) item->reset();
 }
 
 WebMainPage::WebMainPage(CommonVexaInstallerWizard* wizard, LicenseResourceProvider* licence, InstallContext* context)
@@ -386,6 +407,35 @@ void CommonVexaInstallerWizard::handleInstallDone() {
   InvalidateRect(next_->handle(), nullptr, TRUE);
   UpdateWindow(next_->handle());
   refresh();
+  const failure::Failure why = context_->failures().get();
+  if (why && why.cause != failure::Cause::kCancelled && !closing_) showFailureEnding();
+}
+
+void CommonVexaInstallerWizard::showFailureEnding() {
+  const failure::Failure why = context_->failures().get();
+  if (mainPage_) mainPage_->markFailedStage(resources_->text(L"STAGE_FAILED"));
+  const std::wstring sentence =
+      uitext::causeSentence(why, [this](const wchar_t* key) { return resources_->text(key); });
+  const bool retry = failure::retryable(why.cause);
+  if (context_->log()) {
+    context_->log()->info(L"Failure dialog: " + text::utf8ToWide(failure::token(why.cause)) +
+                          (retry ? L", with a second try" : L""));
+  }
+  const int pressed = dialogs::showInstallationFail(sentence, retry);
+  if (pressed != InstallationFailDialog::kTryAgain || closing_) return;
+  // The bytes the last run fetched stay in its packs' download states; this
+  // run carries on from them.
+  finishAllowed_ = false;
+  next_->setHighlight(false);
+  next_->setFont(resources_->fonts()->normal());
+  if (mainPage_) mainPage_->resetStages();
+  handleTotalProgress(0);
+  refresh();
+  if (!scenario_->restart()) {
+    if (context_->log()) context_->log()->error(L"The install could not be started again");
+    finishAllowed_ = true;
+    refresh();
+  }
 }
 
 void CommonVexaInstallerWizard::handleScenarioEnd() {

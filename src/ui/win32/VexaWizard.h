@@ -33,6 +33,11 @@ class StageItemUIImpl : public StageItemUI {
   void setDone() override;
   void progress(int percent, float exactPercent);
   void tick();
+  // Marks the stage as the one the install failed in (failedFormat has one "%s").
+  void fail(const std::wstring& failedFormat);
+  // Back to the look before any report.
+  void reset();
+  bool done() const { return done_; }
   HWND labelHandle() const { return label_->handle(); }
   HWND checkHandle() const { return check_->handle(); }
 
@@ -42,6 +47,7 @@ class StageItemUIImpl : public StageItemUI {
   Image* check_;
   StageProgress model_;
   HFONT doneFont_ = nullptr;
+  bool done_ = false;
 };
 
 class InstallModeComposite : public Panel, public WidgetCommandHandler {
@@ -83,6 +89,9 @@ class MainPage : public AbstractWizardPage, public ActionLinkLabelHandler, publi
 
   void stageProgress(int stage, int percent, float exactPercent);
   void stageTick(int stage);
+  // The first stage not done shows the failure; none past it is ticked.
+  void markFailedStage(const std::wstring& failedFormat);
+  void resetStages();
   Image* picture() const { return picture_; }
   StageItemUIImpl* stage(int i) const { return i >= 0 && i < static_cast<int>(stages_.size()) ? stages_[i] : nullptr; }
 
@@ -158,6 +167,9 @@ class CommonVexaInstallerWizard : public InstallerWizard, public InstallModeList
   void handleScenarioEnd() override;
   void handleTailChanged() override;
   bool quickMode() const;
+  // The failure ending: the failed stage marked, the dialog with the cause's
+  // sentence, and for a cause a second try can mend, that try.
+  void showFailureEnding();
 
   MainPage* mainPage_ = nullptr;
   HWND progress_ = nullptr;
