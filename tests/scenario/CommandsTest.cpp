@@ -10,6 +10,7 @@
 #include "scenario/Commands.h"
 #include "scenario/EbzWriter.h"
 #include "scenario/PackFiles.h"
+#include "scenario/WriteFailure.h"
 
 namespace {
 
@@ -170,3 +171,56 @@ TEST_F(Fixture, TwoPathCommandsRefuseAMissingBarOrAnOverlongHalf) {
 }
 
 }  // namespace
+
+// An entry larger than its volume's free space is refused before its file is
+// made, so a full disk never leaves a file cut short; the fault says why.
+TEST_F(Fixture, FolderSinkRefusesAnEntryTheVolumeCannotHold) {
+  const std::wstring destination = at(L"sink");
+  auto sink = packfiles::folderSink(destination, &log);
+  const uint64_t huge = 1ull << 62;
+  EXPECT_FALSE(sink->beginEntry(L"big.bin", huge));
+  const packfiles::WriteFault& fault = sink->fault();
+  EXPECT_TRUE(static_cast<bool>(fault));
+  EXPECT_TRUE(fault.noSpace);
+  EXPECT_EQ(fault.needed, huge);
+  EXPECT_LT(fault.available, huge);
+  EXPECT_FALSE(packfiles::isFile(destination + kSep + L"big.bin"));
+  const failure::Failure why = packfiles::failureOfWrite(fault);
+  EXPECT_EQ(why.cause, failure::Cause::kDiskSpace);
+  EXPECT_EQ(why.neededMb, failure::megabytesUp(huge));
+  // A small entry on the same volume goes through.
+  auto fine = packfiles::folderSink(destination, &log);
+  EXPECT_TRUE(fine->beginEntry(L"small.bin", 3));
+  EXPECT_TRUE(fine->writeBytes(reinterpret_cast<const uint8_t*>("abc"), 3));
+  EXPECT_TRUE(fine->endEntry());
+  EXPECT_FALSE(static_cast<bool>(fine->fault()));
+}
+
+TEST_F(Fixture, UnEbzIntoAFolderBlockedByAFileTellsTheFolderNotTheSpace) {
+  const std::wstring pack = at(L"p.ebz"), destination = at(L"out");
+  writePack(pack, {{"sub/f", "x"}});
+  packfiles::createFolderTree(destination);
+  testfiles::writeFile(destination + kSep + L"sub", "a file where a folder must be");
+  UnEbzCommand again(pack + L"|" + destination);
+  wchar_t out[256] = L"0";
+  sender.send(again, out, 256);
+  EXPECT_EQ(std::wstring(out), L"1");
+  EXPECT_TRUE(static_cast<bool>(again.writeFault()));
+  EXPECT_FALSE(again.writeFault().noSpace);
+  EXPECT_EQ(packfiles::failureOfWrite(again.writeFault()).cause, failure::Cause::kNotWritable);
+}
+
+TEST_F(Fixture, ProbeWriteLeavesNothingBehind) {
+  const std::wstring fresh = at(L"a") + kSep + L"b" + kSep + L"c";
+  EXPECT_EQ(packfiles::probeWrite(fresh), 0u);
+  EXPECT_FALSE(packfiles::isFolder(at(L"a")));
+  const std::wstring kept = at(L"kept");
+  packfiles::createFolderTree(kept);
+  EXPECT_EQ(packfiles::probeWrite(kept), 0u);
+  EXPECT_TRUE(packfiles::isFolder(kept));
+  testfiles::writeFile(at(L"plain"), "x");
+  EXPECT_NE(packfiles::probeWrite(at(L"plain") + kSep + L"sub"), 0u);
+  uint64_t free = 0;
+  EXPECT_TRUE(packfiles::freeSpace(fresh, free));  // a missing folder counts by its parent
+  EXPECT_GT(free, 0u);
+}

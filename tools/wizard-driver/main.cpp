@@ -10,6 +10,7 @@
 //   pos TEXT                  prints the control's centre in screen pixels
 //   licence [ms]              the licence window is visible (then it is the target)
 //   wizard                    the wizard is the target again
+//   dialog [ms]               the installer's own dialog ("Vexa") is visible (then it is the target)
 //   key NAME                  tab, shift-tab, enter, space, esc to the focus
 //   wait-gone [ms]            no wizard window is left (hidden or not)
 //   close                     the close box's road: WM_SYSCOMMAND SC_CLOSE to the target
@@ -87,6 +88,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (cmd == L"licence") {
       target = driver::findTop(driver::kLicenceClass, msArg(i, argc, argv, 10000));
       if (!target) return fail(L"no licence window");
+    } else if (cmd == L"dialog") {
+      target = driver::findTop(driver::kWizardClass, msArg(i, argc, argv, 10000), true, L"Vexa");
+      if (!target) return fail(L"no dialog");
     } else if (cmd == L"wizard") {
       target = nullptr;
       if (!need(10000)) return fail(L"no wizard window");

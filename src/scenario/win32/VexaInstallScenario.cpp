@@ -357,7 +357,8 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
   std::shared_ptr<packfiles::PackFile> held =
       holdVerifiedPack(*verifier_, name, kind, scenario_downloads::kPackId, url, path, this, log_, downloadTiming_);
   if (!held) {
-    noteFailure(failure::signature(name));
+    // Without a key only an unreadable file is turned down here.
+    noteFailure(verifier_->enabled() ? failure::signature(name) : failure::damaged(name, L"it cannot be read"));
     return staged;
   }
   packfiles::createFolderTree(staged.staging);
