@@ -47,7 +47,14 @@ void AbstractInstallScenario::run() {
 
 bool AbstractInstallScenario::restart() {
   if (!thread_.joinable() || cancelled_) return false;
-  // The last run's worker is past its last step once its end was posted.
+  {
+    // Asked right after the end was told, the worker may still be on its
+    // last lines; a run still under way gets no second one.
+    std::unique_lock<std::mutex> wait(endLock_);
+    if (!workerEnded_.wait_for(wait, std::chrono::milliseconds(kRestartWaitMs), [&] { return workerDone_; })) {
+      return false;
+    }
+  }
   thread_.join();
   if (!finished_ || cancelled_) return false;
   finished_ = false;

@@ -51,6 +51,7 @@ class AbstractInstallScenario : public IInstallScenario {
   // second try after a failure); joins the ended worker first. False while a
   // run is under way, after a cancel, or when the thread cannot start.
   bool restart() override;
+  static constexpr int kRestartWaitMs = 2000;
 
   // Cancels and joins the worker (without a bound). The product's scenario
   // calls it from its destructor, while its doInstall can still run.

@@ -128,6 +128,15 @@ class ScriptedScenario : public AbstractInstallScenario {
 
  protected:
   void onCancel() override { ++cancelHooks; }
+  bool failed() override { return failing; }
+  void onRestart() override {
+    ++restarts;
+    failing = false;
+  }
+
+ public:
+  std::atomic<bool> failing{false};
+  std::atomic<int> restarts{0};
 };
 
 class EngineTest : public ::testing::Test {
@@ -186,6 +195,42 @@ TEST_F(EngineTest, CancelStopsACooperativeInstallWithOneEndAndNoDone) {
   // The worker itself delivered the end before cancel returned.
   EXPECT_EQ(listener.calls(), std::vector<std::wstring>{L"end"});
   EXPECT_NE(logText().find("-----END thread runAsyncInstallFunc"), std::string::npos);
+}
+
+// A failed run does not fill the bar; a second try runs the install again
+// with one more done and end, and only an ended, uncancelled run can have one.
+TEST_F(EngineTest, AFailedRunStopsShortOfHundredAndRunsAgainOnRestart) {
+  ScriptedScenario scenario(&log);
+  scenario.setListener(&listener);
+  std::atomic<bool> hold{false};
+  scenario.install = [&](ScriptedScenario& s) {
+    s.total(40);
+    while (hold) std::this_thread::sleep_for(5ms);
+  };
+  scenario.failing = true;
+  ASSERT_TRUE(scenario.start());
+  ASSERT_TRUE(waitForEnd());
+  EXPECT_EQ(listener.calls(), (std::vector<std::wstring>{L"total:40", L"done", L"end"}));
+  ASSERT_TRUE(scenario.restart());
+  for (int i = 0; i < 500 && listener.ends() < 2; ++i) std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(listener.ends(), 2);
+  EXPECT_EQ(scenario.restarts, 1);
+  EXPECT_EQ(listener.calls(), (std::vector<std::wstring>{L"total:40", L"done", L"end", L"total:40", L"total:100",
+                                                         L"done", L"end"}));
+  // While a run is under way there is no second try.
+  hold = true;
+  ASSERT_TRUE(scenario.restart());
+  EXPECT_FALSE(scenario.restart());
+  hold = false;
+  for (int i = 0; i < 500 && listener.ends() < 3; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(listener.ends(), 3);
+  ScriptedScenario cancelled(&log);
+  cancelled.install = [](ScriptedScenario& s) {
+    while (!s.isCancelled()) std::this_thread::sleep_for(5ms);
+  };
+  ASSERT_TRUE(cancelled.start());
+  cancelled.cancel();
+  EXPECT_FALSE(cancelled.restart());  // cancelled: never again
 }
 
 TEST_F(EngineTest, CancelBeforeStartEndsAtOnce) {
