@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -29,7 +31,11 @@ constexpr int kStallLimitMs = 3600000;
 // to the signature check on the way.
 class GrowingSource : public ebz::ByteSource {
  public:
-  enum class Failure { kNone, kInterrupted, kCutOff };
+  enum class Failure { kNone, kInterrupted, kCutOff, kNoSpace };
+  // Judges the pack's first bytes (the key and the LZMA header) as soon as
+  // they are read; false stops the unpack with kNoSpace.
+  using HeadCheck = std::function<bool(const std::vector<uint8_t>& head)>;
+  void setHeadCheck(HeadCheck check) { headCheck_ = std::move(check); }
 
   GrowingSource(download::FileDownloadOutput& output, const std::wstring& path, const std::wstring& name,
                 const std::atomic<bool>& stop, pack_signature::StreamingCheck& check, Log* log)
@@ -87,6 +93,13 @@ class GrowingSource : public ebz::ByteSource {
       return fail(Failure::kInterrupted, L"the pack cannot be read, error code=" + std::to_wstring(GetLastError()));
     }
     check_.update(buffer, n);
+    if (headCheck_ && head_.size() < ebz::kUnpackedTotalEnd) {
+      const size_t take = std::min<size_t>(n, ebz::kUnpackedTotalEnd - head_.size());
+      head_.insert(head_.end(), buffer, buffer + take);
+      if (head_.size() == ebz::kUnpackedTotalEnd && !headCheck_(head_)) {
+        return fail(Failure::kNoSpace, L"the volume has no room for what the pack unpacks to");
+      }
+    }
     offset_ += n;
     got = n;
     return true;
@@ -109,6 +122,8 @@ class GrowingSource : public ebz::ByteSource {
   long long offset_ = 0;
   Failure failure_ = Failure::kNone;
   std::wstring why_;
+  HeadCheck headCheck_;
+  std::vector<uint8_t> head_;
 };
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
@@ -199,6 +214,24 @@ void StreamingUnpack::run() {
   }
 
   GrowingSource source(*output_, pack_.path, pack_.name, stop_, check, log_);
+  // A pack that records what it unpacks to is judged by its first bytes:
+  // without the room for it, nothing more of it is worth fetching.
+  source.setHeadCheck([this](const std::vector<uint8_t>& head) {
+    const std::optional<uint64_t> total = ebz::unpackedTotal(head.data(), head.size());
+    uint64_t available = 0;
+    if (!total || !packfiles::freeSpace(staging_, available) || *total <= available) return true;
+    fault_.code = ERROR_DISK_FULL;
+    fault_.noSpace = true;
+    fault_.path = staging_ + L"\\" + pack_.name;
+    fault_.needed = *total;
+    fault_.available = available;
+    if (log_) {
+      log_->error(L"Can't unpack " + pack_.name + L" into " + staging_ + L": it unpacks to " +
+                  std::to_wstring(*total) + L" bytes, the volume has " + std::to_wstring(available) + L" free, " +
+                  Log::errorCodeText(ERROR_DISK_FULL));
+    }
+    return false;
+  });
   const unsigned long made = packfiles::createFolderTree(staging_);
   if (made != 0) {
     outcome_ = Outcome::kDamaged;
@@ -212,6 +245,12 @@ void StreamingUnpack::run() {
   ebz::EbzReader reader(packfiles::kSeparator);
   // The reader's own line would blame the pack for what the download did.
   const int unpacked = reader.unpack(source, *sink, nullptr);
+  if (source.failure() == GrowingSource::Failure::kNoSpace) {
+    outcome_ = Outcome::kDamaged;
+    reason_ = source.why();
+    if (onWriteFault_) onWriteFault_(fault_);
+    return;
+  }
   if (sink->fault()) {
     // The disk, not the pack: reading on would only fetch what cannot land.
     fault_ = sink->fault();
@@ -236,6 +275,7 @@ void StreamingUnpack::run() {
       outcome_ = Outcome::kInterrupted;
       reason_ = source.why();
       return;
+    case GrowingSource::Failure::kNoSpace:
     case GrowingSource::Failure::kCutOff:
       outcome_ = Outcome::kCutOff;
       reason_ = source.why();
