@@ -153,7 +153,7 @@ std::string funnelChart(const std::string& title, const std::vector<FunnelRow>& 
   const long scale = niceCeiling(most);
   const int bar = 9, gap = 14, left = 48, top = 34, plot = 180;
   const int group = bar * 5 + gap;
-  const int width = std::max(420, left + static_cast<int>(rows.size()) * group + 20);
+  const int width = std::max(left + 5 * 80, left + static_cast<int>(rows.size()) * group + 20);
   const int height = top + plot + 60;
   std::ostringstream out;
   out << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
