@@ -1,5 +1,6 @@
 // Load generator for vexa-server on the loopback interface.
-//   vexa-bench-load stats <port> <events> <connections>
+//   vexa-bench-load stats <port> <events> <connections> [tag]
+//   vexa-bench-load rate  <port> <events per second> <seconds> <connections> <tag>
 //   vexa-bench-load pack  <port> <path> <size> <connections> <rounds>
 //   vexa-bench-load installers <port> <installers> <file size> <seconds>
 //   vexa-bench-load slow <port> <slow clients> <seconds>
@@ -33,13 +34,15 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-int benchStats(int port, int events, int connections) {
+// tag keeps the requests of one run apart from another's: a repeated
+// request is stored once.
+int benchStats(int port, int events, int connections, const std::string& tag) {
   // Requests are made up front so the figure is the server's, not the encoder's.
   std::vector<std::string> paths;
   paths.reserve(events);
   for (int i = 0; i < events; ++i) {
     stats::StatParams p{{L"mode", i % 2 ? L"installFinish" : L"installStart"},
-                        {L"installId", L"bench-" + std::to_wstring(i)},
+                        {L"installId", text::utf8ToWide(tag) + L"-" + std::to_wstring(i)},
                         {L"i_user_id", L"11111111-2222-3333-4444-555555555555"},
                         {L"version", L"vwOct__1_2020_11_45_38"},
                         {L"os", L"6.1.7601"},
@@ -64,6 +67,65 @@ int benchStats(int port, int events, int connections) {
   double s = secondsSince(start);
   std::printf("stats: %d events stored in %.2f s over %d connections: %.0f events/s (%d failed)\n", ok.load(), s,
               connections, ok.load() / s, failed.load());
+  return failed.load() == 0 ? 0 : 1;
+}
+
+// An offered load, the same whatever the server does with it: events are
+// due at a fixed rate, spread over the connections, and each one's latency
+// runs from the moment it was due, so a server that falls behind shows it
+// in the figure rather than slowing the load down. Prints one line:
+//   rate: offered <n>/s for <s> s: <stored>/s answered 200, p50 <ms> ms, p99 <ms> ms, <failed> failed
+int benchRate(int port, int perSecond, int seconds, int connections, const std::string& tag) {
+  const int events = perSecond * seconds;
+  std::vector<std::string> paths;
+  paths.reserve(events);
+  for (int i = 0; i < events; ++i) {
+    stats::StatParams p{{L"mode", i % 2 ? L"installFinish" : L"installStart"},
+                        {L"installId", text::utf8ToWide(tag) + L"-" + std::to_wstring(i / 2)},
+                        {L"installKey", L"bench"},
+                        {L"i_user_id", L"11111111-2222-3333-4444-555555555555"},
+                        {L"version", L"vwOct__1_2020_11_45_38"},
+                        {L"os", L"6.1.7601"},
+                        {L"trace", L"{\"main\":\"1000\"}"}};
+    paths.push_back(text::wideToUtf8(stats::buildRequestUrl(L"/installer2.html", p)));
+  }
+  std::vector<double> latencies(static_cast<size_t>(events), -1);
+  std::atomic<int> next{0}, ok{0}, failed{0};
+  auto start = Clock::now() + std::chrono::milliseconds(100);
+  std::vector<std::thread> threads;
+  for (int c = 0; c < connections; ++c) {
+    threads.emplace_back([&] {
+      httplib::Client client("127.0.0.1", port);
+      client.set_keep_alive(true);
+      client.set_tcp_nodelay(true);
+      client.set_read_timeout(30);
+      for (int i = next++; i < events; i = next++) {
+        auto due = start + std::chrono::microseconds(static_cast<long long>(i) * 1000000 / perSecond);
+        std::this_thread::sleep_until(due);
+        if (Clock::now() - start > kDeadline) {
+          ++failed;
+          continue;
+        }
+        auto res = client.Get(paths[i].c_str());
+        latencies[static_cast<size_t>(i)] = std::chrono::duration<double>(Clock::now() - due).count();
+        (res && res->status == 200 ? ok : failed)++;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  double took = std::chrono::duration<double>(Clock::now() - start).count();
+  std::vector<double> answered;
+  for (double l : latencies) {
+    if (l >= 0) answered.push_back(l);
+  }
+  std::sort(answered.begin(), answered.end());
+  auto percentile = [&](double q) {
+    if (answered.empty()) return -1.0;
+    size_t at = std::min(answered.size() - 1, static_cast<size_t>(q * static_cast<double>(answered.size())));
+    return answered[at] * 1000;
+  };
+  std::printf("rate: offered %d/s for %d s: %.0f/s answered 200, p50 %.1f ms, p99 %.1f ms, %d failed\n", perSecond,
+              seconds, ok.load() / took, percentile(0.50), percentile(0.99), failed.load());
   return failed.load() == 0 ? 0 : 1;
 }
 
@@ -249,7 +311,12 @@ int benchSlowClients(int port, int slowClients, int seconds) {
 
 int main(int argc, char** argv) {
   std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "stats" && argc == 5) return benchStats(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
+  if (mode == "stats" && (argc == 5 || argc == 6)) {
+    return benchStats(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), argc == 6 ? argv[5] : "bench");
+  }
+  if (mode == "rate" && argc == 7) {
+    return benchRate(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), argv[6]);
+  }
   if (mode == "pack" && argc == 7) {
     return benchPack(std::atoi(argv[2]), argv[3], std::atoll(argv[4]), std::atoi(argv[5]), std::atoi(argv[6]));
   }
@@ -257,7 +324,8 @@ int main(int argc, char** argv) {
     return benchInstallers(std::atoi(argv[2]), std::atoi(argv[3]), std::atoll(argv[4]), std::atoi(argv[5]));
   }
   if (mode == "slow" && argc == 5) return benchSlowClients(std::atoi(argv[2]), std::atoi(argv[3]), std::atoi(argv[4]));
-  std::fprintf(stderr, "usage: vexa-bench-load stats <port> <events> <connections>\n"
+  std::fprintf(stderr, "usage: vexa-bench-load stats <port> <events> <connections> [tag]\n"
+                       "       vexa-bench-load rate <port> <events per second> <seconds> <connections> <tag>\n"
                        "       vexa-bench-load pack <port> <path> <size> <connections> <rounds>\n"
                        "       vexa-bench-load installers <port> <installers> <file size> <seconds>\n"
                        "       vexa-bench-load slow <port> <slow clients> <seconds>\n");
