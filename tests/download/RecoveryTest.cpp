@@ -5,6 +5,7 @@
 #include <chrono>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "FakeSite.h"
 #include "RecordingListener.h"
@@ -211,13 +212,18 @@ TEST_F(RecoveryTest, RetryAfterIsHonouredUpToItsCap) {
 TEST_F(RecoveryTest, AServerBusyForLessThanTheAttemptsTakeIsWaitedOut) {
   // 503 for 8 s against five tries 3 s apart, at a hundredth of the time.
   site.body = pattern(20000, 19);
-  const auto busyUntil = std::chrono::steady_clock::now() + std::chrono::milliseconds(80);
-  site.statusFor = [busyUntil](const Opened&) { return std::chrono::steady_clock::now() < busyUntil ? 503 : 0; };
+  // Busy from the first request on, however late the download thread starts.
+  auto busyUntil = std::make_shared<std::chrono::steady_clock::time_point>();
+  site.statusFor = [busyUntil](const Opened&) {
+    const auto now = std::chrono::steady_clock::now();
+    if (*busyUntil == std::chrono::steady_clock::time_point()) *busyUntil = now + std::chrono::milliseconds(80);
+    return now < *busyUntil ? 503 : 0;
+  };
   Timing timing = noPauses();
   timing.connectRetryPauseMs = 30;
   ASSERT_TRUE(fetch(4, nullptr, kUrl, true, timing)) << logText();
   EXPECT_TRUE(testfiles::readFile(file) == site.body);
-  EXPECT_TRUE(logHas("HTTP status 503, connectAttemptCountRemain=3 [chunkNum=0"));
+  EXPECT_TRUE(logHas("HTTP status 503, connectAttemptCountRemain=4 [chunkNum=0"));
 }
 
 TEST_F(RecoveryTest, AStatisticsAnswerIsNotRetriedWhateverItsStatus) {
@@ -398,8 +404,15 @@ TEST_F(RecoveryTest, TheSynchronousCallsTellTheirFailureToo) {
   Timing slow = noPauses();
   slow.connectRetryPauseMs = 200;
   slow.retryDelayMs = 200;
-  downloadToBytes(fakeConnections(site), nullptr, L"img", kUrl, &log, 10, 3, slow, &why);
+  slow.abort = std::make_shared<std::atomic<bool>>(false);
+  downloadToBytes(fakeConnections(site), nullptr, L"img", L"http://fake/img.png", &log, 10, 3, slow, &why);
   EXPECT_EQ(why.cause, FailureCause::kStalled);
+  // The download goes on over this test's site and log: end it before they go.
+  slow.abort->store(true);
+  for (int i = 0; i < 500 && !logHas("-----END thread fileDownloaderThreadhttp://fake/img.png"); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(logHas("-----END thread fileDownloaderThreadhttp://fake/img.png"));
 }
 
 }  // namespace
