@@ -153,7 +153,7 @@ bool HttpConnection::followRedirects(Log* log) {
       if (++redirects > kMaxRedirects) {
         refusal = L"Too many redirects from " + url_ + L", last at " + facts_.currentUrl;
       } else if (!redirectAllowed(facts_.currentUrl, target)) {
-        refusal = L"Redirect " + facts_.currentUrl + L" -> " + target + L" refused: it leaves https";
+        refusal = L"Redirect " + facts_.currentUrl + L" -> " + target + L" refused: only http and https are followed, and never from https to http";
       }
       if (!refusal.empty()) {
         if (log) log->error(refusal);

@@ -310,6 +310,20 @@ TEST_F(DownloaderTest, AnUnfollowedRedirectIsAFailedDownloadWithNoByteWritten) {
   EXPECT_EQ(why.status, 302);
 }
 
+TEST_F(DownloaderTest, ARedirectThatLeavesHttpIsRefusedOnceAndNotTriedAgain) {
+  server.add("/away", [&] { Resource r; r.location = "ftp://127.0.0.1/pack.ebz"; return r; }());
+  download::DownloadFailure why;
+  EXPECT_EQ(download::downloadToFile(download::winInetConnections(), &listener, L"pack", server.wideUrl("/away"), file,
+                                     7, 2, &log, 60000, 0, L"", true, quickTiming(), &why),
+            L"");
+  EXPECT_EQ(why.cause, download::FailureCause::kServer);
+  EXPECT_EQ(why.status, 302);
+  EXPECT_EQ(server.requestsFor("/away").size(), 1u);
+  EXPECT_TRUE(logHas("ERROR : [DEF] : Redirect " + server.url("/away") + " -> ftp://127.0.0.1/pack.ebz refused"))
+      << logText();
+  EXPECT_FALSE(testfiles::exists(file));
+}
+
 TEST_F(DownloaderTest, RedirectsAreFollowedWhenAsked) {
   Resource target;
   target.body = pattern(3000, 13);
