@@ -14,6 +14,6 @@ void CreateFolderCommand::execute(wchar_t* result, size_t resultSize, Log* log) 
   if (code != 0) {
     const std::wstring text = std::to_wstring(code);
     setResult(result, resultSize, text);
-    if (log) log->error(L"Can't create folder '" + path + L"', error code=" + text);
+    if (log) log->error(L"Can't create folder '" + path + L"', " + Log::errorCodeText(code));
   }
 }

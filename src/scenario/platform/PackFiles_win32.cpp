@@ -138,7 +138,7 @@ std::unique_ptr<PackFile> openPack(const std::wstring& path, Log* log) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                             FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    if (log) log->error(L"Can't open " + path + L", error code=" + std::to_wstring(GetLastError()));
+    if (log) log->error(L"Can't open " + path + L", " + Log::errorCodeText(GetLastError()));
     return nullptr;
   }
   return std::make_unique<Win32Source>(file);

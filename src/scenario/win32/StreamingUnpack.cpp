@@ -79,7 +79,7 @@ class GrowingSource : public ebz::ByteSource {
       file_.reset(CreateFileW(path_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
       if (!file_) {
-        return fail(Failure::kInterrupted, L"the pack cannot be opened, error code=" + std::to_wstring(GetLastError()));
+        return fail(Failure::kInterrupted, L"the pack cannot be opened, " + Log::errorCodeText(GetLastError()));
       }
     }
     long long want = prefix - offset_;
@@ -90,7 +90,7 @@ class GrowingSource : public ebz::ByteSource {
     at.OffsetHigh = static_cast<DWORD>(offset_ >> 32);
     DWORD n = 0;
     if (!ReadFile(file_.get(), buffer, static_cast<DWORD>(want), &n, &at) || n == 0) {
-      return fail(Failure::kInterrupted, L"the pack cannot be read, error code=" + std::to_wstring(GetLastError()));
+      return fail(Failure::kInterrupted, L"the pack cannot be read, " + Log::errorCodeText(GetLastError()));
     }
     check_.update(buffer, n);
     if (headCheck_ && head_.size() < ebz::kUnpackedTotalEnd) {
@@ -308,7 +308,7 @@ bool moveStagedFiles(const std::wstring& staging, const std::wstring& target, st
     files::UniqueHandle probe(
         CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!probe) {
-      if (log) log->error(L"Can't replace " + destination + L", error code=" + std::to_wstring(GetLastError()));
+      if (log) log->error(L"Can't replace " + destination + L", " + Log::errorCodeText(GetLastError()));
       blocking = destination;
       return false;
     }
@@ -319,7 +319,7 @@ bool moveStagedFiles(const std::wstring& staging, const std::wstring& target, st
     const std::wstring to = target + L"\\" + relative;
     if (packfiles::createFolderTree(text::folderPart(to)) != 0 ||
         !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-      if (log) log->error(L"Can't move " + from + L" to " + to + L", error code=" + std::to_wstring(GetLastError()));
+      if (log) log->error(L"Can't move " + from + L" to " + to + L", " + Log::errorCodeText(GetLastError()));
       moved = false;
     }
   }
