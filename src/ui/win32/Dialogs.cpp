@@ -97,7 +97,8 @@ void InstallationFailDialog::createContent(UiResources* resources, Panel* conten
   addMessage(owned_, resources, content, L"ERROR_INSTALLATION", VEXA_FAQ_URL);
   if (cause_.empty()) return;
   HFONT font = resources && resources->fonts() ? resources->fonts()->bold() : nullptr;
-  owned_.push_back(new Label(content->handle(), 20, 108, content->width() - 40, content->height() - 108, cause_, font));
+  // Two lines fit between the link and the buttons.
+  owned_.push_back(new Label(content->handle(), 20, 101, content->width() - 40, content->height() - 101, cause_, font));
 }
 
 void JavaErrorDialog::createContent(UiResources* resources, Panel* content) {
