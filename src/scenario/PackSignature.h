@@ -6,14 +6,25 @@
 // A ".sig" file says what it signs: the kind of pack it is for and when it
 // was signed, so a signed pack of one kind cannot be served as another, and a
 // build can refuse packs signed before a given time (an old pack served as
-// new). Layout, all of it read from the network and checked before use:
-//   0      8  "VXPKSIG1"
+// new). It also carries the SHA-256 of each 1 MiB block of the pack, so the
+// signature is checked before the first pack byte is read, and each block
+// against its hash before any of it is used: a pack that is not the signed
+// one is refused at its first wrong block, before anything of it is decoded.
+// Layout, all of it read from the network and checked before use:
+//   0      8  "VXPKSIG2"
 //   8      1  n, the kind's length (1..kMaxKindLength)
 //   9      n  the kind, ASCII ("vexa8z", "appdata8z", "jreEbz", "partner")
 //   9+n    8  signing time, seconds since 1970-01-01 UTC, little-endian
-//   17+n  64  Ed25519ph signature (libsodium's crypto_sign_final_create) of
-//             bytes 0..17+n-1 followed by every byte of the pack
-// The pack is hashed as it streams past, so memory stays flat whatever its size.
+//   17+n   8  L, the pack's length in bytes, little-endian
+//   25+n   4  B, the block size, little-endian: 1048576 (no other is taken)
+//   29+n  32k SHA-256 of each block of the pack in order, k = ceil(L / B)
+//             (the last block may be short; none for an empty pack; at most
+//             kMaxBlocks)
+//   29+n+32k 64  Ed25519 signature (libsodium's crypto_sign_detached) of
+//             every byte before it
+// Files of the first layout ("VXPKSIG1", a signature over the whole pack that
+// could only be judged after the pack had been read) are refused with a
+// reason that says to sign the pack again.
 //
 // Threading: a verifier holds only its settings; verify() may run on several
 // threads at once.
@@ -33,8 +44,13 @@ constexpr size_t kPublicKeySize = 32;
 constexpr size_t kSecretKeySize = 64;
 constexpr size_t kSignatureSize = 64;
 constexpr size_t kMaxKindLength = 32;
-constexpr char kMagic[] = "VXPKSIG1";
+constexpr char kMagic[] = "VXPKSIG2";
+constexpr char kOldMagic[] = "VXPKSIG1";
 constexpr size_t kMagicLength = 8;
+constexpr size_t kHashSize = 32;
+constexpr uint32_t kBlockSize = 1u << 20;
+// 64 GiB of pack, a 2 MiB ".sig" file: far past any pack, small enough to hold.
+constexpr uint64_t kMaxBlocks = 1u << 16;
 // Appended to a pack's address to fetch its signature.
 constexpr const wchar_t* kSignatureSuffix = L".sig";
 // The download error message of a refused pack ("vexa8z_signature;").
@@ -49,11 +65,13 @@ constexpr const char* kKindPartner = "partner";
 struct SignatureFile {
   std::string kind;
   uint64_t signedAt = 0;  // seconds since 1970-01-01 UTC
+  uint64_t packLength = 0;
+  std::vector<std::array<uint8_t, kHashSize>> blockHashes;
   std::array<uint8_t, kSignatureSize> signature{};
 };
 
-// The bytes that precede the pack in the signed message (the file's first 17+n bytes).
-std::vector<uint8_t> signedPrefix(const std::string& kind, uint64_t signedAt);
+// The signed bytes: the file up to its signature.
+std::vector<uint8_t> signedPart(const SignatureFile& file);
 std::vector<uint8_t> encode(const SignatureFile& file);
 // False, with why, for anything but one well-formed file.
 bool decode(const std::vector<uint8_t>& bytes, SignatureFile& out, std::wstring& why);
@@ -87,9 +105,9 @@ class PackVerifier {
 };
 
 // One pack's check fed by a reader that has its own use for the bytes (the
-// unpack), so the pack is read once. The signature file is judged first:
-// it says what the pack bytes are hashed after. Feed every byte of the pack
-// in order, then finish().
+// unpack), so the pack is read once. The signature file is judged whole
+// (signature included) when the check is made; then feed every byte of the
+// pack in order, and finish().
 class StreamingCheck {
  public:
   StreamingCheck(const PackVerifier& verifier, const std::vector<uint8_t>& signatureFile, const std::string& kind);
@@ -100,6 +118,13 @@ class StreamingCheck {
   // False when the verdict is already a refusal, whatever the bytes.
   bool needsBytes() const { return state_ != nullptr; }
   void update(const uint8_t* data, size_t size);
+  // True once a byte fed does not match the signed hashes (or lies past the
+  // signed length): nothing fed from its block on may be used.
+  bool refused() const;
+  // True when no key is built in: nothing is checked, bytes pass unjudged.
+  bool passesEverything() const { return !verifier_.enabled_; }
+  // Judges a short last block; call when the pack has no more bytes.
+  void endOfPack();
   // The verdict on the bytes fed; a refusal when the caller could not read
   // them all (readWhole false).
   Verdict finish(bool readWhole = true);
@@ -109,6 +134,28 @@ class StreamingCheck {
   const PackVerifier& verifier_;
   std::unique_ptr<State> state_;
   Verdict early_;
+};
+
+// Hands on the bytes of a pack only once the block they belong to has been
+// read whole and matched its signed hash: what comes out of it has been
+// verified. Without a key built in it hands bytes on as they come. A read
+// fails (returns false) once a block is refused or the source fails;
+// refused() tells which.
+class VerifiedSource : public ebz::ByteSource {
+ public:
+  VerifiedSource(ebz::ByteSource& source, StreamingCheck& check);
+  bool read(uint8_t* buffer, size_t capacity, size_t& got) override;
+  bool refused() const { return refused_; }
+
+ private:
+  bool fillBlock();
+
+  ebz::ByteSource& source_;
+  StreamingCheck& check_;
+  std::vector<uint8_t> block_;
+  size_t offset_ = 0;  // next byte of block_ to hand out
+  bool ended_ = false;
+  bool refused_ = false;
 };
 
 // The verifier for the key and minimum this installer was built with.

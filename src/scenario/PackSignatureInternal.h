@@ -4,8 +4,10 @@
 // installer, which only verifies, links none of libsodium's signing code.
 #include <sodium.h>
 
+#include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "scenario/PackSignature.h"
 
@@ -14,7 +16,8 @@ namespace pack_signature::internal {
 bool sodiumReady();
 // 1..kMaxKindLength printable ASCII characters.
 bool validKind(const std::string& kind);
-// Starts the state and feeds it the signed prefix, then the pack to its end.
-bool hashMessage(crypto_sign_state& state, const std::string& kind, uint64_t signedAt, ebz::ByteSource& pack);
+// Reads the pack to its end: its length and the SHA-256 of each kBlockSize
+// block. False on a read failure or a pack of more than kMaxBlocks blocks.
+bool hashBlocks(ebz::ByteSource& pack, uint64_t& length, std::vector<std::array<uint8_t, kHashSize>>& hashes);
 
 }  // namespace pack_signature::internal

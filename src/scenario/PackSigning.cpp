@@ -9,12 +9,12 @@ bool makeKeyPair(std::array<uint8_t, kPublicKeySize>& publicKey, std::array<uint
 bool sign(ebz::ByteSource& pack, const std::string& kind, uint64_t signedAt,
           const std::array<uint8_t, kSecretKeySize>& secretKey, std::vector<uint8_t>& signatureFile) {
   if (!internal::validKind(kind) || !internal::sodiumReady()) return false;
-  crypto_sign_state state;
   SignatureFile file;
   file.kind = kind;
   file.signedAt = signedAt;
-  if (!internal::hashMessage(state, kind, signedAt, pack) ||
-      crypto_sign_final_create(&state, file.signature.data(), nullptr, secretKey.data()) != 0) {
+  if (!internal::hashBlocks(pack, file.packLength, file.blockHashes)) return false;
+  const std::vector<uint8_t> message = signedPart(file);
+  if (crypto_sign_detached(file.signature.data(), nullptr, message.data(), message.size(), secretKey.data()) != 0) {
     return false;
   }
   signatureFile = encode(file);

@@ -130,6 +130,7 @@ TEST_F(EntryPoint, InstalledProductIsRestartedAndReported) {
   testfiles::writeFile(folder + L"\\Vexa.jar", "jar");
   testfiles::writeFile(folder + L"\\vreg.dll", "dll");
   registry::writeText(HKEY_CURRENT_USER, L"Software\\Vexa", L"exec", folder + L"\\Vexa.exe");
+  registry::writeDword(HKEY_CURRENT_USER, L"Software\\Vexa", L"installComplete", 1);
 
   testserver::TestHttpServer server(8731);
   testserver::Resource answer;

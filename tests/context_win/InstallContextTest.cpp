@@ -85,11 +85,12 @@ TEST_F(InstallContextTest, PrepareKeepsAUsersFileInPlaceOfTheDataFolder) {
   EXPECT_NE(logText().find("Empty file in place of the data folder removed"), std::string::npos) << logText();
 }
 
-TEST_F(InstallContextTest, InstalledOnlyWithAllThreeFiles) {
+TEST_F(InstallContextTest, InstalledOnlyWithAllThreeFilesAndTheCompletionMark) {
   Log log = Log::atPath(log_path_);
   std::wstring folder = dir_.path() + L"\\Vexa";
   installFiles(folder, false);
   registry::writeText(HKEY_CURRENT_USER, kProductKey, L"exec", folder + L"\\Vexa.exe");
+  registry::writeDword(HKEY_CURRENT_USER, kProductKey, VexaInstallContext::kCompleteValue, 1);
   VexaInstallContext context(L"", &log);
   context.setOffers(new PinstallContainerComposited(context, &log));
   EXPECT_FALSE(context.isInstalled());
@@ -101,6 +102,14 @@ TEST_F(InstallContextTest, InstalledOnlyWithAllThreeFiles) {
   EXPECT_TRUE(context.isInstalled());
   context.prepare();
   EXPECT_EQ(context.installMode, InstallContext::kReinstall);
+
+  // Files in place without the mark are an install that broke off.
+  context.markInstallComplete(false);
+  EXPECT_FALSE(context.isInstalled());
+  registry::writeDword(HKEY_CURRENT_USER, kProductKey, VexaInstallContext::kCompleteValue, 2);
+  EXPECT_FALSE(context.isInstalled());
+  context.markInstallComplete(true);
+  EXPECT_TRUE(context.isInstalled());
   EXPECT_TRUE(files::isFolder(context.workFolder()));
   EXPECT_FALSE(context.downloadFolder().empty());
   EXPECT_EQ(registry::readText(HKEY_CURRENT_USER, kProductKey, L"DownloadsDir"), context.downloadFolder());

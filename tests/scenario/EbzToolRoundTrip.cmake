@@ -48,10 +48,21 @@ tool(64 sign "${PREFIX}${work}/t.ebz" "${PREFIX}${work}/k.key")
 tool(64 sign "${PREFIX}${work}/t.ebz" "${PREFIX}${work}/k.key" --kind vexa8zz)
 tool(0 sign "${PREFIX}${work}/t.ebz" "${PREFIX}${work}/k.key" --kind partner --time 258)
 file(READ "${work}/t.ebz.sig" sig HEX)
-# "VXPKSIG1", 7, "partner", 258 as 8 little-endian bytes, then 64 signature bytes.
+# "VXPKSIG2", 7, "partner", 258 as 8 little-endian bytes, the pack's length
+# (8 bytes), the block size 1048576 (4 bytes), one SHA-256 for the one block,
+# then 64 signature bytes.
+file(SIZE "${work}/t.ebz" packSize)
 string(SUBSTRING "${sig}" 0 48 head)
+string(SUBSTRING "${sig}" 64 8 blockSize)
 string(LENGTH "${sig}" hexLength)
-if(NOT head STREQUAL "5658504b5349473107706172746e65720201000000000000" OR NOT hexLength EQUAL 176)
+if(NOT head STREQUAL "5658504b5349473207706172746e65720201000000000000" OR NOT blockSize STREQUAL "00001000"
+   OR NOT hexLength EQUAL 264)
   message(FATAL_ERROR "unexpected .sig layout: ${sig}")
+endif()
+string(SUBSTRING "${sig}" 48 2 lengthLow)
+math(EXPR lengthLowValue "0x${lengthLow}")
+math(EXPR packLow "${packSize} % 256")
+if(NOT lengthLowValue EQUAL packLow)
+  message(FATAL_ERROR "the .sig does not give the pack's length ${packSize}: ${sig}")
 endif()
 file(REMOVE_RECURSE "${work}")

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -37,6 +38,7 @@
 #include "scenario/win32/JavaRuntime.h"
 #include "scenario/win32/PackSignatureCheck.h"
 #include "scenario/win32/SilentScenarioListener.h"
+#include "scenario/win32/StagedFiles.h"
 #include "scenario/win32/VexaInstallScenario.h"
 
 using namespace std::chrono_literals;
@@ -179,6 +181,62 @@ class InstallScenarioTest : public ::testing::Test {
 };
 
 bool contains(const std::vector<int>& v, int value) { return std::find(v.begin(), v.end(), value) != v.end(); }
+
+// The Unix side of a Windows path, through the loader's own export; empty
+// where there is none (not under Wine).
+std::string unixPath(const std::wstring& path) {
+  using Convert = char*(__cdecl*)(const wchar_t*);
+  auto convert = reinterpret_cast<Convert>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (!convert) return std::string();
+  char* unix = convert(path.c_str());
+  if (!unix) return std::string();
+  std::string out = unix;
+  HeapFree(GetProcessHeap(), 0, unix);
+  return out;
+}
+
+// Runs a program of the Unix side (Wine starts it for a Windows caller) and
+// gives it a moment to be done: its handle does not wait for it.
+bool runUnix(std::wstring command) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return false;
+  }
+  WaitForSingleObject(process.hProcess, 10000);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+// Unix symbolic links to folders, made by the system's own ln: Wine shows
+// each as a reparse point, as Windows shows a junction. Wine cannot remove
+// them through the Windows calls, so they are removed by rm when the test ends.
+class FolderLinks {
+ public:
+  ~FolderLinks() { removeAll(); }
+  void removeAll() {
+    for (const std::wstring& link : links_) {
+      runUnix(L"Z:\\bin\\rm -f \"" + text::utf8ToWide(unixPath(link)) + L"\"");
+      waitFor([&] { return !files::exists(link); }, 5s);
+    }
+    links_.clear();
+  }
+  bool make(const std::wstring& target, const std::wstring& link) {
+    const std::string from = unixPath(target), at = unixPath(link);
+    if (from.empty() || at.empty()) return false;
+    if (!runUnix(L"Z:\\bin\\ln -s \"" + text::utf8ToWide(from) + L"\" \"" + text::utf8ToWide(at) + L"\"")) {
+      return false;
+    }
+    links_.push_back(link);
+    return waitFor([&] { return files::isLink(link); }, 5s);
+  }
+
+ private:
+  std::vector<std::wstring> links_;
+};
 
 }  // namespace
 
@@ -381,7 +439,19 @@ TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnly
   // unpacked: wait for both, then the retry's pause leaves the download open.
   ASSERT_TRUE(waitFor([&] { return lastChunkAnswers->load() >= 1 && files::isFile(staged + L"vreg.dll"); }, 30s))
       << logText();
-  EXPECT_EQ(testfiles::readFile(staged + L"Vexa.exe"), "new exe");
+  // Staged files are held until they move: a reader must share all access.
+  files::UniqueHandle held(CreateFileW((staged + L"Vexa.exe").c_str(), GENERIC_READ,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       0, nullptr));
+  char stagedExe[16] = {};
+  DWORD got = 0;
+  EXPECT_TRUE(held && ReadFile(held.get(), stagedExe, sizeof stagedExe, &got, nullptr));
+  EXPECT_EQ(std::string(stagedExe, got), "new exe");
+  held.reset();
+  // ... and nobody else may change it meanwhile.
+  EXPECT_EQ(CreateFileW((staged + L"Vexa.exe").c_str(), GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, 0, nullptr),
+            INVALID_HANDLE_VALUE);
   EXPECT_EQ(lastChunkAnswers->load(), 1) << "the download is still waiting to retry its last chunk";
   EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.exe"), "old exe");
   EXPECT_FALSE(files::exists(install + L"\\vreg.dll"));
@@ -392,6 +462,50 @@ TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnly
   EXPECT_TRUE(testfiles::readFile(install + L"\\Vexa.jar") == noise(900000, 5));
   EXPECT_FALSE(files::exists(install + L".staging"));
   EXPECT_FALSE(files::exists(context->workFolder() + L".staging"));
+  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_.get();
+}
+
+TEST_F(InstallScenarioTest, APackChangedOnTheServerWhileItStreamsEndsWithTheNewContentsFiles) {
+  makeContext();
+  placePrivateRuntime();
+  const std::string oldPack = pack({{"Vexa.exe", "old exe"}, {"vreg.dll", "old dll"}, {"Vexa.jar", noise(900000, 7)}});
+  const std::string newPack = pack({{"Vexa.exe", "new exe"}, {"vreg.dll", "new dll"}, {"Vexa.jar", noise(900000, 8)}});
+  testserver::Resource before{oldPack};
+  before.etag = "\"old\"";
+  // The last chunk's first answer breaks off and its retry waits, so the
+  // first three chunks are unpacked while the pack changes on the server.
+  const int lastChunk = download::planChunks(uint32_t(oldPack.size()), 4).back().offset;
+  auto lastChunkAnswers = std::make_shared<std::atomic<int>>(0);
+  before.fault = [lastChunk, lastChunkAnswers](const testserver::Request& request) {
+    testserver::Fault fault;
+    const size_t from = request.range.find('=');
+    if (from != std::string::npos && std::stol(request.range.substr(from + 1)) >= lastChunk &&
+        lastChunkAnswers->fetch_add(1) == 0) {
+      fault.dropAfter = 1000;
+    }
+    return fault;
+  };
+  server.add("/Vexa.ebz", before);
+  server.add("/appdata.ebz", {pack({{"plugins/search/plugin.properties", "name=search"}})});
+  makeScenario();
+  download::Timing slowRetry;
+  slowRetry.connectRetryPauseMs = 10;
+  slowRetry.retryDelayMs = 1500;
+  scenario->setDownloadTiming(slowRetry);
+  ASSERT_TRUE(scenario->start());
+  ASSERT_TRUE(waitFor([&] { return lastChunkAnswers->load() >= 1 && files::isFile(install + L".staging\\vreg.dll"); },
+                      30s))
+      << logText();
+  testserver::Resource after{newPack};
+  after.etag = "\"new\"";
+  server.add("/Vexa.ebz", after);
+  ASSERT_TRUE(waitFor([&] { return listener.ends() > 0; }, 60s) &&
+              waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; }))
+      << logText();
+  EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.exe"), "new exe") << logText();
+  EXPECT_EQ(testfiles::readFile(install + L"\\vreg.dll"), "new dll");
+  EXPECT_TRUE(testfiles::readFile(install + L"\\Vexa.jar") == noise(900000, 8));
+  EXPECT_NE(logText().find("changed on the server"), std::string::npos);
   EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_.get();
 }
 
@@ -417,6 +531,118 @@ TEST_F(InstallScenarioTest, AFileInUseKeepsTheWholePackOutAndNamesTheFile) {
   ASSERT_EQ(alerts.size(), 1u);
   EXPECT_NE(alerts[0].find(L"\\vreg.dll'"), std::wstring::npos) << text::wideToUtf8(alerts[0]);
   EXPECT_NE(context->errors_.find(L"unpack_inUse;"), std::wstring::npos) << context->errors_.get();
+}
+
+// ---- The staging folders: links, planted files, a half-moved install ---------
+
+TEST_F(InstallScenarioTest, LinksAtAndInsideTheStagingFoldersAreNeverFollowed) {
+  makeContext();
+  placePrivateRuntime();
+  servePacks();
+  // One folder linked in place of the install folder's staging folder, one
+  // linked inside a staging folder of the data folder that a run left.
+  const std::wstring victim = scratch.path() + L"\\victim", inner = scratch.path() + L"\\victim2";
+  files::createFolderTree(victim);
+  files::createFolderTree(inner + L"\\sub");
+  testfiles::writeFile(victim + L"\\keep.txt", "keep");
+  testfiles::writeFile(inner + L"\\sub\\keep2.txt", "keep2");
+  files::createFolderTree(install);
+  const std::wstring dataStaging = context->workFolder() + L".staging";
+  files::createFolderTree(dataStaging);
+  FolderLinks links;
+  ASSERT_TRUE(links.make(victim, install + L".staging"));
+  ASSERT_TRUE(links.make(inner, dataStaging + L"\\plugins"));
+  makeScenario();
+  ASSERT_TRUE(runToEnd()) << logText();
+
+  EXPECT_EQ(testfiles::readFile(victim + L"\\keep.txt"), "keep");
+  EXPECT_EQ(testfiles::readFile(inner + L"\\sub\\keep2.txt"), "keep2");
+  EXPECT_FALSE(files::exists(victim + L"\\Vexa.exe")) << "nothing was written through the link";
+  EXPECT_FALSE(files::exists(inner + L"\\search"));
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install)) << logText();
+  EXPECT_EQ(testfiles::readFile(context->workFolder() + L"\\plugins\\search\\plugin.properties"), noise(0, 2));
+  EXPECT_EQ(context->errors_.find(L"unpack_"), std::wstring::npos) << context->errors_.get();
+
+  // A link inside a folder the installer deletes goes as a link.
+  const std::wstring updates = context->workFolder() + L"\\updates";
+  files::createFolderTree(updates);
+  ASSERT_TRUE(links.make(victim, updates + L"\\linked"));
+  DeleteCommand remove(updates);
+  wchar_t result[256] = L"0";
+  remove.execute(result, 256, log);
+  EXPECT_EQ(testfiles::readFile(victim + L"\\keep.txt"), "keep");
+  files::deleteFolderTree(updates);
+  EXPECT_EQ(testfiles::readFile(victim + L"\\keep.txt"), "keep");
+  // The links go with the test; so does what holds them.
+  links.removeAll();
+  files::deleteFolderTree(updates);
+  files::deleteFolderTree(dataStaging);
+}
+
+TEST_F(InstallScenarioTest, FilesDroppedIntoTheStagingFoldersMidDownloadNeverMoveIn) {
+  makeContext();
+  placePrivateRuntime();
+  // Slow enough that both staging folders stand while the packs still arrive.
+  servePacks(300000, 400000);
+  makeScenario();
+  ASSERT_TRUE(scenario->start());
+  const std::wstring installStaging = install + L".staging", dataStaging = context->workFolder() + L".staging";
+  ASSERT_TRUE(waitFor([&] { return files::isFolder(installStaging) && files::isFolder(dataStaging); }, 30s))
+      << logText();
+  // What another process of the user would plant: a DLL the product loads, a plug-in.
+  const bool plantedDll = files::writeWholeFile(installStaging + L"\\version.dll", "planted", 7);
+  files::createFolderTree(dataStaging + L"\\plugins\\evil");
+  const bool plantedPlugin = files::writeWholeFile(dataStaging + L"\\plugins\\evil\\plugin.properties", "planted", 7);
+  ASSERT_TRUE(waitFor([&] { return listener.ends() > 0; }, 60s) &&
+              waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; }))
+      << logText();
+
+  EXPECT_TRUE(VexaInstallContext::productFilesPresent(install)) << logText();
+  EXPECT_FALSE(files::exists(install + L"\\version.dll"));
+  EXPECT_FALSE(files::exists(context->workFolder() + L"\\plugins\\evil"));
+  EXPECT_FALSE(files::exists(installStaging));
+  EXPECT_FALSE(files::exists(dataStaging));
+  // Where the folder's access list kept the files out, there is nothing to report.
+  const std::string text = logText();
+  EXPECT_TRUE(plantedDll && plantedPlugin) << "nothing kept the planting out under Wine";
+  if (plantedDll) EXPECT_NE(text.find("version.dll: the pack did not write it"), std::string::npos);
+  if (plantedPlugin) EXPECT_NE(text.find("evil\\plugin.properties: the pack did not write it"), std::string::npos);
+}
+
+TEST_F(InstallScenarioTest, AnInstallKilledBetweenTwoMovesIsInstalledAgainByTheNextRun) {
+  makeContext();
+  placePrivateRuntime();
+  testserver::Resource product{
+      pack({{"Vexa.exe", "exe"}, {"Vexa.jar", "jar"}, {"vreg.dll", "dll"}, {"lib/last.dll", "last"}})};
+  server.add("/Vexa.ebz", product);
+  server.add("/appdata.ebz", {pack({{"plugins/search/plugin.properties", "name=search"}})});
+  // The run stops after the product's third file, as a kill would: the three
+  // files "already installed" looks at are in place, the fourth is not.
+  StagedFiles::afterEachMove = [](size_t moved) { return moved < 3; };
+  makeScenario();
+  const bool ended = runToEnd();
+  StagedFiles::afterEachMove = nullptr;
+  ASSERT_TRUE(ended) << logText();
+  ASSERT_TRUE(VexaInstallContext::productFilesPresent(install));
+  ASSERT_FALSE(files::exists(install + L"\\lib\\last.dll"));
+  EXPECT_FALSE(context->isInstalled()) << "a half-moved install is not taken as installed";
+
+  // The next run, by the silent road that stops at an installed product,
+  // installs again over what is there and ends with exact files.
+  scenario->setListener(nullptr);
+  makeContext(L"/silent /runAfterInstall FALSE");
+  makeScenario();
+  SilentScenarioListener driver(*context, *scenario, log);
+  driver.setPollMs(20);
+  scenario->setListener(&driver);
+  driver.run();
+  EXPECT_NE(context->installMode, InstallContext::kAlreadyInstalled);
+  EXPECT_EQ(context->exitCode, 0) << logText();
+  for (const auto& [name, bytes] : std::vector<std::pair<const wchar_t*, const char*>>{
+           {L"\\Vexa.exe", "exe"}, {L"\\Vexa.jar", "jar"}, {L"\\vreg.dll", "dll"}, {L"\\lib\\last.dll", "last"}}) {
+    EXPECT_EQ(testfiles::readFile(install + name), bytes) << text::wideToUtf8(name);
+  }
+  EXPECT_TRUE(context->isInstalled());
 }
 
 // ---- Signed packs -----------------------------------------------------------
@@ -637,6 +863,32 @@ TEST_F(SignedPackScenarioTest, AFailedDownloadIsNeitherCheckedNorUnpackedAndStay
   for (const DownloadTally::Record& record : context->downloads().records()) {
     EXPECT_EQ(record.completed, record.name == L"vexa8z") << text::wideToUtf8(record.name);
   }
+}
+
+TEST_F(SignedPackScenarioTest, AFailedProductDownloadKeepsARefusableAppdataPackAndBothStatesForTheNextRun) {
+  makeContext();
+  placePrivateRuntime();
+  serveSignedPacks(Damage::None);
+  // The product's ranged answers all break off; the appdata pack arrives
+  // whole, with a signature that would be refused were it judged.
+  // Both with a digest, so that what they hold can be carried on from.
+  testserver::Resource product{pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(200000, 6)}, {"vreg.dll", "dll"}})};
+  product.contentMd5 = md5Hex(product.body.data(), product.body.size());
+  product.fault = testserver::dropAfter(5000, -1, "bytes=");
+  server.add("/Vexa.ebz", product);
+  testserver::Resource appdata{pack({{"plugins/search/plugin.properties", "name=search"}})};
+  appdata.contentMd5 = md5Hex(appdata.body.data(), appdata.body.size());
+  server.add("/appdata.ebz", appdata);
+  server.add("/appdata.ebz.sig", {std::string(200, '\0')});
+  makeScenario().setPackVerifier(verifier);
+  ASSERT_TRUE(runToEnd()) << logText();
+  EXPECT_FALSE(VexaInstallContext::productFilesPresent(install));
+  for (const wchar_t* name : {L"\\Vexa.ebz", L"\\appdata.ebz"}) {
+    EXPECT_TRUE(files::isFile(packFolder() + name)) << text::wideToUtf8(name);
+    EXPECT_TRUE(files::isFile(download::downloadStatePath(packFolder() + name))) << text::wideToUtf8(name);
+  }
+  EXPECT_EQ(context->errors_.find(L"appdata8z_signature"), std::wstring::npos) << context->errors_.get();
+  EXPECT_EQ(logText().find("/appdata.ebz refused"), std::string::npos);
 }
 
 TEST_F(SignedPackScenarioTest, APackSignedAsAnotherKindIsRefused) {
@@ -873,6 +1125,7 @@ TEST_F(InstallScenarioTest, AnInstalledProductIsRestartedWithoutAWorker) {
   files::createFolderTree(install);
   for (const wchar_t* f : {L"\\Vexa.exe", L"\\Vexa.jar", L"\\vreg.dll"}) testfiles::writeFile(install + f, "x");
   registry::writeText(HKEY_CURRENT_USER, kProductKey, L"exec", install + L"\\Vexa.exe");
+  registry::writeDword(HKEY_CURRENT_USER, kProductKey, VexaInstallContext::kCompleteValue, 1);
   makeContext(L"/silent /runAfterInstall FALSE");
   makeScenario();
   EXPECT_EQ(statRequests().size(), 0u);  // no "installStart" for an installed product

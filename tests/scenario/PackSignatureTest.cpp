@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include "TestFiles.h"
+#include "scenario/EbzReader.h"
+#include "scenario/EbzWriter.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 
@@ -99,6 +101,12 @@ TEST_F(PackSignatureTest, EveryDamageIsRefusedWithAReason) {
   longSignature.push_back(0);
   std::vector<uint8_t> otherKeySignature = signatureOf(pack_, newKeys());
   std::vector<uint8_t> truncatedPack(pack_.begin(), pack_.end() - 1);
+  std::vector<uint8_t> longerPack = pack_;
+  longerPack.push_back(0);
+  std::vector<uint8_t> flippedHash = good;
+  flippedHash[ps::kMagicLength + 1 + std::string(ps::kKindProduct).size() + 20] ^= 0x01;
+  std::vector<uint8_t> flippedLength = good;
+  flippedLength[ps::kMagicLength + 1 + std::string(ps::kKindProduct).size() + 8] ^= 0x01;
 
   struct Case {
     const char* what;
@@ -108,6 +116,9 @@ TEST_F(PackSignatureTest, EveryDamageIsRefusedWithAReason) {
       {"flipped pack byte", flippedPack, good},
       {"flipped last pack byte", lastBytePack, good},
       {"pack one byte short", truncatedPack, good},
+      {"pack one byte long", longerPack, good},
+      {"a block hash changed", pack_, flippedHash},
+      {"the signed length changed", pack_, flippedLength},
       {"flipped signature byte", pack_, flippedSignature},
       {"flipped last signature byte", pack_, flippedSignatureEnd},
       {"missing signature", pack_, {}},
@@ -213,6 +224,103 @@ TEST_F(PackSignatureTest, AStreamingCheckJudgesTheBytesItWasFedAndRefusesAShortR
   ps::StreamingCheck otherKind(verifier_, signature, ps::kKindAppdata);
   EXPECT_FALSE(otherKind.needsBytes());
   EXPECT_FALSE(otherKind.finish().accepted);
+}
+
+TEST_F(PackSignatureTest, SignaturesOfTheFirstLayoutAreRefusedWithTheirReason) {
+  std::vector<uint8_t> old = signatureOf(pack_, keys_);
+  std::copy(ps::kOldMagic, ps::kOldMagic + ps::kMagicLength, old.begin());
+  const ps::Verdict verdict = verifyBytes(verifier_, pack_, old);
+  EXPECT_FALSE(verdict.accepted);
+  EXPECT_NE(verdict.reason.find(L"VXPKSIG1"), std::wstring::npos);
+  EXPECT_NE(verdict.reason.find(L"sign the pack again"), std::wstring::npos);
+}
+
+TEST_F(PackSignatureTest, TheFileHoldsOneHashPerMebibyteBlock) {
+  for (const size_t size : {size_t(0), size_t(1), size_t(ps::kBlockSize), size_t(ps::kBlockSize) + 1}) {
+    const std::vector<uint8_t> pack(size, 7);
+    const std::vector<uint8_t> signature = signatureOf(pack, keys_);
+    const size_t blocks = (size + ps::kBlockSize - 1) / ps::kBlockSize;
+    EXPECT_EQ(signature.size(), ps::kMagicLength + 1 + 6 + 8 + 8 + 4 + blocks * ps::kHashSize + ps::kSignatureSize)
+        << size;
+    EXPECT_TRUE(verifyBytes(verifier_, pack, signature).accepted) << size;
+  }
+}
+
+// Counts what the decoder hands on, and keeps nothing.
+class CountingSink : public un8z::EntrySink {
+ public:
+  bool beginEntry(const std::wstring&, uint64_t) override { return true; }
+  bool writeBytes(const uint8_t*, size_t size) override {
+    bytes += size;
+    return true;
+  }
+  bool endEntry() override { return true; }
+  uint64_t bytes = 0;
+};
+
+TEST_F(PackSignatureTest, ABlockIsHandedOnOnlyAfterItMatchedItsHash) {
+  // Three blocks and a bit; the third is damaged: exactly the first two come out.
+  std::vector<uint8_t> pack(3 * ps::kBlockSize + 100);
+  for (size_t i = 0; i < pack.size(); ++i) pack[i] = uint8_t(i * 31 + (i >> 12));
+  const std::vector<uint8_t> signature = signatureOf(pack, keys_);
+  pack[2 * ps::kBlockSize + 5] ^= 0x10;
+  TricklingSource trickle(pack);
+  ps::StreamingCheck check(verifier_, signature, ps::kKindProduct);
+  ps::VerifiedSource verified(trickle, check);
+  std::vector<uint8_t> out(100000);
+  size_t got = 0, total = 0;
+  while (verified.read(out.data(), out.size(), got) && got != 0) total += got;
+  EXPECT_TRUE(verified.refused());
+  EXPECT_EQ(total, 2 * ps::kBlockSize);
+  const ps::Verdict verdict = check.finish();
+  EXPECT_FALSE(verdict.accepted);
+  EXPECT_EQ(verdict.reason, L"block 2 of the pack does not match its signed hash");
+
+  // Whole and undamaged, every byte comes out, the short last block too.
+  pack[2 * ps::kBlockSize + 5] ^= 0x10;
+  TricklingSource again(pack);
+  ps::StreamingCheck good(verifier_, signature, ps::kKindProduct);
+  ps::VerifiedSource whole(again, good);
+  total = 0;
+  while (whole.read(out.data(), out.size(), got) && got != 0) total += got;
+  EXPECT_FALSE(whole.refused());
+  EXPECT_EQ(total, pack.size());
+  EXPECT_TRUE(good.finish().accepted);
+}
+
+TEST_F(PackSignatureTest, AZeroBombWithTheSignatureOfAnotherPackIsRefusedBeforeAnythingIsDecoded) {
+  // The bomb: one entry claiming 4 GiB of zeros (its first 64 MiB are enough
+  // to show where the decoder stops), served with the genuine signature of
+  // another pack.
+  std::string bomb;
+  const ebz::EbzWriter::Key key = {'Z', 'e', 'r', 'o', 'B', 'o', 'm', 'b', '4', 'G'};
+  ebz::EbzWriter writer(key, [&](const uint8_t* d, size_t n) { return bomb.append((const char*)d, n), true; }, 0);
+  writer.beginEntry("zeros.bin", 4ull << 30);
+  const std::string mebibyte(1 << 20, '\0');
+  for (int i = 0; i < 64; ++i) writer.write(mebibyte.data(), mebibyte.size());
+  const std::string other = ebz::packInMemory(key, {{"Vexa.exe", "exe"}});
+  const std::vector<uint8_t> otherPack(other.begin(), other.end());
+  const std::vector<uint8_t> signature = signatureOf(otherPack, keys_);
+
+  ebz::MemorySource source(bomb.data(), bomb.size());
+  ps::StreamingCheck check(verifier_, signature, ps::kKindProduct);
+  ps::VerifiedSource verified(source, check);
+  CountingSink sink;
+  ebz::EbzReader reader(L'/');
+  EXPECT_EQ(reader.unpack(verified, sink, nullptr), 1);
+  EXPECT_TRUE(verified.refused());
+  EXPECT_EQ(reader.decodedBytes(), 0u);
+  EXPECT_EQ(sink.bytes, 0u);
+  EXPECT_FALSE(check.finish().accepted);
+
+  // Without a key the same source hands the bytes on unjudged.
+  ps::PackVerifier none("");
+  ebz::MemorySource plain(other.data(), other.size());
+  ps::StreamingCheck unchecked(none, {}, ps::kKindProduct);
+  ps::VerifiedSource passing(plain, unchecked);
+  CountingSink small;
+  EXPECT_EQ(ebz::EbzReader(L'/').unpack(passing, small, nullptr), 0);
+  EXPECT_EQ(small.bytes, 3u);
 }
 
 TEST(PackSignatureHex, RoundTripAndRejects) {

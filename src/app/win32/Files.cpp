@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "app/Log.h"
+#include "app/win32/PrivateFolder.h"
 
 namespace files {
 
@@ -78,7 +79,32 @@ bool createFolderTree(const std::wstring& folder) {
   return false;
 }
 
-void deleteFolderTree(const std::wstring& folder) {
+bool isLink(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool removeLink(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return true;
+  // A folder link goes with RemoveDirectory, which never touches the target's
+  // contents; a file link with DeleteFile, which deletes the link. Some
+  // systems show a folder link as the other kind, so both are tried.
+  if (a & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), a & ~DWORD(FILE_ATTRIBUTE_READONLY));
+  if ((a & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str()) || DeleteFileW(path.c_str())
+                                     : DeleteFileW(path.c_str()) || RemoveDirectoryW(path.c_str())) {
+    return true;
+  }
+  return GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+namespace {
+
+// Walks the folder's entries without following links. onLink sees every
+// link, onFile every plain file; folders are descended into and removed
+// after their contents.
+template <typename OnLink, typename OnFile>
+void walk(const std::wstring& folder, OnLink onLink, OnFile onFile) {
   WIN32_FIND_DATAW data;
   HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
   if (find != INVALID_HANDLE_VALUE) {
@@ -86,16 +112,53 @@ void deleteFolderTree(const std::wstring& folder) {
       std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
       std::wstring path = folder + L"\\" + name;
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        deleteFolderTree(path);
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        onLink(path);
+      } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        walk(path, onLink, onFile);
+        RemoveDirectoryW(path.c_str());
       } else {
-        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileW(path.c_str());
+        onFile(path);
       }
     } while (FindNextFileW(find, &data));
     FindClose(find);
   }
+}
+
+}  // namespace
+
+void deleteFolderTree(const std::wstring& folder) {
+  if (isLink(folder)) {
+    removeLink(folder);
+    return;
+  }
+  walk(
+      folder, [](const std::wstring& link) { removeLink(link); },
+      [](const std::wstring& file) {
+        SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(file.c_str());
+      });
   RemoveDirectoryW(folder.c_str());
+}
+
+unsigned long makeFreshFolder(const std::wstring& path) {
+  const DWORD a = GetFileAttributesW(path.c_str());
+  if (a != INVALID_FILE_ATTRIBUTES) {
+    if (a & FILE_ATTRIBUTE_REPARSE_POINT) {
+      removeLink(path);
+    } else if (a & FILE_ATTRIBUTE_DIRECTORY) {
+      deleteFolderTree(path);
+    } else {
+      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+      DeleteFileW(path.c_str());
+    }
+  }
+  std::wstring parent = path;
+  while (!parent.empty() && (parent.back() == L'\\' || parent.back() == L'/')) parent.pop_back();
+  const size_t cut = parent.find_last_of(L"\\/");
+  if (cut != std::wstring::npos && cut > 0) createFolderTree(parent.substr(0, cut));
+  // Made here or not at all: a folder that is back already is someone else's.
+  return createPrivateFolder(path);
 }
 
 std::wstring newGuidText() {

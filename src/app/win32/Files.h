@@ -47,8 +47,23 @@ bool writeWholeFile(const std::wstring& path, const void* data, size_t size);
 bool copyFile(const std::wstring& target, const std::wstring& source);
 // Creates the folder and every missing parent; true when it exists afterwards.
 bool createFolderTree(const std::wstring& folder);
-// Removes everything below the folder, then the folder.
+// A reparse point: a symbolic link, junction or mount point, to a file or a
+// folder. The installer's folders can be written by other processes of the
+// user, so anything found there may be a link planted to steer an elevated
+// delete or write elsewhere: such entries are removed as the links they are
+// and never descended into.
+bool isLink(const std::wstring& path);
+// Removes the link itself, never what it points to; true when it is gone.
+bool removeLink(const std::wstring& path);
+// Removes everything below the folder, then the folder. Links met on the way
+// (the folder itself included) are removed as links: their targets are left.
 void deleteFolderTree(const std::wstring& folder);
+// Makes path an empty folder of this run's own making: whatever is there (a
+// link, a file or a folder tree) is removed first, links as links, and the
+// folder is created anew with the private access of PrivateFolder.h. 0 on
+// success, else the system's error code (also when something else made the
+// path again meanwhile).
+unsigned long makeFreshFolder(const std::wstring& path);
 // A new GUID as text without braces (upper-case hexadecimal with hyphens).
 std::wstring newGuidText();
 // folder + "\" + GUID + suffix, not yet taken; creates the folder when missing.
@@ -58,7 +73,8 @@ std::wstring newTempFolder();
 std::wstring tempFolder();
 // A fresh temporary file name (GetTempFileName) with the given prefix.
 std::wstring tempFileName(const std::wstring& prefix);
-// Names of the entries matching folder\*.* in the order the system gives them.
+// Names of the entries matching folder\*.* in the order the system gives them
+// (a link is listed by its own name; nothing is read through it).
 std::vector<std::wstring> listFolder(const std::wstring& folder);
 
 }  // namespace files

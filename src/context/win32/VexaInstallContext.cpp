@@ -45,7 +45,15 @@ bool VexaInstallContext::productFilesPresent(const std::wstring& folder) {
 bool VexaInstallContext::isInstalled() {
   std::wstring exec = registry::readText(HKEY_CURRENT_USER, productKey(), L"exec", 260);
   if (exec.empty()) return false;
+  const registry::RegKey key = registry::RegKey::openRead(HKEY_CURRENT_USER, productKey());
+  if (!key || registry::readDword(key.get(), kCompleteValue) != 1) return false;
   return productFilesPresent(text::folderPart(exec));
+}
+
+void VexaInstallContext::markInstallComplete(bool complete) {
+  const bool written = complete ? registry::writeDword(HKEY_CURRENT_USER, productKey(), kCompleteValue, 1)
+                                : registry::deleteValue(HKEY_CURRENT_USER, productKey(), kCompleteValue);
+  if (!written && complete && log_) log_->error(L"Can't record that the install completed");
 }
 
 void VexaInstallContext::addProductStatParams(std::map<std::wstring, std::wstring>&, bool atEnd) {

@@ -15,7 +15,14 @@ class VexaInstallContext : public InstallContext {
   HANDLE prepare() override;
   int appId() override { return 1; }
   bool keepInitXml() override { return true; }
+  // "exec" names a folder with the product's files, and the last install
+  // there ran to its end (markInstallComplete): an install broken off while
+  // its files moved in is installed again, not taken as done.
   bool isInstalled() override;
+  // Written once the last file has moved in and the last command has run;
+  // cleared before the first file moves.
+  void markInstallComplete(bool complete);
+  static constexpr const wchar_t* kCompleteValue = L"installComplete";
   // A failure the install met counts even where the product's files stand
   // (an earlier install's, or a runtime cut short beside them).
   bool succeeded() override { return isInstalled() && !failures().failed(); }

@@ -27,8 +27,7 @@ constexpr int kStallLimitMs = 3600000;
 
 // The download's file as far as it is on disk without a gap from its first
 // byte. A read waits, in short steps, until the download has filled the bytes
-// it asks for, has ended, or the owner stops it. Every byte handed out is fed
-// to the signature check on the way.
+// it asks for, has ended, or the owner stops it.
 class GrowingSource : public ebz::ByteSource {
  public:
   enum class Failure { kNone, kInterrupted, kCutOff, kNoSpace };
@@ -38,8 +37,8 @@ class GrowingSource : public ebz::ByteSource {
   void setHeadCheck(HeadCheck check) { headCheck_ = std::move(check); }
 
   GrowingSource(download::FileDownloadOutput& output, const std::wstring& path, const std::wstring& name,
-                const std::atomic<bool>& stop, pack_signature::StreamingCheck& check, Log* log)
-      : output_(output), path_(path), name_(name), stop_(stop), check_(check), log_(log) {}
+                const std::atomic<bool>& stop, Log* log)
+      : output_(output), path_(path), name_(name), stop_(stop), log_(log) {}
 
   bool read(uint8_t* buffer, size_t capacity, size_t& got) override {
     got = 0;
@@ -92,7 +91,6 @@ class GrowingSource : public ebz::ByteSource {
     if (!ReadFile(file_.get(), buffer, static_cast<DWORD>(want), &n, &at) || n == 0) {
       return fail(Failure::kInterrupted, L"the pack cannot be read, " + Log::errorCodeText(GetLastError()));
     }
-    check_.update(buffer, n);
     if (headCheck_ && head_.size() < ebz::kUnpackedTotalEnd) {
       const size_t take = std::min<size_t>(n, ebz::kUnpackedTotalEnd - head_.size());
       head_.insert(head_.end(), buffer, buffer + take);
@@ -115,7 +113,6 @@ class GrowingSource : public ebz::ByteSource {
   const std::wstring& path_;
   const std::wstring& name_;
   const std::atomic<bool>& stop_;
-  pack_signature::StreamingCheck& check_;
   Log* log_;
   files::UniqueHandle file_;
   unsigned generation_ = 0;
@@ -127,25 +124,6 @@ class GrowingSource : public ebz::ByteSource {
 };
 
 bool isSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// Paths of the files below root, relative to it.
-void listFiles(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
-  const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name == L"." || name == L"..") continue;
-    const std::wstring path = relative.empty() ? name : relative + L"\\" + name;
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      listFiles(root, path, out);
-    } else {
-      out.push_back(path);
-    }
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
-}
 
 }  // namespace
 
@@ -159,7 +137,8 @@ StreamingUnpack::StreamingUnpack(Pack pack, std::shared_ptr<download::FileDownlo
       verifier_(verifier),
       log_(log),
       timing_(timing),
-      staging_(stagingFor(pack_.target)) {}
+      staging_(stagingFor(pack_.target)),
+      staged_(staging_) {}
 
 StreamingUnpack::~StreamingUnpack() {
   stop_.store(true);
@@ -192,7 +171,52 @@ StreamingUnpack::Outcome StreamingUnpack::end() {
 }
 
 void StreamingUnpack::discard() {
+  // The held files would keep their folder from going.
+  staged_.release();
   if (files::exists(staging_)) files::deleteFolderTree(staging_);
+}
+
+unsigned long StreamingUnpack::freshStaging() {
+  const unsigned long made = files::makeFreshFolder(staging_);
+  if (made == 0) return 0;
+  // Something at the path would not go (a link some systems cannot remove
+  // as a link, a file in use): it is left alone, and this run stages beside
+  // it under a name nobody could have planted beforehand.
+  const std::wstring other = stagingFor(pack_.target) + L"-" + files::newGuidText();
+  if (log_) {
+    log_->warning(L"The staging folder " + staging_ + L" cannot be made afresh (error code=" + std::to_wstring(made) +
+                  L"); " + pack_.name + L" unpacks into " + other);
+  }
+  const unsigned long again = files::makeFreshFolder(other);
+  if (again != 0) return again;
+  staging_ = other;
+  staged_.moveTo(other);
+  return 0;
+}
+
+int StreamingUnpack::unpackWhole(ebz::ByteSource& pack) {
+  discard();
+  const unsigned long made = freshStaging();
+  if (made != 0) {
+    if (log_) log_->error(L"Can't make the staging folder " + staging_ + L", error code=" + std::to_wstring(made));
+    return 1;
+  }
+  auto sink = staged_.sink(log_);
+  ebz::EbzReader reader(packfiles::kSeparator);
+  const int unpacked = reader.unpack(pack, *sink, log_);
+  if (unpacked != 0) {
+    fault_ = sink->fault();
+    reason_ = reader.failure();
+    discard();
+  }
+  return unpacked;
+}
+
+bool StreamingUnpack::moveInto(const std::wstring& target, std::wstring& blocking) {
+  const bool moved = staged_.moveInto(target, blocking, log_);
+  moveError_ = moved ? 0 : staged_.firstError();
+  discard();
+  return moved;
 }
 
 void StreamingUnpack::run() {
@@ -213,10 +237,10 @@ void StreamingUnpack::run() {
     }
   }
 
-  GrowingSource source(*output_, pack_.path, pack_.name, stop_, check, log_);
+  GrowingSource download(*output_, pack_.path, pack_.name, stop_, log_);
   // A pack that records what it unpacks to is judged by its first bytes:
   // without the room for it, nothing more of it is worth fetching.
-  source.setHeadCheck([this](const std::vector<uint8_t>& head) {
+  download.setHeadCheck([this](const std::vector<uint8_t>& head) {
     const std::optional<uint64_t> total = ebz::unpackedTotal(head.data(), head.size());
     uint64_t available = 0;
     if (!total || !packfiles::freeSpace(staging_, available) || *total <= available) return true;
@@ -232,7 +256,13 @@ void StreamingUnpack::run() {
     }
     return false;
   });
-  const unsigned long made = packfiles::createFolderTree(staging_);
+  // With a key built in, the decoder gets each block of the pack only after
+  // it matched its signed hash: nothing unverified is ever decoded.
+  pack_signature::VerifiedSource source(download, check);
+  // Made here and now, whatever stood at the path (a link to another folder,
+  // a file) removed as such: what the unpack writes lands in a folder of its
+  // own making.
+  const unsigned long made = freshStaging();
   if (made != 0) {
     outcome_ = Outcome::kDamaged;
     reason_ = L"the staging folder " + staging_ + L" cannot be made, " + Log::errorCodeText(made);
@@ -241,13 +271,13 @@ void StreamingUnpack::run() {
     if (onWriteFault_) onWriteFault_(fault_);
     return;
   }
-  auto sink = packfiles::folderSink(staging_, log_);
+  auto sink = staged_.sink(log_);
   ebz::EbzReader reader(packfiles::kSeparator);
   // The reader's own line would blame the pack for what the download did.
   const int unpacked = reader.unpack(source, *sink, nullptr);
-  if (source.failure() == GrowingSource::Failure::kNoSpace) {
+  if (download.failure() == GrowingSource::Failure::kNoSpace) {
     outcome_ = Outcome::kDamaged;
-    reason_ = source.why();
+    reason_ = download.why();
     if (onWriteFault_) onWriteFault_(fault_);
     return;
   }
@@ -259,7 +289,7 @@ void StreamingUnpack::run() {
     if (onWriteFault_) onWriteFault_(fault_);
     return;
   }
-  if (source.failure() == GrowingSource::Failure::kNone) {
+  if (download.failure() == GrowingSource::Failure::kNone && !source.refused()) {
     // Bytes after the stream's end are signed too, and so are those after
     // the place where a damaged stream stopped: a pack that fails its
     // signature is refused as such, however it decodes. Reading on to the
@@ -270,15 +300,15 @@ void StreamingUnpack::run() {
     while (source.read(rest.data(), rest.size(), got) && got != 0) {
     }
   }
-  switch (source.failure()) {
+  switch (download.failure()) {
     case GrowingSource::Failure::kInterrupted:
       outcome_ = Outcome::kInterrupted;
-      reason_ = source.why();
+      reason_ = download.why();
       return;
     case GrowingSource::Failure::kNoSpace:
     case GrowingSource::Failure::kCutOff:
       outcome_ = Outcome::kCutOff;
-      reason_ = source.why();
+      reason_ = download.why();
       return;
     case GrowingSource::Failure::kNone:
       break;
@@ -291,38 +321,4 @@ void StreamingUnpack::run() {
   }
   outcome_ = verdict.accepted ? Outcome::kUnpacked : Outcome::kRefused;
   reason_ = verdict.reason;
-}
-
-bool moveStagedFiles(const std::wstring& staging, const std::wstring& target, std::wstring& blocking, Log* log) {
-  std::vector<std::wstring> staged;
-  listFiles(staging, std::wstring(), staged);
-  for (const std::wstring& relative : staged) {
-    const std::wstring destination = target + L"\\" + relative;
-    if (files::isFolder(destination)) {
-      blocking = destination;
-      return false;
-    }
-    if (!files::isFile(destination)) continue;
-    // A file some program holds open cannot be replaced: find that out before
-    // anything moves, so the target is not left half new.
-    files::UniqueHandle probe(
-        CreateFileW(destination.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!probe) {
-      if (log) log->error(L"Can't replace " + destination + L", " + Log::errorCodeText(GetLastError()));
-      blocking = destination;
-      return false;
-    }
-  }
-  bool moved = true;
-  for (const std::wstring& relative : staged) {
-    const std::wstring from = staging + L"\\" + relative;
-    const std::wstring to = target + L"\\" + relative;
-    if (packfiles::createFolderTree(text::folderPart(to)) != 0 ||
-        !MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
-      if (log) log->error(L"Can't move " + from + L" to " + to + L", " + Log::errorCodeText(GetLastError()));
-      moved = false;
-    }
-  }
-  files::deleteFolderTree(staging);
-  return moved;
 }

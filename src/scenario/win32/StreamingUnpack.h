@@ -18,6 +18,7 @@
 #include "download/Timing.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
+#include "scenario/win32/StagedFiles.h"
 
 class Log;
 namespace download {
@@ -51,15 +52,18 @@ class StreamingUnpack {
   static std::wstring stagingFor(const std::wstring& target);
   static constexpr const wchar_t* kStagingSuffix = L".staging";
 
-  // Clears a staging folder a broken-off run left and starts the thread.
+  // Clears a staging folder a broken-off run left and starts the thread,
+  // which makes the staging folder afresh (see files::makeFreshFolder).
   bool start();
   // Tells the thread that the download will bring no more bytes, joins it and
   // gives its outcome; the staging folder stays for moveInto or discard.
   Outcome end();
   const std::wstring& reason() const { return reason_; }
+  // The staging folder this run uses (after end(); see freshStaging).
   const std::wstring& staging() const { return staging_; }
 
   // Removes the staging folder and everything in it; so does the destructor.
+  // Links in it are removed as links.
   void discard();
 
   // Told on the unpack thread, at once, when the staging folder cannot take
@@ -71,11 +75,25 @@ class StreamingUnpack {
   // Why the staging folder refused an entry; read after end().
   const packfiles::WriteFault& writeFault() const { return fault_; }
 
+  // Unpacks a whole pack already held and verified into a fresh staging
+  // folder, on the caller's thread (when the streaming unpack could not follow
+  // the download). 0 on success, as EbzReader::unpack.
+  int unpackWhole(ebz::ByteSource& pack);
+
+  // Moves the files the unpack wrote, and nothing else, into target (see
+  // StagedFiles::moveInto), then removes the staging folder. After end().
+  bool moveInto(const std::wstring& target, std::wstring& blocking);
+  // The system's error code of the move's first failure (0 when none).
+  unsigned long moveError() const { return moveError_; }
+
   // How long one wait for more bytes lasts before a line says so; tests shorten it.
   static int quietLogMs;
 
  private:
   void run();
+  // Makes staging_ afresh, or another folder beside it when that cannot be
+  // done; 0 or the system's error code.
+  unsigned long freshStaging();
 
   Pack pack_;
   std::shared_ptr<download::FileDownloadOutput> output_;
@@ -83,19 +101,14 @@ class StreamingUnpack {
   Log* log_;
   download::Timing timing_;
   std::wstring staging_;
+  StagedFiles staged_;  // the unpack thread's until joined
   std::atomic<bool> stop_{false};
   std::thread thread_;
   // Written by the thread, read by the owner only after the join.
   Outcome outcome_ = Outcome::kInterrupted;
   std::wstring reason_;
   packfiles::WriteFault fault_;
+  unsigned long moveError_ = 0;
   std::function<void(const packfiles::WriteFault&)> onWriteFault_;
 };
 
-// Moves every file below staging to the same place below target, replacing
-// what is there, then removes staging. Before anything moves, each file that
-// would be replaced is opened for exclusive writing: when one is in use,
-// nothing moves and its path is given in blocking. False on any failure
-// (logged); then the target holds what it held before, unless a move itself
-// failed part way.
-bool moveStagedFiles(const std::wstring& staging, const std::wstring& target, std::wstring& blocking, Log* log);

@@ -220,7 +220,8 @@ void VexaInstallScenario::doInstall() {
   // The appdata pack is not even judged when the product cannot be installed.
   StagedPack product = settle(productUnpack, productOutcome, productOutput->isOk(), scenario_downloads::kProductPack,
                               pack_signature::kKindProduct, addresses.product, productPack, shortFolder);
-  StagedPack appdata{appdataPack, shortDataFolder(), appdataUnpack.staging(), StagedPack::State::kNone};
+  StagedPack appdata{appdataPack, shortDataFolder(), appdataUnpack.staging(), StagedPack::State::kNone,
+                     &appdataUnpack};
   if (product.state != StagedPack::State::kNone) {
     appdata = settle(appdataUnpack, appdataOutcome, appdataOutput->isOk(), scenario_downloads::kAppdataPack,
                      pack_signature::kKindAppdata, addresses.appdata, appdataPack, shortDataFolder());
@@ -243,7 +244,13 @@ void VexaInstallScenario::doInstall() {
   }
   stageProgress(2, 1, 1.0f);
   removeUpdates(context_);
-  if (product.state != StagedPack::State::kNone) unpackPacks(context_, product, appdata);
+  packsMoved_ = 0;
+  if (product.state != StagedPack::State::kNone) {
+    // From the first file moved until the last command has run, the folder
+    // is not an install to be trusted as it stands.
+    context_.markInstallComplete(false);
+    unpackPacks(context_, product, appdata);
+  }
   if (context_.failures().failed()) return;
   stageProgress(3, 100, 100.0f);
   if (isCancelled()) return;
@@ -252,6 +259,7 @@ void VexaInstallScenario::doInstall() {
   // start another program.
   ExecuteProcessCommand firstRun(text::quotedIfBlank(shortFolder + L"\\Vexa.exe") + L" /copydll");
   send(context_, firstRun);
+  if (packsMoved_ == 2) context_.markInstallComplete(true);
   notifyTotal(90);
 }
 
@@ -318,7 +326,7 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
                                                              bool downloaded, const wchar_t* name, const char* kind,
                                                              const std::wstring& url, const std::wstring& path,
                                                              const std::wstring& target) {
-  StagedPack staged{path, target, unpack.staging(), StagedPack::State::kNone};
+  StagedPack staged{path, target, unpack.staging(), StagedPack::State::kNone, &unpack};
   if (!downloaded || !context_.noteMissingFile(path)) {
     // The download's own report named the cause; a download that never
     // reported one (its wait ran out) is a network matter.
@@ -361,13 +369,10 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
     noteFailure(verifier_->enabled() ? failure::signature(name) : failure::damaged(name, L"it cannot be read"));
     return staged;
   }
-  packfiles::createFolderTree(staged.staging);
-  auto sink = packfiles::folderSink(staged.staging, log_);
-  ebz::EbzReader reader(packfiles::kSeparator);
-  const bool unpacked = reader.unpack(*held, *sink, log_) == 0;
+  const bool unpacked = unpack.unpackWhole(*held) == 0;
   if (!unpacked) {
-    noteFailure(sink->fault() ? packfiles::failureOfWrite(sink->fault()) : failure::damaged(name, reader.failure()));
-    unpack.discard();
+    noteFailure(unpack.writeFault() ? packfiles::failureOfWrite(unpack.writeFault())
+                                    : failure::damaged(name, unpack.reason()));
   }
   staged.state = unpacked ? StagedPack::State::kReady : StagedPack::State::kFailed;
   return staged;
@@ -408,9 +413,11 @@ void VexaInstallScenario::installOne(StagedPack& pack, const wchar_t* timer) {
   }
   if (log_) log_->info(L"UnEbz " + pack.path + L" to " + pack.target);
   std::wstring blocking;
-  if (moveStagedFiles(pack.staging, pack.target, blocking, log_)) return;
-  const DWORD code = GetLastError();
-  files::deleteFolderTree(pack.staging);
+  if (pack.unpack && pack.unpack->moveInto(pack.target, blocking)) {
+    ++packsMoved_;
+    return;
+  }
+  const DWORD code = pack.unpack ? pack.unpack->moveError() : DWORD(ERROR_GEN_FAILURE);
   if (!blocking.empty()) {
     noteFailure(failure::notWritable(text::folderPart(blocking), L"the file " + text::fileNamePart(blocking) +
                                                                       L" is in use by another program"));

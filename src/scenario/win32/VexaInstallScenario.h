@@ -65,6 +65,7 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
     std::wstring target;
     std::wstring staging;
     State state = State::kNone;
+    StreamingUnpack* unpack = nullptr;  // holds the staged files
   };
   // Moves the staged files of the product pack and then of the appdata pack
   // into their folders, runs the upgrade clean-up, and deletes the files (and
@@ -130,6 +131,7 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   // Probe-writes each folder (made and removed again when missing); the first
   // that refuses becomes the install's failure: false.
   bool probeFolders(const std::vector<std::wstring>& folders);
+  int packsMoved_ = 0;  // packs whose files all moved in this run (worker thread)
   // Waits for the runtime thread, at most an hour, less when cancelled.
   void waitForRuntimeThread(HANDLE thread);
   std::wstring shortDataFolder();
