@@ -184,7 +184,7 @@ unsigned long StreamingUnpack::freshStaging() {
   // it under a name nobody could have planted beforehand.
   const std::wstring other = stagingFor(pack_.target) + L"-" + files::newGuidText();
   if (log_) {
-    log_->warning(L"The staging folder " + staging_ + L" cannot be made afresh (error code=" + std::to_wstring(made) +
+    log_->warning(L"The staging folder " + staging_ + L" cannot be made afresh (" + Log::errorCodeText(made) +
                   L"); " + pack_.name + L" unpacks into " + other);
   }
   const unsigned long again = files::makeFreshFolder(other);
@@ -198,7 +198,7 @@ int StreamingUnpack::unpackWhole(ebz::ByteSource& pack) {
   discard();
   const unsigned long made = freshStaging();
   if (made != 0) {
-    if (log_) log_->error(L"Can't make the staging folder " + staging_ + L", error code=" + std::to_wstring(made));
+    if (log_) log_->error(L"Can't make the staging folder " + staging_ + L", " + Log::errorCodeText(made));
     return 1;
   }
   auto sink = staged_.sink(log_);
