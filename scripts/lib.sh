@@ -23,17 +23,51 @@ build_windows() {
   cmake --build "$ROOT/build/$tree" -j"$JOBS" "${targets[@]}"
 }
 
+# make_test_code_signing <folder>: a test CA ("ca.pem") and a code-signing
+# certificate it issued, with its key, in a password-protected PKCS#12
+# ("publisher.p12"; the password in "password"), made once with openssl. For
+# the demo and the tests only: nothing of it is kept in the repository, and
+# the CA's key is thrown away once it has signed.
+make_test_code_signing() {
+  local dir="$1"
+  [ -f "$dir/publisher.p12" ] && [ -f "$dir/ca.pem" ] && [ -f "$dir/password" ] && return 0
+  rm -rf "$dir" && mkdir -p "$dir" || return 1
+  (
+    set -e
+    cd "$dir"
+    openssl rand -hex 16 >password
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 3650 -subj "/CN=Vexa Test Root CA" \
+      -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+    openssl req -newkey rsa:2048 -nodes -keyout publisher.key -out publisher.csr \
+      -subj "/CN=Vexa Test Publisher/O=Vexa" 2>/dev/null
+    printf '%s\n' "basicConstraints=CA:FALSE" "keyUsage=critical,digitalSignature" "extendedKeyUsage=codeSigning" \
+      >publisher.ext
+    openssl x509 -req -in publisher.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 825 -sha256 \
+      -extfile publisher.ext -out publisher.pem 2>/dev/null
+    openssl pkcs12 -export -inkey publisher.key -in publisher.pem -certfile ca.pem -out publisher.p12 \
+      -passout file:password
+    rm -f ca.key ca.srl publisher.key publisher.csr publisher.ext
+  )
+}
+
 # build_signed_setup <tree> <arch> <public key file>: VexaSetup.exe built in
-# build/<tree>-signed with the key that pack signatures must match. A tree of
-# its own, so the test trees keep installing unsigned packs as they always did.
+# build/<tree>-signed with the key that pack signatures must match, and
+# Authenticode-signed with the test publisher of make_test_code_signing
+# (build/<tree>-signed/VexaSetup.unsigned.exe is the program before
+# signing). A tree of its own, so the test trees keep installing unsigned
+# packs as they always did.
 build_signed_setup() {
-  local tree="$1" arch="$2" key
+  local tree="$1" arch="$2" key codesign="$ROOT/build/$1-signed/codesign"
   key="$(tr -d '[:space:]' <"$3")"
   mkdir -p "$ROOT/build"
+  make_test_code_signing "$codesign" || { echo "cannot make the test code-signing certificate" >&2; return 1; }
   cmake -S "$ROOT" -B "$ROOT/build/$tree-signed" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DVEXA_PACK_PUBLIC_KEY="$key" >"$ROOT/build/$tree-signed.configure.log" 2>&1 \
+        -DCMAKE_BUILD_TYPE=Release -DVEXA_PACK_PUBLIC_KEY="$key" \
+        -DVEXA_SIGN_CERT="$codesign/publisher.p12" -DVEXA_SIGN_PASSWORD_ENV=VEXA_TEST_SIGN_PASSWORD \
+        >"$ROOT/build/$tree-signed.configure.log" 2>&1 \
     || { cat "$ROOT/build/$tree-signed.configure.log"; return 1; }
-  cmake --build "$ROOT/build/$tree-signed" -j"$JOBS" --target VexaSetup
+  VEXA_TEST_SIGN_PASSWORD="$(cat "$codesign/password")" \
+    cmake --build "$ROOT/build/$tree-signed" -j"$JOBS" --target VexaSetup
 }
 
 # The shipped 32-bit programs. Where 32-bit programs cannot run, only these

@@ -3,6 +3,7 @@
 #include <chrono>
 
 #include "BuildConfig.h"
+#include "BuildStamp.h"
 #include "app/Log.h"
 #include "app/Text.h"
 #include "app/win32/CommandLine.h"
@@ -126,7 +127,9 @@ HANDLE InstallContext::prepare() {
 std::wstring InstallContext::tailImage() { return tail_.image(); }
 
 const std::wstring& InstallContext::versionText() {
-  if (versionText_.empty()) versionText_ = contexttext::versionText(versionPrefix(), __DATE__, __TIME__);
+  // The build's date and time in the compiler's own form, taken from the
+  // commit so that one commit always builds the same program.
+  if (versionText_.empty()) versionText_ = contexttext::versionText(versionPrefix(), VEXA_BUILD_DATE, VEXA_BUILD_TIME);
   return versionText_;
 }
 
