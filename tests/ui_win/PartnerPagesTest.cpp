@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <memory>
+
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -312,6 +314,44 @@ TEST(PartnerConsent, OptionsWithoutABoxCountAsUnticked) {
   ASSERT_TRUE(w.waitEnded(20000));
   first.run();
   EXPECT_EQ(host.runs, 0);
+}
+
+// The generic page keeps 32 widgets: its two choices and 30 offers' panels.
+// The offers past those have no panel the user could see, so they get no
+// offer date and never run; the ones before them do both.
+TEST(PartnerConsent, GenericPageOffersWithoutAPanelAreNeitherDatedNorRun) {
+  WizardUnderTest w(finishAtOnce);
+  ASSERT_NE(w.window, nullptr);
+  RecordingHost host;
+  std::vector<std::unique_ptr<Pinstall>> offers;
+  std::vector<Pinstall*> pointers;
+  for (int i = 0; i < 32; ++i) {
+    PinstallInfo info = offerInfo((L"p" + std::to_wstring(i)).c_str(), L"Recommended");
+    info.options.resize(1);
+    info.options[0].label = L"Offer " + std::to_wstring(i);
+    offers.emplace_back(new Pinstall(info, nullptr, &host));
+    pointers.push_back(offers.back().get());
+  }
+  std::vector<PinstallGroup> groups{groupOf(L"many", pointers)};
+  HWND next = w.control(L"Finish", L"Button");
+  ASSERT_NE(next, nullptr);
+  offer(w, groups);
+  ASSERT_TRUE(driver::waitUntil([&] { return driver::textOf(next) == L"Next >"; }, 5000));
+  ASSERT_TRUE(driver::click(next));
+  ASSERT_TRUE(w.waitText(L"Full Install (recommended)"));
+  std::vector<std::wstring> dated;
+  for (int i = 0; i < 30; ++i) dated.push_back(L"p" + std::to_wstring(i) + L":offerDate");
+  EXPECT_EQ(host.written(), dated);
+  EXPECT_TRUE(IsWindowVisible(w.control(L"Offer 29")));
+  for (const wchar_t* unseen : {L"Offer 30", L"Offer 31"}) {
+    HWND label = w.control(unseen);
+    EXPECT_TRUE(label == nullptr || !IsWindowVisible(label)) << "the offer has no panel on the page";
+  }
+  PostMessageW(w.window, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(w.waitEnded(20000));
+  for (auto& o : offers) o->run();
+  EXPECT_EQ(host.runs, 30);
+  EXPECT_EQ(host.written(), dated) << "running dates nothing more";
 }
 
 // Message numbers any process can post: a pointer the wizard did not hand

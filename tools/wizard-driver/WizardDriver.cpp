@@ -153,4 +153,21 @@ std::wstring dump(HWND top) {
   return out;
 }
 
+std::wstring layout(HWND top) {
+  SIZE size = clientSize(top);
+  std::wstring out = L"client " + std::to_wstring(size.cx) + L" " + std::to_wstring(size.cy) + L"\n";
+  std::vector<HWND> handles;
+  EnumChildWindows(top, &onChild, reinterpret_cast<LPARAM>(&handles));
+  for (HWND h : handles) {
+    wchar_t name[128] = {};
+    GetClassNameW(h, name, 128);
+    RECT rc = {};
+    GetWindowRect(h, &rc);
+    MapWindowPoints(nullptr, GetParent(h), reinterpret_cast<POINT*>(&rc), 2);
+    out += std::wstring(name) + L" " + std::to_wstring(rc.left) + L" " + std::to_wstring(rc.top) + L" " +
+           std::to_wstring(rc.right - rc.left) + L" " + std::to_wstring(rc.bottom - rc.top) + L"\n";
+  }
+  return out;
+}
+
 }  // namespace driver

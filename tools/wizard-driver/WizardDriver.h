@@ -60,4 +60,11 @@ HWND focusOf(HWND top);
 // One line per control: class, text, x, y, w, h, visible, enabled, checked.
 std::wstring dump(HWND top);
 
+// The geometry alone, each control's rectangle relative to its parent's
+// client area (where the layout puts it), after a first line with the
+// client size: "client W H", then "<class> x y w h" per control in creation
+// order. Texts are left out, so two runs at different DPIs compare line by
+// line.
+std::wstring layout(HWND top);
+
 }  // namespace driver

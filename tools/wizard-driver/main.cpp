@@ -3,6 +3,7 @@
 //
 //   wait [ms]                 the wizard window is visible
 //   dump                      every control: class, text, place, states
+//   layout                    every control's place in its parent (no texts)
 //   click TEXT                BM_CLICK on the visible control with this text
 //   wait-enabled TEXT [ms]    a control with this text is enabled
 //   wait-text TEXT [ms]       a visible control with this text exists
@@ -52,6 +53,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (cmd == L"dump") {
       if (!need(10000)) return fail(L"no window");
       say(driver::dump(target));
+    } else if (cmd == L"layout") {
+      if (!need(10000)) return fail(L"no window");
+      say(driver::layout(target));
     } else if (cmd == L"click") {
       std::wstring t = text();
       if (!need(10000)) return fail(L"no window");

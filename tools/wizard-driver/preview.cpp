@@ -158,12 +158,15 @@ void arrange(VexaInstallerWizard& wizard, void* data) {
   }
 }
 
+// The licence link: the link label with the licence's text (its width
+// depends on the screen's DPI).
 BOOL CALLBACK pressLicenceLink(HWND child, LPARAM) {
   wchar_t cls[64] = {};
   GetClassNameW(child, cls, 64);
-  RECT rc;
-  GetWindowRect(child, &rc);
-  if (lstrcmpW(cls, L"myLinkLabelClass") == 0 && rc.right - rc.left == 200) {
+  wchar_t text[256] = {};
+  GetWindowTextW(child, text, 256);
+  UiResources* resources = UiResources::current();
+  if (lstrcmpW(cls, L"myLinkLabelClass") == 0 && resources && resources->text(L"USER_LICENSE") == text) {
     PostMessageW(child, WM_LBUTTONDOWN, MK_LBUTTON, 0);
     return FALSE;
   }

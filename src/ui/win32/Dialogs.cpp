@@ -1,6 +1,7 @@
 #include "ui/win32/Dialogs.h"
 
 #include "BuildConfig.h"
+#include "ui/win32/Dpi.h"
 
 namespace dialogs {
 const wchar_t kJavaDownloadUrl[] = L"https://www.java.com/download/";
@@ -26,11 +27,9 @@ void ButtonPanelImpl::layout(Panel* panel) {
   int d = 6;
   for (const auto& definition : definitions_) {
     std::wstring text = resources_ ? resources_->text(definition.second.c_str()) : definition.second;
-    HWND button = CreateWindowExW(0, L"Button", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                                  panel->width() - d - 80, panel->height() - 31, 80, 25, panel->handle(), nullptr,
-                                  GetModuleHandleW(nullptr), nullptr);
-    if (resources_ && resources_->fonts())
-      SendMessageW(button, WM_SETFONT, reinterpret_cast<WPARAM>(resources_->fonts()->normal()), TRUE);
+    HFONT font = resources_ && resources_->fonts() ? resources_->fonts()->normal() : nullptr;
+    HWND button = dpi::createChild(0, L"Button", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                                   panel->width() - d - 80, panel->height() - 31, 80, 25, panel->handle(), font);
     buttons_.push_back(button);
     d += 86;
   }

@@ -4,6 +4,7 @@
 
 #include "app/StringTable.h"
 #include "app/win32/Resources.h"
+#include "ui/win32/Dpi.h"
 #include "ui/win32/UiResources.h"
 #include "ui/win32/Window.h"
 
@@ -50,6 +51,9 @@ LRESULT CALLBACK licenceProcedure(HWND hwnd, UINT message, WPARAM wparam, LPARAM
         state->recorded = true;
       }
       break;
+    case WM_DPICHANGED:
+      dpi::onDpiChanged(hwnd, wparam, lparam);
+      return 0;
     case WM_NCDESTROY:
       delete state;
       SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
@@ -102,15 +106,15 @@ HWND open(HWND owner, UiResources* resources, LicenseResourceProvider* provider,
   if (!window) return nullptr;
   auto* state = new LicenceWindowState;
   SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+  dpi::fitTopLevel(window, kSize, kSize);
 
   HFONT normal = resources && resources->fonts() ? resources->fonts()->normal() : nullptr;
   LoadLibraryW(L"riched20.dll");
-  HWND edit = CreateWindowExW(0, L"RichEdit20W", L"",
-                              WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_BORDER | WS_VSCROLL | WS_TABSTOP |
-                                  ES_MULTILINE | ES_READONLY | ES_WANTRETURN,
-                              6, 6, 580, 522, window, nullptr, module, nullptr);
+  HWND edit = dpi::createChild(0, L"RichEdit20W", L"",
+                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_BORDER | WS_VSCROLL | WS_TABSTOP |
+                                   ES_MULTILINE | ES_READONLY | ES_WANTRETURN,
+                               6, 6, 580, 522, window, normal, module);
   if (edit) {
-    SendMessageW(edit, WM_SETFONT, reinterpret_cast<WPARAM>(normal), TRUE);
     RtfSource source;
     source.bytes = provider ? provider->text() : std::string();
     EDITSTREAM stream = {};
@@ -120,10 +124,8 @@ HWND open(HWND owner, UiResources* resources, LicenseResourceProvider* provider,
   }
   auto button = [&](const wchar_t* key, int x, bool visible) {
     std::wstring text = resources ? resources->text(key) : key;
-    HWND b = CreateWindowExW(0, L"Button", text.c_str(), WS_CHILD | WS_TABSTOP | (visible ? WS_VISIBLE : 0), x, 540,
-                             100, 25, window, nullptr, module, nullptr);
-    SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(normal), TRUE);
-    return b;
+    return dpi::createChild(0, L"Button", text.c_str(), WS_CHILD | WS_TABSTOP | (visible ? WS_VISIBLE : 0), x, 540,
+                            100, 25, window, normal, module);
   };
   state->close = button(L"CLOSE", 485, true);
   state->cancel = button(L"CANCEL", 375, showCancel);

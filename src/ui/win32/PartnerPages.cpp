@@ -11,16 +11,14 @@
 #include "ui/OptionRules.h"
 #include "app/PointerHandOff.h"
 #include "ui/UiText.h"
+#include "ui/win32/Dpi.h"
 #include "ui/win32/Gdiplus.h"
 
 namespace {
 
 HWND makeControl(const wchar_t* className, const std::wstring& text, DWORD style, int x, int y, int w, int h,
                  HWND parent, HFONT font) {
-  HWND hwnd = CreateWindowExW(0, className, uitext::cut(text, 512).c_str(), WS_CHILD | style, x, y, w, h, parent,
-                              nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (font) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  return hwnd;
+  return dpi::createChild(0, className, uitext::cut(text, 512).c_str(), WS_CHILD | style, x, y, w, h, parent, font);
 }
 
 bool checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }

@@ -12,7 +12,9 @@
 #include "scenario/win32/InstallFinishing.h"
 #include "ui/UiText.h"
 #include "ui/win32/Dialogs.h"
+#include "ui/win32/Dpi.h"
 #include "ui/win32/Messages.h"
+#include "ui/win32/TaskbarProgress.h"
 
 namespace {
 constexpr int kPictureId = 135;
@@ -25,10 +27,7 @@ constexpr UINT kCloseTimeoutMs = 15000;
 
 HWND makeControl(const wchar_t* className, const std::wstring& text, DWORD style, int x, int y, int w, int h,
                  HWND parent, HFONT font) {
-  HWND hwnd = CreateWindowExW(0, className, text.c_str(), WS_CHILD | style, x, y, w, h, parent, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-  if (font) SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-  return hwnd;
+  return dpi::createChild(0, className, text.c_str(), WS_CHILD | style, x, y, w, h, parent, font);
 }
 
 bool checked(HWND button) { return SendMessageW(button, BM_GETCHECK, 0, 0) == BST_CHECKED; }
@@ -270,6 +269,7 @@ CommonVexaInstallerWizard::~CommonVexaInstallerWizard() {
   delete mainPage_;
   delete settingsPage_;
   delete information_;
+  delete taskbar_;
 }
 
 bool CommonVexaInstallerWizard::onStart() {
@@ -282,11 +282,12 @@ bool CommonVexaInstallerWizard::onStart() {
 void CommonVexaInstallerWizard::createDecorations() {
   if (resources_->strings()) window_->setText(context_->windowTitle(512, *resources_->strings()), 512);
   const int pw = pagePanel_->width(), ph = pagePanel_->height();
-  progress_ = CreateWindowExW(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 0, ph - 10, pw, 10,
-                              pagePanel_->handle(), nullptr, GetModuleHandleW(nullptr), nullptr);
+  progress_ = dpi::createChild(0, PROGRESS_CLASSW, L"", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 0, ph - 10, pw, 10,
+                               pagePanel_->handle());
   SendMessageW(progress_, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
   information_ = new UrlLinkLabel(20, window_->handle(), resources_->fonts(), 20, window_->height() - 30, 100,
                                   resources_->text(L"INFORMATION"), context_->productPageUrl(256));
+  taskbar_ = new TaskbarProgress(window_->handle());
 }
 
 void VexaInstallerWizard::createPages() {
@@ -369,6 +370,7 @@ void CommonVexaInstallerWizard::onTimer(WPARAM id, LPARAM) {
 }
 
 void CommonVexaInstallerWizard::onStop() {
+  if (taskbar_) taskbar_->ended();
   const bool cancelled = scenario_->isCancelled();
   const int mode = context_->installMode;
   if (scenario_->isFinished() && !cancelled && mode != InstallContext::kAlreadyInstalled) {
@@ -382,6 +384,10 @@ void CommonVexaInstallerWizard::onStop() {
 
 bool CommonVexaInstallerWizard::onUserMessage(UINT message, WPARAM wparam, LPARAM lparam) {
   if (InstallerWizard::onUserMessage(message, wparam, lparam)) return true;
+  if (taskbar_ && message == TaskbarProgress::buttonCreatedMessage()) {
+    taskbar_->buttonCreated();
+    return true;
+  }
   for (WidgetCommandHandler* handler : resources_->handlers()) {
     if (handler->onUserMessage(message, wparam, lparam)) return true;
   }
@@ -398,9 +404,16 @@ void CommonVexaInstallerWizard::handleTick(int stage) {
 
 void CommonVexaInstallerWizard::handleTotalProgress(int percent) {
   SendMessageW(progress_, PBM_SETPOS, static_cast<WPARAM>(percent), 0);
+  if (taskbar_) taskbar_->progress(percent);
 }
 
 void CommonVexaInstallerWizard::handleInstallDone() {
+  // A failed install keeps its red button until the window goes; a
+  // finished one needs the button no more.
+  if (taskbar_) {
+    if (context_->succeeded()) taskbar_->ended();
+    else taskbar_->failed();
+  }
   finishAllowed_ = true;
   next_->setHighlight(true);
   next_->setFont(resources_->fonts()->bold());

@@ -130,6 +130,8 @@ class VexaSettingsPage : public AbstractWizardPage {
   SettingsComposite* composite_;
 };
 
+class TaskbarProgress;
+
 class CommonVexaInstallerWizard : public InstallerWizard, public InstallModeListener {
  public:
   CommonVexaInstallerWizard(WizardHeader* header, UiResources* resources, InstallContext* context,
@@ -158,6 +160,7 @@ class CommonVexaInstallerWizard : public InstallerWizard, public InstallModeList
   VexaSettingsPage* settingsPage() const { return settingsPage_; }
   LicenseResourceProvider* licence() const { return licence_; }
   HWND progressBar() const { return progress_; }
+  TaskbarProgress* taskbar() const { return taskbar_; }
 
  protected:
   void handleStageProgress(int stage, int percent, float exactPercent) override;
@@ -176,6 +179,7 @@ class CommonVexaInstallerWizard : public InstallerWizard, public InstallModeList
   UrlLinkLabel* information_ = nullptr;
   LicenseResourceProvider* licence_;
   VexaSettingsPage* settingsPage_ = nullptr;
+  TaskbarProgress* taskbar_ = nullptr;
 };
 
 class VexaInstallerWizard : public CommonVexaInstallerWizard {

@@ -9,6 +9,7 @@
 #include "download/win32/Downloads.h"
 #include "app/PointerHandOff.h"
 #include "ui/UiText.h"
+#include "ui/win32/Dpi.h"
 #include "ui/win32/Gdiplus.h"
 #include "ui/win32/Messages.h"
 #include "ui/win32/UiResources.h"
@@ -34,11 +35,11 @@ void Widget::enable(bool enabled) const {
   if (hwnd_) EnableWindow(hwnd_, enabled ? TRUE : FALSE);
 }
 void Widget::setFont(HFONT font) const {
-  if (hwnd_) SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  if (hwnd_) dpi::setFont(hwnd_, font);
 }
 void Widget::moveTo(int x, int y, int width, int height) {
   x_ = x; y_ = y; width_ = width; height_ = height;
-  if (hwnd_) MoveWindow(hwnd_, x, y, width, height, TRUE);
+  if (hwnd_) dpi::move(hwnd_, x, y, width, height);
 }
 void Widget::destroy() {
   if (hwnd_) DestroyWindow(hwnd_);
@@ -59,9 +60,8 @@ std::wstring TextWidget::text() const {
 Label::Label(HWND parent, int x, int y, int width, int height, const std::wstring& text, HFONT font, DWORD style,
              const wchar_t* className) {
   x_ = x; y_ = y; width_ = width; height_ = height;
-  hwnd_ = CreateWindowExW(0, className, uitext::cut(text, 512).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width,
-                          height, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
-  if (font) setFont(font);
+  hwnd_ = dpi::createChild(0, className, uitext::cut(text, 512).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width,
+                           height, parent, font);
 }
 
 // ------------------------------------------------------------ Subclassed
@@ -103,8 +103,8 @@ Panel::Panel(int x, int y, int width, int height, HWND parent, UiResources* reso
   x_ = x; y_ = y; width_ = width; height_ = height;
   fonts_ = resources ? resources->fonts() : nullptr;
   // WS_EX_CONTROLPARENT lets Tab walk into the panel's children.
-  hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, L"Static", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y, width,
-                          height, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+  hwnd_ = dpi::createChild(WS_EX_CONTROLPARENT, L"Static", L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, x, y, width,
+                           height, parent);
   subclass(hwnd_);
 }
 
@@ -137,8 +137,8 @@ LRESULT Panel::handleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lpar
 CustomButton::CustomButton(int x, int y, HWND parent, FontSet* fonts, const std::wstring& text) : parent_(parent) {
   x_ = x; y_ = y; width_ = kButtonWidth; height_ = kButtonHeight;
   fonts_ = fonts;
-  hwnd_ = CreateWindowExW(0, L"Button", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, x, y,
-                          kButtonWidth, kButtonHeight, parent, nullptr, GetModuleHandleW(nullptr), nullptr);
+  hwnd_ = dpi::createChild(0, L"Button", text.c_str(), WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, x, y,
+                           kButtonWidth, kButtonHeight, parent);
   SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(static_cast<CustomWidget*>(this)));
   if (fonts) setFont(fonts->normal());
   theme_ = OpenThemeData(hwnd_, L"Button");
@@ -177,7 +177,8 @@ void CustomButton::drawItem(const DRAWITEMSTRUCT& item) {
   // Keyboard users see where the focus is.
   if ((item.itemState & ODS_FOCUS) && !(item.itemState & ODS_NOFOCUSRECT)) {
     RECT focus = rc;
-    InflateRect(&focus, -4, -4);
+    const int inset = dpi::scaled(item.hwndItem, 4);
+    InflateRect(&focus, -inset, -inset);
     DrawFocusRect(item.hDC, &focus);
   }
 }
@@ -248,8 +249,11 @@ void HLine::paint(HDC dc) {
   Gdiplus::Graphics g(dc);
   Gdiplus::Pen dark(Gdiplus::Color(0xFF464646), 1.0f);
   Gdiplus::Pen white(Gdiplus::Color(0xFFFFFFFF), 1.0f);
-  g.DrawLine(&dark, 0, 0, static_cast<INT>(rc.right), 0);
-  g.DrawLine(&white, 0, 1, static_cast<INT>(rc.right), 1);
+  // The upper half of the rule's rows dark, the rest white: one row each
+  // at 96 DPI, thicker on denser screens.
+  const int rows = rc.bottom > 2 ? rc.bottom : 2;
+  for (int row = 0; row < rows; ++row)
+    g.DrawLine(row < (rows + 1) / 2 ? &dark : &white, 0, row, static_cast<INT>(rc.right), row);
 }
 
 // ------------------------------------------------------------- LinkLabel
@@ -274,15 +278,16 @@ LinkLabel::LinkLabel(int height, HWND parent, FontSet* fonts, int x, int y, int 
     wc.lpszClassName = kLinkClass;
     RegisterClassW(&wc);
   }
-  hwnd_ = CreateWindowExW(0, kLinkClass, label_.c_str(), WS_CHILD | WS_VISIBLE, x, y, width, height, parent, nullptr,
-                          module, nullptr);
+  hwnd_ = dpi::createChild(0, kLinkClass, label_.c_str(), WS_CHILD | WS_VISIBLE, x, y, width, height, parent,
+                           nullptr, module);
   SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 void LinkLabel::paint(HWND hwnd) {
   PAINTSTRUCT ps;
   HDC dc = BeginPaint(hwnd, &ps);
-  HGDIOBJ old = font_ ? SelectObject(dc, font_) : nullptr;
+  HFONT font = dpi::fontFor(font_, dpi::of(hwnd));
+  HGDIOBJ old = font ? SelectObject(dc, font) : nullptr;
   UINT alignment = static_cast<UINT>(align_);
   SetTextAlign(dc, alignment);
   SetBkMode(dc, TRANSPARENT);
@@ -344,8 +349,8 @@ Image::Image(int x, int y, int width, int height, HWND parent, UiResources* reso
       callback_(callback) {
   x_ = x; y_ = y; width_ = width; height_ = height;
   fonts_ = resources ? resources->fonts() : nullptr;
-  hwnd_ = CreateWindowExW(0, L"Static", L"", WS_CHILD | WS_VISIBLE | SS_BITMAP, x, y, width, height, parent, nullptr,
-                          module_, nullptr);
+  hwnd_ = dpi::createChild(0, L"Static", L"", WS_CHILD | WS_VISIBLE | SS_BITMAP, x, y, width, height, parent, nullptr,
+                           module_);
   subclass(hwnd_);
 }
 
@@ -435,8 +440,17 @@ void Image::adopt(Gdiplus::Image* image) {
 
 void Image::paint(HDC dc) {
   if (!image_) return;
+  // The widget's size on the screen: its 96-DPI size at the window's DPI.
+  RECT rc = {};
+  GetClientRect(hwnd_, &rc);
   Gdiplus::Graphics g(dc);
-  g.DrawImage(image_, 0, 0, width_, height_);
+  if (static_cast<int>(image_->GetWidth()) != rc.right || static_cast<int>(image_->GetHeight()) != rc.bottom) {
+    // A picture drawn at another size than its own is filtered, not
+    // sampled: pictures stay smooth on high-DPI screens.
+    g.SetInterpolationMode(Gdiplus::InterpolationModeHighQualityBicubic);
+    g.SetPixelOffsetMode(Gdiplus::PixelOffsetModeHalf);
+  }
+  g.DrawImage(image_, 0, 0, static_cast<INT>(rc.right), static_cast<INT>(rc.bottom));
 }
 
 LRESULT Image::handleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {

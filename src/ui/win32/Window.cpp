@@ -1,5 +1,6 @@
 #include "ui/win32/Window.h"
 
+#include "ui/win32/Dpi.h"
 #include "ui/win32/Gdiplus.h"
 
 namespace {
@@ -38,10 +39,11 @@ Window::Window(UiResources* resources, int x, int y, int width, int height, DWOR
   hwnd_ = CreateWindowExW(exStyle | WS_EX_CONTROLPARENT, kWindowClass, L"", WS_CAPTION | WS_SYSMENU, x, y, width,
                           height, nullptr, nullptr, module, this);
   enableKeyboard(hwnd_, nullptr);
-  RECT client = {};
-  GetClientRect(hwnd_, &client);
-  width_ = client.right;
-  height_ = client.bottom;
+  // The client area in 96-DPI units, which every layout of this window
+  // works in; on a denser screen the window grows to match.
+  SIZE client = dpi::fitTopLevel(hwnd_, width, height);
+  width_ = client.cx;
+  height_ = client.cy;
 }
 
 bool Window::onCommand(HWND control) { return listener_ ? listener_->onCommand(control) : false; }
@@ -80,6 +82,9 @@ LRESULT Window::dispatch(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE:
       if (director_ && !director_->canClose()) return 0;
       break;
+    case WM_DPICHANGED:
+      dpi::onDpiChanged(hwnd_, wparam, lparam);
+      return 0;
     case WM_DESTROY:
       if (director_ && !director_->canDestroy()) return 0;
       if (listener_) listener_->onStop();
