@@ -21,7 +21,10 @@ mkdir -p "$HOME"
 template="$(wine_prefix_template)" && cp -a "$template/." "$prefix/" 2>/dev/null || wine_boot
 mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
 cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
-export PREVIEW DRIVER ROOT work
+# The loader for Wine's own programs (reg): wine64 where 32-bit ones cannot run.
+WINE_LOADER=wine
+can_run_32bit || WINE_LOADER=/usr/lib/wine/wine64
+export PREVIEW DRIVER ROOT work WINE_LOADER
 
 # view and the driver commands that wait for it to stand
 VIEWS='download|wait 30000
@@ -37,7 +40,8 @@ timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   run() { "$ROOT/scripts/wine-run" "$@"; }
   for dpi in 96 144; do
     wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
-    run reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
+    "$WINE_LOADER" reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
+    wineserver -w 2>/dev/null
     while IFS="|" read -r view ready; do
       run "$PREVIEW" "$view" >/dev/null 2>&1 &
       pid=$!
