@@ -15,8 +15,10 @@ source "$ROOT/scripts/lib.sh"
 source "$ROOT/scripts/wine-env"
 prefix="$(mktemp -d /tmp/vexa-dpi-wine.XXXXXX)"
 work="$(mktemp -d /tmp/vexa-dpi.XXXXXX)"
-trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null; rm -rf "$prefix" "$work"' EXIT
-export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME="$prefix/home" LC_ALL=en_US.UTF-8
+trap 'WINEPREFIX="$prefix" wineserver -k 2>/dev/null; rm -rf "$prefix"; [ -n "${VEXA_DPI_KEEP:-}" ] || rm -rf "$work"' EXIT
+# A UTF-8 locale: the Russian text the driver waits for goes through the
+# command line.
+export WINEPREFIX="$prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" HOME="$prefix/home" LC_ALL=C.UTF-8
 mkdir -p "$HOME"
 template="$(wine_prefix_template)" && cp -a "$template/." "$prefix/" 2>/dev/null || wine_boot
 mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
@@ -27,13 +29,14 @@ can_run_32bit || WINE_LOADER=/usr/lib/wine/wine64
 export PREVIEW DRIVER ROOT work WINE_LOADER
 
 # view and the driver commands that wait for it to stand
-VIEWS='download|wait 30000
+VIEWS="${VEXA_DPI_VIEWS:-}"
+[ -n "$VIEWS" ] || VIEWS='download|wait 30000
 settings|wait-text "Add firewall exception" 30000
 partner|wait-text "Full Install (recommended)" 30000
 partnerImg|wait-text "Partner terms" 30000
 yandex|wait-text "Узнать подробности" 30000
-licence|licence 30000
-fail|wait 30000'
+fail|wait 30000
+licence|licence 30000'
 export VIEWS
 
 timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
@@ -42,20 +45,27 @@ timeout 600 xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
     wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
     "$WINE_LOADER" reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1
     wineserver -w 2>/dev/null
+    # One Wine server for all the views of a DPI.
+    wineserver -p 2>/dev/null
     while IFS="|" read -r view ready; do
       run "$PREVIEW" "$view" >/dev/null 2>&1 &
       pid=$!
       eval "set -- $ready"
-      if run "$DRIVER" "$@" >/dev/null 2>&1; then
-        # The partner pages arrive by posted messages: let them settle.
-        sleep 1
+      if run "$DRIVER" "$@" >>"$work/driver.log" 2>&1; then
+        # Widgets that come with a page are shown with it; a moment for the
+        # last posted messages.
+        sleep 0.3
         eval "run \"\$DRIVER\" $ready layout" | tr -d "\r" >"$work/$view.$dpi"
       else
         echo "the $view view did not come up at $dpi DPI" >"$work/$view.$dpi"
       fi
-      kill $pid 2>/dev/null; wait $pid 2>/dev/null
-      wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
+      # Closed first: the windows of a killed program may stay on the screen for
+      # a while, and the next view must be the only visible one.
+      run "$DRIVER" close >/dev/null 2>&1
+      sleep 0.5
+      kill -KILL $pid 2>/dev/null; wait $pid 2>/dev/null
     done <<<"$VIEWS"
+    wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
   done'
 
 python3 - "$work" <<'PY'
@@ -74,7 +84,8 @@ for view in views:
     elif len(a) != len(b):
         problems.append(f'{len(a) - 1} controls at 96 DPI, {len(b) - 1} at 144')
     else:
-        for i, (x, y) in enumerate(zip(a, b)):
+        pairs = [(['client'] + a[0][1:] + ['0', '0'], ['client'] + b[0][1:] + ['0', '0'])] + list(zip(a[1:], b[1:]))
+        for i, (x, y) in enumerate(pairs):
             if x[:-4] != y[:-4]:
                 problems.append(f'line {i}: {x[:-4]} against {y[:-4]}')
                 continue
