@@ -15,8 +15,20 @@ function(vexa_add_test name)
   else()
     set(prefix "")
   endif()
-  target_compile_definitions(${name} PRIVATE VEXA_TEST_DATA_DIR="${prefix}${CMAKE_SOURCE_DIR}/tests/data"
-                                             VEXA_BUILD_DIR="${prefix}${CMAKE_BINARY_DIR}")
+  # The two folders go only to the sources that name them: a clone's own
+  # paths on every test file's command line would keep a compiler cache from
+  # serving one clone what another already compiled.
+  foreach(src ${ARGN})
+    get_filename_component(path ${src} ABSOLUTE)
+    if(EXISTS ${path})
+      file(STRINGS ${path} uses REGEX "VEXA_(TEST_DATA|BUILD)_DIR" LIMIT_COUNT 1)
+      if(uses)
+        set_property(SOURCE ${src} APPEND PROPERTY COMPILE_DEFINITIONS
+                     VEXA_TEST_DATA_DIR="${prefix}${CMAKE_SOURCE_DIR}/tests/data"
+                     VEXA_BUILD_DIR="${prefix}${CMAKE_BINARY_DIR}")
+      endif()
+    endif()
+  endforeach()
   add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600)
   if(WIN32)

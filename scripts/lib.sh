@@ -2,6 +2,15 @@
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 JOBS="$(nproc)"
 
+# A compiler cache of the machine's, shared by every clone (paths are taken
+# relative to the clone), so a fresh clone compiles only what changed since
+# the last build on this machine. VEXA_NO_CCACHE=1 builds without it.
+if [ -z "${VEXA_NO_CCACHE:-}" ] && command -v ccache >/dev/null 2>&1; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+  export CCACHE_BASEDIR="$ROOT" CCACHE_NOHASHDIR=true
+  export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ccache}"
+fi
+
 build_native() {
   mkdir -p "$ROOT/build"
   cmake -S "$ROOT" -B "$ROOT/build/native" -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$ROOT/build/native.configure.log" 2>&1 \
