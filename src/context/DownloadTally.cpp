@@ -35,6 +35,16 @@ void DownloadTally::setBytes(const std::wstring& name, long long bytes, long lon
   it->second.resumed = resumedBytes > 0 && resumedBytes <= bytes ? resumedBytes : 0;
 }
 
+void DownloadTally::setHost(const std::wstring& name, const std::wstring& host) {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = entries_.find(name);
+  if (it == entries_.end()) {
+    uint32_t now = ticks_();
+    it = entries_.emplace(name, Entry{now, now, false, -1}).first;
+  }
+  it->second.host = host;
+}
+
 std::vector<DownloadTally::Record> DownloadTally::records() {
   std::lock_guard<std::mutex> guard(lock_);
   std::vector<Record> out;
@@ -44,7 +54,7 @@ std::vector<DownloadTally::Record> DownloadTally::records() {
     long long rate = -1;
     long long fetched = e.bytes - e.resumed;
     if (e.completed && e.bytes >= 0) rate = ms ? fetched * 1000 / ms : fetched * 1000;
-    out.push_back({name, e.bytes, ms, rate, e.completed, e.resumed});
+    out.push_back({name, e.bytes, ms, rate, e.completed, e.resumed, e.host});
   }
   return out;
 }

@@ -21,6 +21,9 @@ class DownloadTally {
     bool completed;
     // Of bytes, those an earlier, broken-off run had already fetched.
     long long resumedBytes = 0;
+    // "scheme://host[:port]" that served it, or the folder it was taken
+    // from; empty when not known.
+    std::wstring host;
   };
 
   explicit DownloadTally(TickSource ticks);
@@ -37,6 +40,9 @@ class DownloadTally {
   // run and so count for the size but not for this run's rate.
   void setBytes(const std::wstring& name, long long bytes, long long resumedBytes = 0);
 
+  // Notes where the download came from.
+  void setHost(const std::wstring& name, const std::wstring& host);
+
   // One record per download, ordered by name.
   std::vector<Record> records();
 
@@ -46,6 +52,7 @@ class DownloadTally {
     bool completed = false;
     long long bytes = -1;
     long long resumed = 0;
+    std::wstring host;
   };
   TickSource ticks_;
   std::mutex lock_;

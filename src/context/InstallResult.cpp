@@ -138,7 +138,7 @@ std::string installResultJson(const InstallResult& r) {
     out += "\n    {\"name\": " + quoted(d.name) + ", \"completed\": " + (d.completed ? "true" : "false") +
            ", \"bytes\": " + std::to_string(d.bytes) + ", \"resumedBytes\": " + std::to_string(d.resumedBytes) +
            ", \"ms\": " + std::to_string(d.ms) +
-           ", \"bytesPerSecond\": " + std::to_string(d.rate) + "}";
+           ", \"bytesPerSecond\": " + std::to_string(d.rate) + ", \"host\": " + quoted(d.host) + "}";
   }
   out += first ? "]\n" : "\n  ]\n";
   out += "}\n";

@@ -1,9 +1,14 @@
 #include "setup/InstallRoads.h"
 
+#include <optional>
+#include <string>
+
 #include "app/Log.h"
 #include "context/win32/InstallContext.h"
 #include "context/win32/StatisticsEvents.h"
 #include "context/win32/VexaInstallContext.h"
+#include "scenario/PackSignature.h"
+#include "scenario/win32/PackLayout.h"
 #include "scenario/win32/SilentScenarioListener.h"
 #include "scenario/win32/VexaInstallScenario.h"
 #include "ui/win32/Dialogs.h"
@@ -29,6 +34,18 @@ void runWizardInstall(VexaInstallContext& context, const StringTable& strings) {
   // Called on the runtime thread, which runs the dialog's own loop.
   scenario->setJavaMissingHandler([] { dialogs::showJavaError(); });
   ui::runWizard(context, strings, *scenario);
+}
+
+int runLayout(VexaInstallContext& context) {
+  const std::optional<std::wstring> folder = context.optionValue(L"/layout");
+  if (!folder || folder->empty()) {
+    if (context.log()) context.log()->error(L"/layout needs a folder");
+    context.exitCode = kLayoutFailed;
+    return context.exitCode;
+  }
+  const bool written = packlayout::writeLayout(context, *folder, pack_signature::builtInVerifier(), download::Timing());
+  context.exitCode = written ? 0 : kLayoutFailed;
+  return context.exitCode;
 }
 
 }  // namespace roads

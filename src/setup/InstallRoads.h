@@ -14,4 +14,9 @@ void reportRestart(InstallContext& context);
 void runSilentInstall(VexaInstallContext& context, const StringTable& strings);
 // Builds the scenario and the wizard and runs the message loop.
 void runWizardInstall(VexaInstallContext& context, const StringTable& strings);
+// "/layout <folder>": fetches and checks the packs into the folder, no
+// install, no statistics; sets the context's exit code (0 when the folder is
+// complete and sound, kLayoutFailed otherwise) and returns it.
+constexpr int kLayoutFailed = 3;
+int runLayout(VexaInstallContext& context);
 }  // namespace roads

@@ -98,6 +98,16 @@ int runInstaller(const std::wstring& commandLine) {
     return 0;
   }
 
+  // A layout writes into a folder of the caller's choosing: it needs no
+  // elevation and installs nothing.
+  if (context->hasOption(L"/layout")) {
+    roads::runLayout(*context);
+    resultfile::writeIfAsked(*context);
+    CoUninitialize();
+    instance.release();
+    return context->exitCode;
+  }
+
   // A copy started by a hand-over never hands over again, whatever it finds.
   if (!context->isInstalled() && !entryOptions.hasOption(L"/secondInstance")) {
     instance.release();

@@ -126,6 +126,8 @@ class InstallContext {
   download::Timing networkTiming;
   // Written by the start answer on the statistics thread, read anywhere.
   SharedText pid, cid, sid;
+  // The pack mirror roots the start answer adds, one per line.
+  SharedText answerMirrors;
   std::wstring downloadDate;
   std::wstring userAgent, supportText, lastPage;
   SharedText modeExtension;

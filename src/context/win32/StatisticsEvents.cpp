@@ -53,8 +53,28 @@ void addFinishPathParams(InstallContext& context, Params& params) {
 
 }  // namespace
 
+// The answer's optional mirror roots, which readers of the other members
+// pass over; items that are not texts are left out.
+void takeAnswerMirrors(InstallContext& context, const std::wstring& answer) {
+  JsonValue root = parseJson(answer);
+  const JsonValue* data = root.type() == JsonValue::kObject ? root.find(L"data") : nullptr;
+  const JsonValue* mirrors = data && data->type() == JsonValue::kObject ? data->find(L"packMirrors") : nullptr;
+  if (!mirrors || mirrors->type() != JsonValue::kArray) return;
+  std::wstring lines;
+  constexpr size_t kMostMirrors = 16;
+  size_t taken = 0;
+  for (const JsonValue& item : mirrors->asArray()) {
+    if (item.type() != JsonValue::kString || taken == kMostMirrors) continue;
+    lines += text::fitOrEmpty(item.asString(), 1024) + L"\n";
+    ++taken;
+  }
+  context.answerMirrors = lines;
+  if (context.log()) context.log()->info(L"Pack mirrors from the start answer: " + std::to_wstring(taken));
+}
+
 bool applyAnswer(InstallContext& context, const std::wstring& answer, const std::wstring& mutexName) {
   context.identity().handleAnswer(answer);
+  takeAnswerMirrors(context, answer);
   // Only the first web-setup process of this kind applies an answer; the
   // handle stays open until the process ends. A mutex that exists already,
   // or that could not be had at all, means another process came first.

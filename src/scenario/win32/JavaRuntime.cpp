@@ -14,6 +14,7 @@
 #include "scenario/PackFiles.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/WriteFailure.h"
+#include "scenario/win32/PackTransport.h"
 #include "scenario/win32/RuntimeDownloads.h"
 #include "scenario/win32/WindowsJvmDiscovery.h"
 
@@ -49,7 +50,9 @@ std::wstring downloadWithAttempts(JreInstallHost& host, VexaInstallContext& cont
     info(log, L"----Start download jre attemptRemind=" + std::to_wstring(remaining));
     std::wstring fallback = context.packedJreEbzUrl.empty() ? defaultRuntimePackUrl() : context.packedJreEbzUrl;
     RuntimeParameters params(fallback);
-    fetchRuntimeParameters(params, log);
+    // A pack folder's runtime needs no address: its java.json would only
+    // cost the wait of a network that may not be there.
+    if (packtransport::folderFileFor(scenario_downloads::kRuntimePack).empty()) fetchRuntimeParameters(params, log);
     path = downloadRuntimePack(params.packUrl(), &host.runtimeDownloadListener(), &host, log, held);
     succeeded = !path.empty() && held != nullptr;
     if (succeeded) context.downloads().setBytes(scenario_downloads::kRuntimePack, files::fileSize(path));

@@ -7,6 +7,7 @@
 #include "download/DownloadManager.h"
 #include "download/DownloadState.h"
 #include "download/win32/HttpConnection.h"
+#include "scenario/win32/PackTransport.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 
@@ -20,7 +21,7 @@ std::shared_ptr<packfiles::PackFile> holdVerifiedPack(const pack_signature::Pack
   const std::wstring signatureUrl = packUrl + pack_signature::kSignatureSuffix;
   // No listener: a missing signature is reported once, as the pack's refusal.
   std::vector<unsigned char> signature =
-      download::downloadToBytes(download::winInetConnections(), nullptr, name + L"_sig", signatureUrl, log,
+      download::downloadToBytes(packtransport::packConnections(), nullptr, name + L"_sig", signatureUrl, log,
                                 kSignatureTimeoutMs, id, timing);
   pack_signature::Verdict verdict = verifier.verify(*pack, signature, kind);
   if (verdict.accepted && pack->rewind()) {

@@ -5,6 +5,7 @@
 #include "app/win32/Files.h"
 #include "download/DownloadManager.h"
 #include "download/win32/HttpConnection.h"
+#include "scenario/win32/PackTransport.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
@@ -34,7 +35,7 @@ std::wstring downloadOnce(const std::wstring& url, const std::wstring& path, int
                           download::IDownloadListener* listener, Log* log) {
   const JreSettings& settings = jreSettings();
   std::wstring result = download::downloadToFile(
-      download::winInetConnections(), listener, scenario_downloads::kRuntimePack, url, path,
+      packtransport::packConnections(), listener, scenario_downloads::kRuntimePack, url, path,
       scenario_downloads::kRuntimeId, connections, log, settings.packTimeoutMs, settings.packMinValidSize,
       std::wstring(), true, settings.timing);
   return files::isFile(result) ? result : std::wstring();
@@ -51,8 +52,23 @@ std::wstring downloadRuntimePack(const std::wstring& url, download::IDownloadLis
     if (log) log->error(L"Can't create a temporary file for the runtime pack");
     return std::wstring();
   }
-  std::wstring result = downloadOnce(url, path, 4, listener, log);
-  if (log) log->info(L"End download four threads");
+  std::wstring result;
+  std::wstring servedUrl = url;
+  const std::wstring local = packtransport::folderFileFor(scenario_downloads::kRuntimePack);
+  if (!local.empty()) {
+    // Quietly: a copy the folder cannot give is fetched as usual, and only
+    // that download's outcome is the runtime's.
+    result = downloadOnce(local, path, 4, nullptr, log);
+    if (log) {
+      log->info(result.empty() ? L"Runtime pack " + local + L" is not usable, fetching " + url
+                               : L"Runtime pack taken from " + local);
+    }
+    if (!result.empty()) servedUrl = local;
+  }
+  if (result.empty()) {
+    result = downloadOnce(url, path, 4, listener, log);
+    if (log) log->info(L"End download four threads");
+  }
   if (result.empty() && !(host && host->installCancelled())) {
     if (log) log->info(L"Retry download one thread");
     result = downloadOnce(url, path, 1, listener, log);
@@ -63,7 +79,7 @@ std::wstring downloadRuntimePack(const std::wstring& url, download::IDownloadLis
     const pack_signature::PackVerifier& verifier =
         settings.verifier ? *settings.verifier : pack_signature::builtInVerifier();
     held = holdVerifiedPack(verifier, scenario_downloads::kRuntimePack, pack_signature::kKindRuntime,
-                            scenario_downloads::kRuntimeId, url, result, listener, log, settings.timing);
+                            scenario_downloads::kRuntimeId, servedUrl, result, listener, log, settings.timing);
     if (!held) result.clear();
   }
   // The temporary file exists from the start; a failed download must not

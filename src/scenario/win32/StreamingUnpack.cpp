@@ -13,6 +13,7 @@
 #include "download/DownloadManager.h"
 #include "download/DownloadOutput.h"
 #include "download/win32/HttpConnection.h"
+#include "scenario/win32/PackTransport.h"
 #include "scenario/EbzReader.h"
 #include "scenario/PackFiles.h"
 #include "scenario/ScenarioDownloads.h"
@@ -222,10 +223,17 @@ bool StreamingUnpack::moveInto(const std::wstring& target, std::wstring& blockin
 void StreamingUnpack::run() {
   std::vector<unsigned char> signature;
   if (verifier_.enabled()) {
-    // No listener: a missing signature is reported once, as the pack's refusal.
-    signature = download::downloadToBytes(download::winInetConnections(), nullptr, pack_.name + L"_sig",
-                                          pack_.url + pack_signature::kSignatureSuffix, log_, kSignatureTimeoutMs,
-                                          scenario_downloads::kPackId, timing_);
+    // The signature is of the bytes, not of the host: any mirror's will do.
+    const std::vector<std::wstring> sources = pack_.sources.empty() ? std::vector<std::wstring>{pack_.url} : pack_.sources;
+    for (size_t i = 0; i < sources.size() && signature.empty() && !stop_.load(); ++i) {
+      download::Timing timing = timing_;
+      // A host that refuses is not worth the pauses while another is left.
+      if (i + 1 < sources.size()) timing.connectRetryPauseMs = 0;
+      // No listener: a missing signature is reported once, as the pack's refusal.
+      signature = download::downloadToBytes(packtransport::packConnections(), nullptr, pack_.name + L"_sig",
+                                            sources[i] + pack_signature::kSignatureSuffix, log_, kSignatureTimeoutMs,
+                                            scenario_downloads::kPackId, timing);
+    }
   }
   pack_signature::StreamingCheck check(verifier_, signature, pack_.kind);
   if (!check.needsBytes()) {

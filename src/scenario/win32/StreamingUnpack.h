@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "download/Timing.h"
 #include "scenario/PackFiles.h"
@@ -33,6 +34,9 @@ class StreamingUnpack {
     std::wstring url;
     std::wstring path;    // where the download writes it
     std::wstring target;  // the folder it is installed into
+    // Where its ".sig" may be fetched from, in order (url and its mirrors);
+    // empty: url alone.
+    std::vector<std::wstring> sources;
   };
   enum class Outcome {
     kUnpacked,     // whole, decoded to its end and, with a key, verified

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <optional>
+
 #include "BuildConfig.h"
 #include "app/Log.h"
 #include "app/Text.h"
@@ -18,9 +20,11 @@
 #include "scenario/EbzReader.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
+#include "scenario/PackSources.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/WriteFailure.h"
 #include "scenario/win32/PackSignatureCheck.h"
+#include "scenario/win32/PackTransport.h"
 #include "scenario/win32/RuntimeDownloads.h"
 #include "scenario/win32/UpgradeCleanup.h"
 
@@ -144,6 +148,7 @@ void VexaInstallScenario::doInstall() {
     }
   }
 
+  takePackFolder();
   setExpectedDownloads(3);
   // A cancel aborts the runtime's downloads as it does the packs'.
   jreSettings().timing.abort = downloadTiming_.abort;
@@ -162,15 +167,19 @@ void VexaInstallScenario::doInstall() {
   // Each pack's address is taken once, for its download, resume state and
   // signature alike: the start answer, read on another thread, may move it.
   const PackAddresses addresses = takePackAddresses();
+  const std::vector<std::wstring> roots = mirrorRoots();
+  const std::vector<std::wstring> productSources =
+      withFolderFirst(scenario_downloads::kProductPack, packsources::sourcesFor(addresses.product, roots));
+  const std::vector<std::wstring> appdataSources =
+      withFolderFirst(scenario_downloads::kAppdataPack, packsources::sourcesFor(addresses.appdata, roots));
   // Each pack is unpacked as it arrives, into a staging folder beside its
   // target; only a whole, verified pack's files move in after the downloads.
-  StreamingUnpack productUnpack(
-      {scenario_downloads::kProductPack, pack_signature::kKindProduct, addresses.product, productPack, shortFolder},
-      productOutput, *verifier_, log_, downloadTiming_);
-  StreamingUnpack appdataUnpack(
-      {scenario_downloads::kAppdataPack, pack_signature::kKindAppdata, addresses.appdata, appdataPack,
-       shortDataFolder()},
-      appdataOutput, *verifier_, log_, downloadTiming_);
+  StreamingUnpack productUnpack({scenario_downloads::kProductPack, pack_signature::kKindProduct, addresses.product,
+                                 productPack, shortFolder, productSources},
+                                productOutput, *verifier_, log_, downloadTiming_);
+  StreamingUnpack appdataUnpack({scenario_downloads::kAppdataPack, pack_signature::kKindAppdata, addresses.appdata,
+                                 appdataPack, shortDataFolder(), appdataSources},
+                                appdataOutput, *verifier_, log_, downloadTiming_);
   // A staging folder that cannot take an entry ends every download at once:
   // the rest of the bytes could not land anyway.
   auto stopOnWriteFault = [this](const packfiles::WriteFault& fault) {
@@ -180,15 +189,24 @@ void VexaInstallScenario::doInstall() {
   productUnpack.setWriteFaultHandler(stopOnWriteFault);
   appdataUnpack.setWriteFaultHandler(stopOnWriteFault);
   {
+    // A pack's failure is its last source's (or its folder copy's, which
+    // names no host).
     std::lock_guard<std::mutex> guard(urlsLock_);
-    urls_[scenario_downloads::kProductPack] = addresses.product;
-    urls_[scenario_downloads::kAppdataPack] = addresses.appdata;
+    urls_[scenario_downloads::kProductPack] = productSources.back();
+    urls_[scenario_downloads::kAppdataPack] = appdataSources.back();
   }
-  download::DownloadManager completion(log_, download::winInetConnections(), downloadTiming_);
+  auto productFile =
+      std::make_shared<packsources::PackSourceOutput>(productOutput, addresses.product, verifier_->enabled());
+  auto appdataFile =
+      std::make_shared<packsources::PackSourceOutput>(appdataOutput, addresses.appdata, verifier_->enabled());
+  packsources::PackFailover productDownload(failoverSettings(scenario_downloads::kProductPack, productSources),
+                                            productFile);
+  packsources::PackFailover appdataDownload(failoverSettings(scenario_downloads::kAppdataPack, appdataSources),
+                                            appdataFile);
   if (!isCancelled()) {
     context_.downloads().started(scenario_downloads::kProductPack);
     context_.downloads().started(scenario_downloads::kAppdataPack);
-    downloadPacks(addresses, completion, productOutput, appdataOutput);
+    downloadPacks(productDownload, appdataDownload);
     productUnpack.start();
     appdataUnpack.start();
   }
@@ -201,7 +219,9 @@ void VexaInstallScenario::doInstall() {
     setExpectedDownloads(2);
   }
 
-  bool downloaded = completion.waitAll(kWaitLimitMs);
+  const bool productDownloaded = productDownload.wait(kWaitLimitMs);
+  const bool appdataDownloaded = appdataDownload.wait(kWaitLimitMs);
+  const bool downloaded = productDownloaded && appdataDownloaded;
   if (log_) log_->info(downloaded ? L"Vexa packs are downloaded" : L"Vexa packs are FAILED");
   if (productOutput->isOk()) {
     context_.downloads().setBytes(scenario_downloads::kProductPack, files::fileSize(productPack),
@@ -211,6 +231,8 @@ void VexaInstallScenario::doInstall() {
     context_.downloads().setBytes(scenario_downloads::kAppdataPack, files::fileSize(appdataPack),
                                   appdataOutput->bytesResumed());
   }
+  const std::wstring productUrl = servedOr(productDownload, addresses.product);
+  const std::wstring appdataUrl = servedOr(appdataDownload, addresses.appdata);
   const StreamingUnpack::Outcome productOutcome = productUnpack.end();
   const StreamingUnpack::Outcome appdataOutcome = appdataUnpack.end();
   if (isCancelled()) return;
@@ -219,12 +241,12 @@ void VexaInstallScenario::doInstall() {
   // other stays with its download state for the next run to carry on from.
   // The appdata pack is not even judged when the product cannot be installed.
   StagedPack product = settle(productUnpack, productOutcome, productOutput->isOk(), scenario_downloads::kProductPack,
-                              pack_signature::kKindProduct, addresses.product, productPack, shortFolder);
+                              pack_signature::kKindProduct, productUrl, productPack, shortFolder);
   StagedPack appdata{appdataPack, shortDataFolder(), appdataUnpack.staging(), StagedPack::State::kNone,
                      &appdataUnpack};
   if (product.state != StagedPack::State::kNone) {
     appdata = settle(appdataUnpack, appdataOutcome, appdataOutput->isOk(), scenario_downloads::kAppdataPack,
-                     pack_signature::kKindAppdata, addresses.appdata, appdataPack, shortDataFolder());
+                     pack_signature::kKindAppdata, appdataUrl, appdataPack, shortDataFolder());
   } else {
     appdataUnpack.discard();
   }
@@ -310,16 +332,66 @@ VexaInstallScenario::PackAddresses VexaInstallScenario::takePackAddresses() {
   return PackAddresses{packAddress(urls.first, L"/Vexa.ebz"), packAddress(urls.second, L"/appdata.ebz")};
 }
 
-void VexaInstallScenario::downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
-                                        std::shared_ptr<download::FileDownloadOutput> product,
-                                        std::shared_ptr<download::FileDownloadOutput> appdata) {
-  // Pack links on content networks often redirect to an edge host.
-  completion.startDownload(scenario_downloads::kProductPack, addresses.product,
-                           kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), true,
-                           std::move(product));
-  completion.startDownload(scenario_downloads::kAppdataPack, addresses.appdata,
-                           kPackConnections, this, scenario_downloads::kPackId, 0, std::wstring(), true,
-                           std::move(appdata));
+std::vector<std::wstring> VexaInstallScenario::mirrorRoots() {
+  std::vector<std::wstring> roots = packsources::parseMirrorList(VEXA_PACK_MIRRORS);
+  for (const std::wstring& root : packsources::parseMirrorList(context_.answerMirrors.get())) {
+    roots.push_back(root);
+  }
+  if (log_ && !roots.empty()) log_->info(L"Pack mirrors: " + std::to_wstring(roots.size()));
+  return roots;
+}
+
+packsources::PackFailover::Settings VexaInstallScenario::failoverSettings(const wchar_t* name,
+                                                                          const std::vector<std::wstring>& sources) {
+  packsources::PackFailover::Settings settings;
+  settings.name = name;
+  settings.id = scenario_downloads::kPackId;
+  settings.sources = sources;
+  settings.threadCount = kPackConnections;
+  settings.connections = packtransport::packConnections();
+  settings.timing = downloadTiming_;
+  settings.log = log_;
+  settings.listener = this;
+  return settings;
+}
+
+std::wstring VexaInstallScenario::servedOr(packsources::PackFailover& download, const std::wstring& address) {
+  const std::wstring served = download.servedBy();
+  if (!served.empty()) {
+    context_.downloads().setHost(download.name(), packfolder::isFolderAddress(served) ? text::folderPart(served)
+                                                                                      : packsources::hostOf(served));
+    return served;
+  }
+  return address;
+}
+
+void VexaInstallScenario::takePackFolder() {
+  std::wstring folder;
+  if (std::optional<std::wstring> given = context_.optionValue(L"/source")) {
+    folder = *given;
+  } else {
+    const std::wstring beside = text::folderPart(win::moduleLongPath()) + L"\\" + packfolder::kBesideProgram;
+    if (files::isFolder(beside)) folder = beside;
+  }
+  if (folder.empty()) return;
+  std::shared_ptr<const packfolder::Manifest> manifest = packtransport::readFolderManifest(folder, log_);
+  if (!manifest) return;
+  if (log_) {
+    log_->info(L"Packs from the folder " + folder + L" (" + std::to_wstring(manifest->entries.size()) +
+               L" files in its manifest)");
+  }
+  packtransport::usePackFolder(folder, std::move(manifest));
+}
+
+std::vector<std::wstring> VexaInstallScenario::withFolderFirst(const wchar_t* name, std::vector<std::wstring> sources) {
+  const std::wstring local = packtransport::folderFileFor(name);
+  if (!local.empty()) sources.insert(sources.begin(), local);
+  return sources;
+}
+
+void VexaInstallScenario::downloadPacks(packsources::PackFailover& product, packsources::PackFailover& appdata) {
+  product.start();
+  appdata.start();
 }
 
 VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unpack, StreamingUnpack::Outcome outcome,

@@ -17,6 +17,7 @@
 #include "context/InstallFailure.h"
 #include "download/Timing.h"
 #include "scenario/AbstractInstallScenario.h"
+#include "scenario/PackSources.h"
 #include "scenario/VexaPackDownloadListsner.h"
 #include "scenario/win32/JavaRuntime.h"
 #include "scenario/win32/StreamingUnpack.h"
@@ -49,10 +50,9 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   struct PackAddresses {
     std::wstring product, appdata;
   };
-  // Starts "vexa8z" and "appdata8z" (4 connections each) into the outputs.
-  virtual void downloadPacks(const PackAddresses& addresses, download::DownloadManager& completion,
-                             std::shared_ptr<download::FileDownloadOutput> product,
-                             std::shared_ptr<download::FileDownloadOutput> appdata);  // 9
+  // Starts "vexa8z" and "appdata8z" (4 connections each), each from its
+  // own address and then its mirrors.
+  virtual void downloadPacks(packsources::PackFailover& product, packsources::PackFailover& appdata);  // 9
   // A pack after its download: its file, the folder it goes into, and the
   // staging folder that holds its unpacked files until they move there.
   struct StagedPack {
@@ -138,6 +138,16 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   // Waits (bounded) for the start answer, logs which came first, and reads
   // both addresses.
   PackAddresses takePackAddresses();
+  // The folder of "/source", or "VexaSetup.packs" beside the program, when
+  // it holds a manifest: its packs are tried before any host.
+  void takePackFolder();
+  std::vector<std::wstring> withFolderFirst(const wchar_t* name, std::vector<std::wstring> sources);
+  // The build's mirror roots, then those of the start answer.
+  std::vector<std::wstring> mirrorRoots();
+  packsources::PackFailover::Settings failoverSettings(const wchar_t* name, const std::vector<std::wstring>& sources);
+  // The address that served the download (noted as its host), or address
+  // when none did.
+  std::wstring servedOr(packsources::PackFailover& download, const std::wstring& address);
 
   VexaInstallContext& context_;
   AlertHandler alert_;
