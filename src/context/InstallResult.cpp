@@ -107,10 +107,13 @@ ErrorList readErrorList(const std::wstring& errors) {
   return list;
 }
 
+const char* layoutMeaning(int exitCode) { return exitCode == 0 ? "layout written" : "layout incomplete"; }
+
 std::string installResultJson(const InstallResult& r) {
   std::string out = "{\n";
   out += "  \"exitCode\": " + std::to_string(r.exitCode) + ",\n";
-  out += "  \"meaning\": " + quoted(text::utf8ToWide(exitCodeMeaning(r.exitCode))) + ",\n";
+  out += "  \"meaning\": " +
+         quoted(text::utf8ToWide(r.layout ? layoutMeaning(r.exitCode) : exitCodeMeaning(r.exitCode))) + ",\n";
   out += "  \"installMode\": " + quoted(text::utf8ToWide(installModeName(r.installMode))) + ",\n";
   out += "  \"installFolder\": " + quoted(r.installFolder) + ",\n";
   out += "  \"version\": " + quoted(r.version) + ",\n";

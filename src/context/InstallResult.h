@@ -22,11 +22,15 @@ struct InstallResult {
   // and the sentence the person saw; both empty when nothing failed.
   std::string cause;
   std::wstring causeText;
+  // A "/layout" run: it installs nothing, and its meaning says what it wrote.
+  bool layout = false;
 };
 
 // A short English sentence for an exit code; "unknown" for codes the
 // installer does not give.
 const char* exitCodeMeaning(int exitCode);
+// The same for a "/layout" run: "layout written" (0), "layout incomplete".
+const char* layoutMeaning(int exitCode);
 // "fresh", "reinstall", "alreadyInstalled" or "unknown".
 const char* installModeName(int installMode);
 // The error list cut at its ";" terminators; empty tokens are dropped and an

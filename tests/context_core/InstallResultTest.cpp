@@ -18,7 +18,7 @@ InstallResult sample() {
   r.timings = {{L"doInstall", L"5120"}, {L"main", L"6000"}};
   r.errors = L"createDir_5;vexa8z_timeout;";
   r.downloads = {{L"vexa8z", 2000000, 1000, 2000000, true, 0}, {L"appdata8z", -1, 0, -1, false, 0},
-                 {L"jreEbz", 3000000, 1000, 1000000, true, 2000000}};
+                 {L"jreEbz", 3000000, 1000, 1000000, true, 2000000, L"https://mirror.example:8443"}};
   return r;
 }
 
@@ -48,6 +48,29 @@ TEST(InstallResult, DocumentParsesBackWithEveryField) {
   EXPECT_EQ(downloads[1].member(L"bytes").intValue(), -1);
   EXPECT_EQ(downloads[0].member(L"resumedBytes").intValue(), 0);
   EXPECT_EQ(downloads[2].member(L"resumedBytes").intValue(), 2000000);
+  EXPECT_EQ(downloads[2].member(L"host").asString(), L"https://mirror.example:8443");
+  EXPECT_EQ(downloads[0].member(L"host").asString(), L"") << "a host not known is an empty text";
+}
+
+TEST(InstallResult, ALayoutSaysWhatItWrote) {
+  InstallResult r = sample();
+  r.layout = true;
+  EXPECT_EQ(parsed(r).member(L"meaning").asString(), L"layout written");
+  r.exitCode = 3;
+  EXPECT_EQ(parsed(r).member(L"meaning").asString(), L"layout incomplete");
+}
+
+TEST(DownloadTally, KeepsTheHostThatServedEachDownload) {
+  uint32_t now = 100;
+  DownloadTally tally([&] { return now; });
+  tally.started(L"vexa8z");
+  tally.setHost(L"vexa8z", L"http://one");
+  tally.setHost(L"vexa8z", L"http://two");
+  tally.setHost(L"appdata8z", L"D:\\packs");
+  auto records = tally.records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].host, L"D:\\packs") << "a host noted before the start still makes a record";
+  EXPECT_EQ(records[1].host, L"http://two") << "the last host noted is the one that served";
 }
 
 TEST(InstallResult, EmptyCollectionsStillParse) {

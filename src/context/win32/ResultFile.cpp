@@ -85,9 +85,10 @@ void writeIfAsked(InstallContext& context) {
   result.timings = context.stopwatch().trace();
   result.errors = context.errors_;
   result.downloads = context.downloads().records();
+  result.layout = context.hasOption(L"/layout");
   // An install that ended badly without a noted cause still says so.
   failure::Failure why = context.failures().get();
-  if (!why && context.exitCode == 3) why = failure::damaged(L"the product", L"its files are missing");
+  if (!why && context.exitCode == 3 && !result.layout) why = failure::damaged(L"the product", L"its files are missing");
   if (context.exitCode != 0 && context.exitCode != 1) {
     result.cause = failure::token(why.cause);
     result.causeText = why.text;

@@ -7,9 +7,9 @@
 #include "download/DownloadManager.h"
 #include "download/DownloadState.h"
 #include "download/win32/HttpConnection.h"
-#include "scenario/win32/PackTransport.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
+#include "scenario/win32/PackTransport.h"
 
 std::shared_ptr<packfiles::PackFile> holdVerifiedPack(const pack_signature::PackVerifier& verifier,
                                                       const std::wstring& name, const char* kind, int id,

@@ -5,12 +5,12 @@
 #include "app/win32/Files.h"
 #include "download/DownloadManager.h"
 #include "download/win32/HttpConnection.h"
-#include "scenario/win32/PackTransport.h"
 #include "scenario/PackFiles.h"
 #include "scenario/PackSignature.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/win32/PackSignatureCheck.h"
 #include "scenario/win32/JavaRuntime.h"
+#include "scenario/win32/PackTransport.h"
 
 JreSettings& jreSettings() {
   static JreSettings settings{VEXA_RUNTIME_ROOT};

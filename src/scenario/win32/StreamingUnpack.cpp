@@ -13,11 +13,11 @@
 #include "download/DownloadManager.h"
 #include "download/DownloadOutput.h"
 #include "download/win32/HttpConnection.h"
-#include "scenario/win32/PackTransport.h"
 #include "scenario/EbzReader.h"
 #include "scenario/PackFiles.h"
 #include "scenario/ScenarioDownloads.h"
 #include "scenario/win32/PackSignatureCheck.h"
+#include "scenario/win32/PackTransport.h"
 
 namespace {
 
