@@ -23,7 +23,7 @@ class DownloadTally {
     long long resumedBytes = 0;
     // "scheme://host[:port]" that served it, or the folder it was taken
     // from; empty when not known.
-    std::wstring host;
+    std::wstring host{};
   };
 
   explicit DownloadTally(TickSource ticks);
@@ -52,7 +52,7 @@ class DownloadTally {
     bool completed = false;
     long long bytes = -1;
     long long resumed = 0;
-    std::wstring host;
+    std::wstring host{};
   };
   TickSource ticks_;
   std::mutex lock_;

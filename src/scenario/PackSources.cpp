@@ -21,7 +21,7 @@ long long nowMs() {
 
 bool startsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
   for (size_t i = 0; prefix[i]; ++i) {
-    if (i >= text.size() || towlower(text[i]) != prefix[i]) return false;
+    if (i >= text.size() || static_cast<wchar_t>(towlower(text[i])) != prefix[i]) return false;
   }
   return true;
 }
@@ -94,6 +94,13 @@ bool PackSourceOutput::openChunked(const std::wstring& fileName, const download:
   download::ContentIdentity asPack = content;
   asPack.url = packUrl_;
   bool onLengthAlone = false;
+  // Hosts may tag one file differently, but one host whose tag changed has
+  // another file: the length alone only vouches across hosts of this run.
+  bool hostMoved;
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    hostMoved = !stateHost_.empty() && stateHost_ != hostOf(content.url);
+  }
   // What the file on disk was taken for; the output itself checks that the
   // file still holds the bytes its state counts.
   std::string text;
@@ -112,7 +119,7 @@ bool PackSourceOutput::openChunked(const std::wstring& fileName, const download:
     const bool sameTag = !content.etag.empty() && content.etag == stored.content.etag;
     if (sameDigest || sameTag) {
       asPack = stored.content;
-    } else if (trustSignature_ && content.identifiable()) {
+    } else if (trustSignature_ && content.identifiable() && hostMoved) {
       asPack = stored.content;
       onLengthAlone = true;
     }
@@ -120,6 +127,7 @@ bool PackSourceOutput::openChunked(const std::wstring& fileName, const download:
   {
     std::lock_guard<std::mutex> guard(lock_);
     onLengthAlone_ = onLengthAlone;
+    stateHost_ = hostOf(content.url);
   }
   return file_->openChunked(fileName, asPack, chunks);
 }

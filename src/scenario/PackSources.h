@@ -52,8 +52,9 @@ std::vector<std::wstring> sourcesFor(const std::wstring& url, const std::vector<
 // pack by its own address, not the host's, so that bytes one host brought
 // may serve the next; they do when the next host's file is the same: the
 // same length and the same Content-MD5 or strong ETag, or, with signed packs
-// (trustSignature), the same length alone, since the signature checks the
-// whole at the end. Otherwise the file starts again from its first byte.
+// (trustSignature) and another host of the same run, the same length alone,
+// since the signature checks the whole at the end. Otherwise the file starts
+// again from its first byte.
 class PackSourceOutput : public download::IDownloadOutput {
  public:
   PackSourceOutput(std::shared_ptr<download::FileDownloadOutput> file, std::wstring packUrl, bool trustSignature);
@@ -81,6 +82,8 @@ class PackSourceOutput : public download::IDownloadOutput {
   bool trustSignature_;
   std::mutex lock_;
   bool onLengthAlone_ = false;
+  // The host whose content the state on disk was last opened for in this run.
+  std::wstring stateHost_;
 };
 
 class PackFailover : public download::IDownloadListener {
@@ -109,6 +112,7 @@ class PackFailover : public download::IDownloadListener {
   bool wait(int timeoutMs);
 
   const std::wstring& name() const { return settings_.name; }
+  size_t sourceCount() const { return settings_.sources.size(); }
   // The address that served the pack; empty until one did.
   std::wstring servedBy();
   // Index in sources of the host that served it; -1 until one did.

@@ -89,6 +89,7 @@ class PackFailoverTest : public ::testing::Test {
  public:
   void SetUp() override {
     timing.receiveTimeoutMs = 300;
+    timing.stallLimitMs = 1500;  // what ends a last host that stalls for good
     for (FakeSite* site : {&first, &second, &third}) serve(*site, pattern(kBody, 7));
   }
 
@@ -205,6 +206,18 @@ TEST_F(PackFailoverTest, WithSignaturesTheLengthAloneCarriesBytesOver) {
   EXPECT_TRUE(testfiles::readFile(path) == first.body);
   EXPECT_GT(file->bytesResumed(), 0);
   EXPECT_TRUE(outputView->carriedOnLengthAlone()) << "only the signature can vouch for them now";
+}
+
+TEST_F(PackFailoverTest, WithSignaturesAHostWhoseTagChangedStillStartsOver) {
+  stallAt = kBody / 2;
+  first.contentMd5.clear();
+  first.etag = L"\"before\"";
+  EXPECT_FALSE(run({L"http://a/Vexa.ebz"}, true)) << "a host that stalls for good fails the pack";
+  stallAt = -1;
+  first.etag = L"\"after\"";  // the same length, replaced on the host between two runs
+  ASSERT_TRUE(run({L"http://a/Vexa.ebz"}, true)) << logText();
+  EXPECT_EQ(file->bytesResumed(), 0) << "another file of the same host is not trusted on its length";
+  EXPECT_FALSE(outputView->carriedOnLengthAlone());
 }
 
 TEST_F(PackFailoverTest, WithoutSignaturesAnotherValidatorStartsOver) {

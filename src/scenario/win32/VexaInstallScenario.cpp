@@ -241,12 +241,18 @@ void VexaInstallScenario::doInstall() {
   // other stays with its download state for the next run to carry on from.
   // The appdata pack is not even judged when the product cannot be installed.
   StagedPack product = settle(productUnpack, productOutcome, productOutput->isOk(), scenario_downloads::kProductPack,
-                              pack_signature::kKindProduct, productUrl, productPack, shortFolder);
+                              pack_signature::kKindProduct, productUrl, productPack, shortFolder,
+                              canFetchAgain(productDownload, *productFile));
+  product = fetchAgainIfRefused(product, productDownload, *productFile, productOutput, productUnpack,
+                                scenario_downloads::kProductPack, pack_signature::kKindProduct, addresses.product);
   StagedPack appdata{appdataPack, shortDataFolder(), appdataUnpack.staging(), StagedPack::State::kNone,
                      &appdataUnpack};
   if (product.state != StagedPack::State::kNone) {
     appdata = settle(appdataUnpack, appdataOutcome, appdataOutput->isOk(), scenario_downloads::kAppdataPack,
-                     pack_signature::kKindAppdata, appdataUrl, appdataPack, shortDataFolder());
+                     pack_signature::kKindAppdata, appdataUrl, appdataPack, shortDataFolder(),
+                     canFetchAgain(appdataDownload, *appdataFile));
+    appdata = fetchAgainIfRefused(appdata, appdataDownload, *appdataFile, appdataOutput, appdataUnpack,
+                                  scenario_downloads::kAppdataPack, pack_signature::kKindAppdata, addresses.appdata);
   } else {
     appdataUnpack.discard();
   }
@@ -397,7 +403,7 @@ void VexaInstallScenario::downloadPacks(packsources::PackFailover& product, pack
 VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unpack, StreamingUnpack::Outcome outcome,
                                                              bool downloaded, const wchar_t* name, const char* kind,
                                                              const std::wstring& url, const std::wstring& path,
-                                                             const std::wstring& target) {
+                                                             const std::wstring& target, bool fetchAgain) {
   StagedPack staged{path, target, unpack.staging(), StagedPack::State::kNone, &unpack};
   if (!downloaded || !context_.noteMissingFile(path)) {
     // The download's own report named the cause; a download that never
@@ -416,8 +422,9 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
       return staged;
     case StreamingUnpack::Outcome::kRefused:
       unpack.discard();
-      noteFailure(failure::signature(name));
-      refusePack(name, scenario_downloads::kPackId, url, path, unpack.reason(), this, log_);
+      if (!fetchAgain) noteFailure(failure::signature(name));
+      refusePack(name, scenario_downloads::kPackId, url, path, unpack.reason(), fetchAgain ? nullptr : this, log_);
+      staged.refused = true;
       return staged;
     case StreamingUnpack::Outcome::kDamaged:
       unpack.discard();
@@ -435,10 +442,16 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
   unpack.discard();
   if (log_) log_->info(L"Unpack of " + path + L" follows the whole file: " + unpack.reason());
   std::shared_ptr<packfiles::PackFile> held =
-      holdVerifiedPack(*verifier_, name, kind, scenario_downloads::kPackId, url, path, this, log_, downloadTiming_);
+      holdVerifiedPack(*verifier_, name, kind, scenario_downloads::kPackId, url, path, fetchAgain ? nullptr : this, log_,
+                       downloadTiming_);
   if (!held) {
-    // Without a key only an unreadable file is turned down here.
-    noteFailure(verifier_->enabled() ? failure::signature(name) : failure::damaged(name, L"it cannot be read"));
+    // A refused pack is deleted; one that would not open stays.
+    staged.refused = !files::exists(path);
+    // Without a key only an unreadable file is turned down here; a refused
+    // pack that another source may replace is not the install's failure yet.
+    if (!(staged.refused && fetchAgain)) {
+      noteFailure(verifier_->enabled() ? failure::signature(name) : failure::damaged(name, L"it cannot be read"));
+    }
     return staged;
   }
   const bool unpacked = unpack.unpackWhole(*held) == 0;
@@ -447,6 +460,33 @@ VexaInstallScenario::StagedPack VexaInstallScenario::settle(StreamingUnpack& unp
                                     : failure::damaged(name, unpack.reason()));
   }
   staged.state = unpacked ? StagedPack::State::kReady : StagedPack::State::kFailed;
+  return staged;
+}
+
+bool VexaInstallScenario::canFetchAgain(packsources::PackFailover& download, packsources::PackSourceOutput& file) {
+  const int served = download.servedIndex();
+  if (served < 0) return false;
+  return static_cast<size_t>(served) + (file.carriedOnLengthAlone() ? 0 : 1) < download.sourceCount();
+}
+
+VexaInstallScenario::StagedPack VexaInstallScenario::fetchAgainIfRefused(
+    StagedPack staged, packsources::PackFailover& download, packsources::PackSourceOutput& file,
+    const std::shared_ptr<download::FileDownloadOutput>& output, StreamingUnpack& unpack, const wchar_t* name,
+    const char* kind, const std::wstring& address) {
+  for (size_t tries = 0; staged.refused && tries < download.sourceCount() && !isCancelled(); ++tries) {
+    if (!canFetchAgain(download, file)) break;
+    // Bytes one host brought that another vouched for by their length alone
+    // may be what spoiled the pack: the host that served the rest sends it
+    // whole. Otherwise that host's own file was refused: the next host's.
+    const size_t next = static_cast<size_t>(download.servedIndex()) + (file.carriedOnLengthAlone() ? 0 : 1);
+    if (log_) log_->info(L"Pack " + std::wstring(name) + L" fetched again whole, from source " + std::to_wstring(next + 1));
+    output->discardProgress();
+    if (!download.startAt(next) || !download.wait(kWaitLimitMs)) break;
+    const std::wstring url = servedOr(download, address);
+    context_.downloads().setBytes(name, files::fileSize(staged.path), output->bytesResumed());
+    staged = settle(unpack, StreamingUnpack::Outcome::kCutOff, output->isOk(), name, kind, url, staged.path,
+                    staged.target, canFetchAgain(download, file));
+  }
   return staged;
 }
 

@@ -66,6 +66,7 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
     std::wstring staging;
     State state = State::kNone;
     StreamingUnpack* unpack = nullptr;  // holds the staged files
+    bool refused = false;  // its signature turned it down, and it was deleted
   };
   // Moves the staged files of the product pack and then of the appdata pack
   // into their folders, runs the upgrade clean-up, and deletes the files (and
@@ -125,13 +126,26 @@ class VexaInstallScenario : public AbstractInstallScenario, public VexaPackDownl
   // outcome: refused packs take the refusal road, and a pack whose stream was
   // broken off although its download completed is checked and unpacked again
   // from the whole file.
+  // fetchAgain: a refusal is not the install's failure (nor reported as a
+  // failed download), since another source may replace the pack.
   StagedPack settle(StreamingUnpack& unpack, StreamingUnpack::Outcome outcome, bool downloaded, const wchar_t* name,
-                    const char* kind, const std::wstring& url, const std::wstring& path, const std::wstring& target);
+                    const char* kind, const std::wstring& url, const std::wstring& path, const std::wstring& target,
+                    bool fetchAgain = false);
+  // Whether a refused pack has a source left to fetch it again from.
+  static bool canFetchAgain(packsources::PackFailover& download, packsources::PackSourceOutput& file);
   void installOne(StagedPack& pack, const wchar_t* timer);
   // Probe-writes each folder (made and removed again when missing); the first
   // that refuses becomes the install's failure: false.
   bool probeFolders(const std::vector<std::wstring>& folders);
   int packsMoved_ = 0;  // packs whose files all moved in this run (worker thread)
+  // A pack whose signature was refused is fetched again whole from the next
+  // of its sources (from the same one when bytes of another carried over on
+  // their length alone), checked and unpacked from the whole file, while
+  // sources are left.
+  StagedPack fetchAgainIfRefused(StagedPack staged, packsources::PackFailover& download,
+                                 packsources::PackSourceOutput& file,
+                                 const std::shared_ptr<download::FileDownloadOutput>& output, StreamingUnpack& unpack,
+                                 const wchar_t* name, const char* kind, const std::wstring& address);
   // Waits for the runtime thread, at most an hour, less when cancelled.
   void waitForRuntimeThread(HANDLE thread);
   std::wstring shortDataFolder();
