@@ -11,6 +11,7 @@
 #include "app/Log.h"
 #include "app/Text.h"
 #include "app/win32/Files.h"
+#include "context/InstallFailure.h"
 #include "context/win32/ResultFile.h"
 #include "context/win32/VexaInstallContext.h"
 #include "download/DownloadManager.h"
@@ -59,17 +60,21 @@ class LayoutListener : public download::IDownloadListener {
   }
   void onComplete(const std::wstring& name, int) override { context_.downloads().completed(name); }
   void onFailed(const std::wstring& name, int, const std::wstring& message) override {
+    context_.failures().note(failure::fromDownloadMessage(name, url_, message));
     context_.downloads().failed(name);
     context_.appendError(name + L"_" + message + L";");
     if (log_) log_->error(L"Layout: " + name + L" failed: " + message);
   }
   void onError(const std::wstring&, int, const std::wstring&) override {}
+  // The address a failure's host is named from: the pack's last source.
+  void setUrl(const std::wstring& url) { url_ = url; }
 
  private:
   VexaInstallContext& context_;
   Log* log_;
   std::mutex lock_;
   std::map<std::wstring, int> toldTenths_;
+  std::wstring url_;
 };
 
 // Takes every entry and throws its bytes away: the pack's stream and
@@ -128,6 +133,7 @@ bool fetchOne(VexaInstallContext& context, const PackToFetch& pack, const std::w
   settings.timing = timing;
   settings.log = log;
   settings.listener = &listener;
+  listener.setUrl(settings.sources.back());
   packsources::PackFailover download(
       settings, std::make_shared<packsources::PackSourceOutput>(output, pack.url, verifier.enabled()));
   if (!download.start() || !download.wait(kWaitLimitMs)) return false;
@@ -139,6 +145,8 @@ bool fetchOne(VexaInstallContext& context, const PackToFetch& pack, const std::w
   auto refuse = [&](const std::wstring& token, const std::wstring& why) {
     if (log) log->error(L"Layout: " + std::wstring(pack.name) + L" from " + served + L" is not usable: " + why);
     context.downloads().failed(pack.name);
+    context.failures().note(token == pack_signature::kRefusedToken ? failure::signature(pack.name)
+                                                                    : failure::damaged(pack.name, why));
     context.appendError(std::wstring(pack.name) + L"_" + token + L";");
     held.reset();
     DeleteFileW(path.c_str());
