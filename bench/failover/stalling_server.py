@@ -20,7 +20,7 @@ import threading
 import time
 
 ROOT, LISTEN, STALL_PATH, STALL_AT, LOG = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
-HOLD_SECONDS = 120
+HOLD_SECONDS = 15
 log_lock = threading.Lock()
 digests = {}
 
