@@ -264,6 +264,7 @@ void VexaInstallScenario::doInstall() {
     appdataUnpack.discard();
     for (const StagedPack* pack : {&product, &appdata}) {
       if (pack->state != StagedPack::State::kFailed) continue;
+      context_.appendError(L"unpack_1;");
       // A pack that arrived whole and does not unpack is fetched afresh next time.
       DeleteFileW(pack->path.c_str());
       DeleteFileW(download::downloadStatePath(pack->path).c_str());
