@@ -35,6 +35,10 @@ function(vexa_add_test name)
     # Every Windows test program shares one Wine prefix: its registry, temp
     # folder, named mutexes and the statistics port. Run them one at a time.
     set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine_prefix)
+    # A program that crashes under wine64 can still end with exit code 0, so
+    # a run passes only when GoogleTest reached its closing line.
+    set_tests_properties(${name} PROPERTIES PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] [0-9]+ test"
+                                            FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
   endif()
 endfunction()
 
