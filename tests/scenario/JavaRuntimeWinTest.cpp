@@ -55,6 +55,8 @@ class RecordingHost : public JreInstallHost, public download::IDownloadListener 
   download::IDownloadListener& runtimeDownloadListener() override { return *this; }
   bool installCancelled() override { return cancelled; }
   void reportJavaMissing() override { ++javaMissing; }
+  // These tests read the runtime's outcome from its download reports.
+  failure::Failure runtimeDownloadFailure() override { return {}; }
 
   void onProgress(float, const std::wstring&, int) override {}
   void onComplete(const std::wstring& name, int) override {
