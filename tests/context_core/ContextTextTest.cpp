@@ -4,7 +4,12 @@
 #include <memory>
 #include <random>
 #include <thread>
+// GCC 12 warns of an uninitialised std::function inside libstdc++'s regex
+// compiler, a false alarm of its own headers.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <regex>
+#pragma GCC diagnostic pop
 
 #include "app/OptionTable.h"
 #include "app/Text.h"

@@ -110,7 +110,9 @@ TEST(InstallResult, ControlCharactersNeverAppearRaw) {
   r.errors = std::wstring(L"e") + wchar_t(2) + L";";
   std::string bytes = installResultJson(r);
   for (char c : bytes) {
-    if (c != '\n') EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
+    if (c != '\n') {
+      EXPECT_GE(static_cast<unsigned char>(c), 0x20u);
+    }
   }
   EXPECT_NE(bytes.find("\"v\\u0001\\u001f\x7f\\r\""), std::string::npos);
   EXPECT_NE(bytes.find("\"e\\u0002\""), std::string::npos);

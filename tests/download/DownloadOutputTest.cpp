@@ -158,7 +158,7 @@ TEST(FileDownloadOutputPrefix, FollowsTheGaplessRunFromTheFirstByteAndTellsOfRes
   auto now = [&](long long past, unsigned generation) { return output.waitForPrefix(past, generation, 0); };
   EXPECT_EQ(now(0, 0).generation, 0u) << "nothing opened yet";
 
-  const download::ContentIdentity content{L"http://fake/pack.ebz", 40, L"0123456789abcdef0123456789abcdef"};
+  const download::ContentIdentity content{L"http://fake/pack.ebz", 40, L"0123456789abcdef0123456789abcdef", L""};
   std::vector<download::ChunkProgress> chunks = {{0, 10, 0}, {10, 10, 0}, {20, 10, 0}, {30, 10, 0}};
   ASSERT_TRUE(output.openChunked(L"", content, &chunks));
   const unsigned first = now(0, 0).generation;
