@@ -180,9 +180,16 @@ std::vector<Request> TestHttpServer::requestsFor(const std::string& path) const 
   return matching;
 }
 
+long long TestHttpServer::bodyBytesSent(const std::string& path) const {
+  std::lock_guard<std::mutex> guard(lock_);
+  auto it = bodyBytes_.find(path);
+  return it == bodyBytes_.end() ? 0 : it->second;
+}
+
 void TestHttpServer::clearRequests() {
   std::lock_guard<std::mutex> guard(lock_);
   requests_.clear();
+  bodyBytes_.clear();
 }
 
 std::shared_ptr<const Resource> TestHttpServer::find(const std::string& path) const {
@@ -268,15 +275,18 @@ bool TestHttpServer::readRequest(Socket client, Request* request) {
   return true;
 }
 
-bool TestHttpServer::sendAll(Socket client, const char* data, size_t size, long long bytesPerSecond) {
+bool TestHttpServer::sendAll(Socket client, const char* data, size_t size, long long bytesPerSecond,
+                             size_t* sentOut) {
   auto start = std::chrono::steady_clock::now();
   size_t sent = 0;
+  if (sentOut) *sentOut = 0;
   while (sent < size) {
     if (stopping_) return false;
     size_t part = std::min(bytesPerSecond > 0 ? kPacedSlice : kFreeSlice, size - sent);
     int n = static_cast<int>(::send(client, data + sent, static_cast<int>(part), kSendFlags));
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
+    if (sentOut) *sentOut = sent;
     if (bytesPerSecond > 0) {
       auto due = start + std::chrono::microseconds(static_cast<long long>(sent) * 1000000 / bytesPerSecond);
       while (!stopping_ && std::chrono::steady_clock::now() < due) {
@@ -354,7 +364,12 @@ void TestHttpServer::serve(Socket client) {
     size_t limit = count;
     if (fault.dropAfter >= 0) limit = std::min(limit, static_cast<size_t>(fault.dropAfter));
     if (fault.endAfter >= 0) limit = std::min(limit, static_cast<size_t>(fault.endAfter));
-    ok = sendAll(client, r.body.data() + first, limit, r.bytesPerSecond);
+    size_t sent = 0;
+    ok = sendAll(client, r.body.data() + first, limit, r.bytesPerSecond, &sent);
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      bodyBytes_[request.path] += static_cast<long long>(sent);
+    }
     if (ok && fault.dropAfter >= 0) {
       // Lets the client take in what was sent before the reset discards it.
       pauseMs(kDropGraceMs);

@@ -70,6 +70,10 @@ class TestHttpServer {
   void add(const std::string& path, Resource resource);
   std::vector<Request> requests() const;
   std::vector<Request> requestsFor(const std::string& path) const;
+  // Body bytes handed to the sockets for path (a request's path as sent),
+  // across all its answers; headers are not counted.
+  long long bodyBytesSent(const std::string& path) const;
+  // Forgets the requests seen and the bytes sent.
   void clearRequests();
   void stop();
 
@@ -90,12 +94,14 @@ class TestHttpServer {
   void serve(Socket client);
   bool readRequest(Socket client, Request* request);
   std::shared_ptr<const Resource> find(const std::string& path) const;
-  bool sendAll(Socket client, const char* data, size_t size, long long bytesPerSecond);
+  // sent, when given, receives the bytes that went out, also on failure.
+  bool sendAll(Socket client, const char* data, size_t size, long long bytesPerSecond, size_t* sent = nullptr);
   void pauseMs(int milliseconds) const;
 
   mutable std::mutex lock_;
   std::map<std::string, std::shared_ptr<const Resource>> resources_;
   std::vector<Request> requests_;
+  std::map<std::string, long long> bodyBytes_;
   std::vector<Connection> connections_;
   std::thread acceptor_;
   std::atomic<bool> stopping_{false};
