@@ -43,6 +43,11 @@ class DownloadTally {
   // Notes where the download came from.
   void setHost(const std::wstring& name, const std::wstring& host);
 
+  // A second run of the install in the same process begins: a download it
+  // notes again is recorded afresh (its start, bytes and host are this
+  // run's); one it never touches keeps the earlier run's record.
+  void newRun();
+
   // One record per download, ordered by name.
   std::vector<Record> records();
 
@@ -53,7 +58,12 @@ class DownloadTally {
     long long bytes = -1;
     long long resumed = 0;
     std::wstring host{};
+    bool earlierRun = false;
   };
+  // The entry for name, made (or made afresh when an earlier run left it)
+  // with its start at now. Called under lock_.
+  Entry& current(const std::wstring& name, uint32_t now);
+
   TickSource ticks_;
   std::mutex lock_;
   std::map<std::wstring, Entry> entries_;

@@ -237,3 +237,39 @@ TEST(DownloadTally, APackWhollyHeldFromAnEarlierRunFetchedNothing) {
   EXPECT_EQ(records[0].resumedBytes, 8388608);
   EXPECT_EQ(records[0].rate, 0);
 }
+
+// The wizard's "Try again" runs the install once more in the same process.
+TEST(DownloadTally, ASecondRunRecordsWhatItTouchesAfreshAndKeepsTheRest) {
+  uint32_t now = 1000;
+  DownloadTally tally([&] { return now; });
+  tally.started(L"jreEbz");
+  tally.started(L"vexa8z");
+  tally.setHost(L"vexa8z", L"http://one");
+  now += 100;
+  tally.completed(L"jreEbz");
+  tally.setBytes(L"jreEbz", 5000);
+  tally.failed(L"vexa8z");
+  tally.setBytes(L"vexa8z", 3000);
+
+  now += 60000;  // the failure dialog
+  tally.newRun();
+  tally.started(L"vexa8z");
+  tally.setHost(L"vexa8z", L"http://two");
+  now += 200;
+  tally.started(L"vexa8z");  // its progress, later in the same run
+  tally.completed(L"vexa8z");
+  tally.setBytes(L"vexa8z", 10000, 3000);
+
+  auto records = tally.records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].name, L"jreEbz");
+  EXPECT_TRUE(records[0].completed);
+  EXPECT_EQ(records[0].ms, 100u);
+  EXPECT_EQ(records[0].rate, 50000);
+  EXPECT_EQ(records[1].name, L"vexa8z");
+  EXPECT_TRUE(records[1].completed);
+  EXPECT_EQ(records[1].ms, 200u) << "timed from this run's start";
+  EXPECT_EQ(records[1].resumedBytes, 3000);
+  EXPECT_EQ(records[1].rate, 35000);
+  EXPECT_EQ(records[1].host, L"http://two");
+}

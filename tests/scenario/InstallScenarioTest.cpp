@@ -1,6 +1,6 @@
 // The product's scenario and the silent driver against a server on
-// 127.0.0.1: packs, blocking files, failed downloads, cancel, and the driver's
-// roads. A private runtime is placed in the install folder first (the demo's
+// 127.0.0.1: packs, blocking files, failed downloads and the wizard's second
+// try after one, cancel, and the driver's roads. A private runtime is placed in the install folder first (the demo's
 // stand-ins), so no runtime is fetched.
 #include <gtest/gtest.h>
 
@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -23,11 +24,13 @@
 #include "app/win32/Files.h"
 #include "app/win32/Registry.h"
 #include "context/StatRequest.h"
+#include "context/win32/ResultFile.h"
 #include "context/win32/StatisticsEvents.h"
 #include "context/win32/VexaInstallContext.h"
 #include "download/ChunkPlan.h"
 #include "download/DownloadState.h"
 #include "download/Timing.h"
+#include "formats/Json.h"
 #include "formats/Md5.h"
 #include "pinstall/win32/PinstallContainerComposited.h"
 #include "scenario/Commands.h"
@@ -79,6 +82,41 @@ bool waitFor(Pred pred, std::chrono::milliseconds limit = 30s) {
 }
 
 using statquery::paramOf;
+
+// Each chunk's first answer breaks off early and its resumes bring nothing
+// (an attempt that brings bytes would not count), so each chunk runs out of
+// attempts with part of its bytes. The length probe is answered.
+std::function<testserver::Fault(const testserver::Request&)> chunksCutOff(size_t packSize) {
+  std::vector<long> chunkStarts;
+  for (const download::ChunkRange& chunk : download::planChunks(uint32_t(packSize), 4)) {
+    chunkStarts.push_back(long(chunk.offset));
+  }
+  return [chunkStarts](const testserver::Request& request) {
+    testserver::Fault fault;
+    const size_t from = request.range.find('=');
+    if (from == std::string::npos || request.range == "bytes=0-0") return fault;
+    const long start = std::stol(request.range.substr(from + 1));
+    const bool first = std::find(chunkStarts.begin(), chunkStarts.end(), start) != chunkStarts.end();
+    fault.dropAfter = first ? 10000 : 0;
+    return fault;
+  };
+}
+
+// The Range values a run that carries on from state must ask for: the length
+// probe, then the rest of each chunk not yet whole. missing receives the
+// bytes those ranges hold.
+std::vector<std::string> rangesLeft(const download::DownloadState& state, long long* missing) {
+  std::vector<std::string> ranges = {"bytes=0-0"};
+  *missing = 0;
+  for (const download::ChunkProgress& chunk : state.chunks) {
+    if (chunk.done == chunk.limit) continue;
+    ranges.push_back("bytes=" + std::to_string(chunk.offset + chunk.done) + "-" +
+                     std::to_string(chunk.offset + chunk.limit - 1));
+    *missing += chunk.limit - chunk.done;
+  }
+  std::sort(ranges.begin(), ranges.end());
+  return ranges;
+}
 
 class InstallScenarioTest : public ::testing::Test {
  protected:
@@ -153,6 +191,20 @@ class InstallScenarioTest : public ::testing::Test {
   }
 
   std::string logText() { return testfiles::readFile(log->path()); }
+  // Runs of the worker that ended, as the log tells them.
+  size_t workerEnds() {
+    const std::string text = logText();
+    size_t count = 0;
+    for (size_t at = 0; (at = text.find("-----END thread runAsyncInstallFunc", at)) != std::string::npos; ++at) ++count;
+    return count;
+  }
+  // The Range values of the GETs for path, sorted.
+  std::vector<std::string> rangesAsked(const std::string& path) {
+    std::vector<std::string> asked;
+    for (const auto& request : gets(path)) asked.push_back(request.range);
+    std::sort(asked.begin(), asked.end());
+    return asked;
+  }
   std::wstring packFolder() { return context->workFolder() + L"\\tmp"; }
   // GETs only: a download follows redirects with HEAD requests first.
   size_t requestsFor(const std::string& path) { return gets(path).size(); }
@@ -293,22 +345,7 @@ TEST_F(InstallScenarioTest, APackCutOffInOneRunIsResumedByTheNextAndLeavesNothin
   const std::string productPack = pack({{"Vexa.exe", "exe"}, {"Vexa.jar", noise(400000, 3)}, {"vreg.dll", "dll"}});
   testserver::Resource product{productPack};
   product.contentMd5 = md5Hex(productPack.data(), productPack.size());
-  // Each chunk's first answer breaks off early and its resumes bring nothing
-  // (an attempt that brings bytes would not count), so each chunk runs out
-  // of attempts with part of its bytes.
-  std::vector<long> chunkStarts;
-  for (const download::ChunkRange& chunk : download::planChunks(uint32_t(productPack.size()), 4)) {
-    chunkStarts.push_back(long(chunk.offset));
-  }
-  product.fault = [chunkStarts](const testserver::Request& request) {
-    testserver::Fault fault;
-    const size_t from = request.range.find('=');
-    if (from == std::string::npos || request.range == "bytes=0-0") return fault;
-    const long start = std::stol(request.range.substr(from + 1));
-    const bool first = std::find(chunkStarts.begin(), chunkStarts.end(), start) != chunkStarts.end();
-    fault.dropAfter = first ? 10000 : 0;
-    return fault;
-  };
+  product.fault = chunksCutOff(productPack.size());
   server.add("/Vexa.ebz", product);
   testserver::Resource appdata{pack({{"plugins/search/plugin.properties", "name=search"}})};
   appdata.contentMd5 = md5Hex(appdata.body.data(), appdata.body.size());
@@ -331,27 +368,12 @@ TEST_F(InstallScenarioTest, APackCutOffInOneRunIsResumedByTheNextAndLeavesNothin
   makeContext();
   makeScenario().setListener(&again);
   ASSERT_TRUE(scenario->start());
-  auto workerEnds = [&] {
-    std::string text = logText();
-    size_t count = 0;
-    for (size_t at = 0; (at = text.find("-----END thread runAsyncInstallFunc", at)) != std::string::npos; ++at) ++count;
-    return count;
-  };
   ASSERT_TRUE(waitFor([&] { return again.ends() > 0 && workerEnds() == 2; }, 60s)) << logText();
   EXPECT_TRUE(VexaInstallContext::productFilesPresent(install)) << logText();
   EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.jar"), noise(400000, 3));
 
-  std::vector<std::string> expected = {"bytes=0-0"};
-  for (const download::ChunkProgress& chunk : cut.chunks) {
-    if (chunk.done == chunk.limit) continue;
-    expected.push_back("bytes=" + std::to_string(chunk.offset + chunk.done) + "-" +
-                       std::to_string(chunk.offset + chunk.limit - 1));
-  }
-  std::vector<std::string> asked;
-  for (const auto& request : gets("/Vexa.ebz")) asked.push_back(request.range);
-  std::sort(asked.begin(), asked.end());
-  std::sort(expected.begin(), expected.end());
-  EXPECT_EQ(asked, expected) << "only the bytes the first run did not get";
+  long long missing = 0;
+  EXPECT_EQ(rangesAsked("/Vexa.ebz"), rangesLeft(cut, &missing)) << "only the bytes the first run did not get";
   // The appdata pack was whole after the first run: only its probe.
   EXPECT_EQ(requestsFor("/appdata.ebz"), 1u);
   EXPECT_NE(logText().find("Resume download of ["), std::string::npos);
@@ -362,6 +384,116 @@ TEST_F(InstallScenarioTest, APackCutOffInOneRunIsResumedByTheNextAndLeavesNothin
   for (const wchar_t* name : {L"\\Vexa.ebz", L"\\Vexa.ebz.state", L"\\appdata.ebz", L"\\appdata.ebz.state"}) {
     EXPECT_FALSE(files::exists(packFolder() + name)) << text::wideToUtf8(name);
   }
+}
+
+// What the wizard's "Try again" does after a pack broke off: the same
+// scenario, on the same context, runs once more.
+TEST_F(InstallScenarioTest, TryAgainAfterACutOffPackFetchesOnlyTheMissingBytesAndEndsAsACleanSuccess) {
+  const std::wstring resultPath = scratch.path() + L"\\result.json";
+  makeContext(L"/resultFile \"" + resultPath + L"\"");
+  placePrivateRuntime();
+  const std::vector<std::pair<std::string, std::string>> entries = {
+      {"Vexa.exe", "exe"}, {"Vexa.jar", noise(400000, 9)}, {"vreg.dll", "dll"}};
+  const std::string productPack = pack(entries);
+  const long long packSize = static_cast<long long>(productPack.size());
+  testserver::Resource product{productPack};
+  product.contentMd5 = md5Hex(productPack.data(), productPack.size());
+  product.fault = chunksCutOff(productPack.size());
+  server.add("/Vexa.ebz", product);
+  server.add("/appdata.ebz", {pack({{"plugins/search/plugin.properties", "name=search"}})});
+  makeScenario(false);
+  ASSERT_TRUE(runToEnd()) << logText();
+
+  // The failed run, as the wizard finds it when it offers the second try.
+  const failure::Failure first = context->failures().get();
+  ASSERT_TRUE(first.cause == failure::Cause::kNetwork || first.cause == failure::Cause::kServer)
+      << failure::token(first.cause) << "\n" << logText();
+  ASSERT_FALSE(VexaInstallContext::productFilesPresent(install));
+  bool listed = false;
+  for (const DownloadTally::Record& record : context->downloads().records()) {
+    if (record.name != L"vexa8z") continue;
+    listed = true;
+    EXPECT_FALSE(record.completed);
+  }
+  EXPECT_TRUE(listed);
+  const std::wstring firstErrors = context->errors_.get();
+  EXPECT_NE(firstErrors.find(L"vexa8z_"), std::wstring::npos) << text::wideToUtf8(firstErrors);
+  const std::wstring statePath = download::downloadStatePath(packFolder() + L"\\Vexa.ebz");
+  download::DownloadState cut;
+  ASSERT_TRUE(download::DownloadState::parse(testfiles::readFile(statePath), &cut)) << testfiles::readFile(statePath);
+  ASSERT_GT(cut.bytesHeld(), 0);
+  ASSERT_FALSE(cut.complete());
+  const long long firstRunBytes = server.bodyBytesSent("/Vexa.ebz");
+
+  // The network is back; the person reads the dialog a moment, then tries again.
+  product.fault = nullptr;
+  server.add("/Vexa.ebz", product);
+  server.clearRequests();
+  std::this_thread::sleep_for(300ms);
+  const auto retried = std::chrono::steady_clock::now();
+  ASSERT_TRUE(scenario->restart()) << logText();
+  ASSERT_TRUE(waitFor([&] { return listener.ends() == 2 && workerEnds() == 2; }, 60s)) << logText();
+  const long long secondRunMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - retried).count();
+
+  // Only the bytes the first run lacked were asked for and sent. A pack
+  // fetched whole again would bring both runs past twice its size; what the
+  // cut-off answers sent and the reset lost is all that may come twice.
+  long long missing = 0;
+  EXPECT_EQ(rangesAsked("/Vexa.ebz"), rangesLeft(cut, &missing));
+  const long long secondRunBytes = server.bodyBytesSent("/Vexa.ebz");
+  EXPECT_EQ(secondRunBytes, missing + 1) << "the rest and the length probe's byte";
+  EXPECT_LT(firstRunBytes + secondRunBytes, packSize * 5 / 4) << firstRunBytes << " + " << secondRunBytes;
+
+  // Installed: exactly the packed files beside what the installer brings
+  // itself, nothing left to stage or resume, and the completion mark set.
+  for (const auto& [name, bytes] : entries) {
+    EXPECT_TRUE(testfiles::readFile(install + L"\\" + text::utf8ToWide(name)) == bytes) << name;
+  }
+  for (const std::wstring& name : files::listFolder(install)) {
+    const bool packed = std::any_of(entries.begin(), entries.end(),
+                                    [&](const auto& entry) { return text::utf8ToWide(entry.first) == name; });
+    const bool installers = name == L"." || name == L".." || name == L"jre" || name == L"utils.jar" ||
+                            name.rfind(L"License_", 0) == 0;
+    EXPECT_TRUE(packed || installers) << text::wideToUtf8(name);
+  }
+  EXPECT_TRUE(context->isInstalled());
+  EXPECT_FALSE(files::exists(install + L".staging"));
+  for (const wchar_t* name : {L"\\Vexa.ebz", L"\\Vexa.ebz.state", L"\\appdata.ebz", L"\\appdata.ebz.state"}) {
+    EXPECT_FALSE(files::exists(packFolder() + name)) << text::wideToUtf8(name);
+  }
+
+  // Nothing of the failed run is taken for this one's: no cause, the pack's
+  // record is the second run's (done, what it resumed, its own duration).
+  EXPECT_FALSE(context->failures().failed()) << failure::token(context->failures().get().cause);
+  for (const DownloadTally::Record& record : context->downloads().records()) {
+    EXPECT_TRUE(record.completed) << text::wideToUtf8(record.name);
+    if (record.name != L"vexa8z") continue;
+    EXPECT_EQ(record.bytes, packSize);
+    EXPECT_EQ(record.resumedBytes, cut.bytesHeld());
+    EXPECT_LE(static_cast<long long>(record.ms), secondRunMs) << "timed from the first run's start";
+  }
+  // The wizard's Finish, with the person's choices that reach outside the test.
+  context->runAfterInstall = false;
+  context->loadWithWindows = false;
+  context->associateTorrentFile = false;
+  context->exceptFirewall = false;
+  EXPECT_TRUE(finishing::completeInstall(*context)) << logText();
+  EXPECT_EQ(context->exitCode, 0);
+  resultfile::writeIfAsked(*context);
+  const JsonValue result = parseJson(text::utf8ToWide(testfiles::readFile(resultPath)));
+  ASSERT_EQ(result.type(), JsonValue::kObject) << testfiles::readFile(resultPath);
+  EXPECT_EQ(result.find(L"exitCode")->intValue(), 0);
+  EXPECT_EQ(result.find(L"cause")->asString(), L"");
+  for (const JsonValue& download : result.find(L"downloads")->asArray()) {
+    EXPECT_TRUE(download.find(L"completed")->boolValue()) << text::wideToUtf8(download.find(L"name")->asString());
+  }
+  // The statistics tell each run once: the failed run's tokens with its
+  // cause as the mark of the second try, then nothing from the second run,
+  // which went well; the install itself has no cause.
+  stats::Params finish = stats::finishParams(*context, true, false);
+  EXPECT_EQ(finish[L"mode"], L"installFinish");
+  EXPECT_EQ(finish[L"errors"], firstErrors + L"retry_" + text::utf8ToWide(failure::token(first.cause)) + L";");
 }
 
 TEST_F(InstallScenarioTest, AProductPackCutOffMidDownloadLeavesThePreviousVersionAndNoStagingFolder) {

@@ -579,7 +579,15 @@ bool VexaInstallScenario::failed() { return context_.failures().failed(); }
 
 void VexaInstallScenario::onRestart() {
   if (log_) log_->info(L"Try the install again");
+  // The statistics go out once, when the process ends: this mark keeps the
+  // failed run's cause, which its clearing below would lose, and tells its
+  // tokens from this run's.
+  const failure::Failure last = context_.failures().get();
+  context_.appendError(last ? L"retry_" + text::utf8ToWide(failure::token(last.cause)) + L";" : L"retry;");
   context_.failures().clear();
+  // This run's downloads are timed and sized as its own, not from the first
+  // run's start.
+  context_.downloads().newRun();
   runtimeDownload_.clear();
   downloadTiming_.abort->store(false);
   // The runtime search starts afresh: the last run may have left half of one.
