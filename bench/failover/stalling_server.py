@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """A pack host that stops sending halfway, as a host whose disk or uplink hangs.
 
-    stalling_server.py <root> <host:port> <path> <stall at byte> <log>
+    stalling_server.py <root> <host:port> <path> <stall at byte> <log> [hold seconds]
 
 Serves the files under <root> for GET and HEAD as a static server does (one
 range per request, Content-MD5 as 32 lower-case hex digits, as vexa-server
 sends it). Bytes of <path> at or past <stall at byte> are never sent: an
 answer that reaches them keeps its connection open and silent until the
-client gives up. Each answer appends "<method> <path> <status> <bytes sent>
+client gives up, or for [hold seconds] (15 unless given; more than the
+client's receive time-out, so that it finds silence, not a closed
+connection). Each answer appends "<method> <path> <status> <bytes sent>
 <range or ->" to <log> once it ends, so a benchmark counts what really left.
 Loopback only; for tests and benchmarks.
 """
@@ -20,7 +22,7 @@ import threading
 import time
 
 ROOT, LISTEN, STALL_PATH, STALL_AT, LOG = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5]
-HOLD_SECONDS = 15
+HOLD_SECONDS = float(sys.argv[6]) if len(sys.argv) > 6 else 15
 log_lock = threading.Lock()
 digests = {}
 
