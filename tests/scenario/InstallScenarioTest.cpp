@@ -430,11 +430,21 @@ TEST_F(InstallScenarioTest, TryAgainAfterACutOffPackFetchesOnlyTheMissingBytesAn
   server.add("/Vexa.ebz", product);
   server.clearRequests();
   std::this_thread::sleep_for(300ms);
+  const size_t firstRunCalls = listener.calls().size();
   const auto retried = std::chrono::steady_clock::now();
   ASSERT_TRUE(scenario->restart()) << logText();
   ASSERT_TRUE(waitFor([&] { return listener.ends() == 2 && workerEnds() == 2; }, 60s)) << logText();
   const long long secondRunMs =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - retried).count();
+
+  // The wizard hears a run that went well: no download error, the bar
+  // filled, then the end.
+  const std::vector<std::wstring> calls = listener.calls();
+  const std::vector<std::wstring> secondRun(calls.begin() + firstRunCalls, calls.end());
+  for (const std::wstring& call : secondRun) EXPECT_NE(call.rfind(L"error:", 0), 0u) << text::wideToUtf8(call);
+  ASSERT_GE(secondRun.size(), 3u);
+  EXPECT_EQ(std::vector<std::wstring>(secondRun.end() - 3, secondRun.end()),
+            (std::vector<std::wstring>{L"total:100", L"done", L"end"}));
 
   // Only the bytes the first run lacked were asked for and sent. A pack
   // fetched whole again would bring both runs past twice its size; what the
