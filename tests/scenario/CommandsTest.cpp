@@ -4,6 +4,12 @@
 
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "TestFiles.h"
 #include "app/Log.h"
 #include "context/CommandSenderLocal.h"
@@ -131,6 +137,29 @@ TEST_F(Fixture, UnEbzOverwritesAnExistingFile) {
   writePack(pack, {{"f", "new"}});
   EXPECT_EQ(L"0", send(UnEbzCommand(pack + L"|" + destination)));
   EXPECT_EQ("new", testfiles::readFile(destination + kSep + L"f"));
+}
+
+// A second name of a file elsewhere (a hard link, or on POSIX a symbolic
+// one) planted where the pack writes goes as a name: what it named keeps its
+// bytes.
+TEST_F(Fixture, UnEbzReplacesALinkAtAnEntrysNameAndLeavesWhatItNamed) {
+  const std::wstring pack = at(L"p.ebz"), destination = at(L"out"), victim = at(L"victim.dll");
+  packfiles::createFolderTree(destination);
+  testfiles::writeFile(victim, "keep me");
+#ifdef _WIN32
+  ASSERT_TRUE(CreateHardLinkW((destination + kSep + L"hard").c_str(), victim.c_str(), nullptr));
+  writePack(pack, {{"hard", "new"}});
+#else
+  ASSERT_EQ(::link(testfiles::narrow(victim).c_str(), testfiles::narrow(destination + kSep + L"hard").c_str()), 0);
+  ASSERT_EQ(::symlink(testfiles::narrow(victim).c_str(), testfiles::narrow(destination + kSep + L"soft").c_str()), 0);
+  writePack(pack, {{"hard", "new"}, {"soft", "new too"}});
+#endif
+  EXPECT_EQ(L"0", send(UnEbzCommand(pack + L"|" + destination)));
+  EXPECT_EQ("new", testfiles::readFile(destination + kSep + L"hard"));
+#ifndef _WIN32
+  EXPECT_EQ("new too", testfiles::readFile(destination + kSep + L"soft"));
+#endif
+  EXPECT_EQ("keep me", testfiles::readFile(victim));
 }
 
 TEST_F(Fixture, UnEbzOfAMissingPackGivesTwoAndStillCreatesTheDestination) {

@@ -9,6 +9,7 @@
 #include "app/Log.h"
 #include "app/Text.h"
 #include "scenario/PackFiles.h"
+#include "scenario/RecordingSink.h"
 
 namespace packfiles {
 
@@ -54,31 +55,21 @@ class PosixSource : public PackFile {
   Descriptor fd_;
 };
 
-class PosixFolderSink : public FolderSink {
+class PosixFolderSink : public RecordingSink {
  public:
-  PosixFolderSink(std::wstring destination, Log* log) : destination_(std::move(destination)), log_(log) {}
-
-  const WriteFault& fault() const override { return fault_; }
+  PosixFolderSink(std::wstring destination, Log* log) : RecordingSink(log), destination_(std::move(destination)) {}
 
   bool beginEntry(const std::wstring& relativeName, uint64_t size) override {
-    path_ = destination_ + L"/" + relativeName;
-    entrySize_ = size;
-    const std::wstring folder = text::folderPart(path_);
-    if (const unsigned long made = createFolderTree(folder)) {
-      errno = int(made);
-      return failed(L"Can't create folder " + folder);
-    }
-    uint64_t available = 0;
-    if (size != 0 && freeSpace(folder, available) && size > available) {
-      fault_.noSpace = true;
-      fault_.needed = size;
-      fault_.available = available;
-      errno = ENOSPC;
-      return failed(L"Can't write file " + path_ + L": it needs " + std::to_wstring(size) + L" bytes, the volume has " +
-                    std::to_wstring(available) + L" free");
-    }
-    file_.reset(::open(narrow(path_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
-    if (file_.get() < 0) return failed(L"Can't create file " + path_);
+    enter(destination_ + L"/" + relativeName, size);
+    const std::wstring folder = text::folderPart(path());
+    if (const unsigned long made = createFolderTree(folder)) return failed(L"Can't create folder " + folder, made);
+    if (!roomForEntry()) return false;
+    // Whatever stands at the name (a link, a hard link, an older file) goes
+    // as a name: the new file is created, never opened through it.
+    const std::string name = narrow(path());
+    if (::unlink(name.c_str()) != 0 && errno != ENOENT) return failed(L"Can't replace file " + path());
+    file_.reset(::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (file_.get() < 0) return failed(L"Can't create file " + path());
     return true;
   }
 
@@ -86,35 +77,18 @@ class PosixFolderSink : public FolderSink {
     while (size != 0) {
       const ssize_t n = ::write(file_.get(), data, size);
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return failed(L"Can't write file " + path_);
+      if (n <= 0) return failed(L"Can't write file " + path());
       data += n;
       size -= size_t(n);
     }
     return true;
   }
 
-  bool endEntry() override { return file_.closeChecked() || failed(L"Can't write file " + path_); }
+  bool endEntry() override { return file_.closeChecked() || failed(L"Can't write file " + path()); }
 
  private:
-  bool failed(const std::wstring& message) {
-    const int code = errno;
-    fault_.code = code ? unsigned(code) : unsigned(EIO);
-    if (code == ENOSPC || code == EDQUOT) fault_.noSpace = true;
-    fault_.path = path_;
-    if (fault_.noSpace && !fault_.needed) {
-      fault_.needed = entrySize_;
-      freeSpace(text::folderPart(path_), fault_.available);
-    }
-    if (log_) log_->error(message + L", errno=" + std::to_wstring(code));
-    return false;
-  }
-
   std::wstring destination_;
-  Log* log_;
-  std::wstring path_;
   Descriptor file_;
-  WriteFault fault_;
-  uint64_t entrySize_ = 0;
 };
 
 }  // namespace
@@ -194,5 +168,11 @@ unsigned long probeWrite(const std::wstring& folder) {
 }
 
 std::wstring volumeOf(const std::wstring& path) { return path; }
+
+unsigned long lastSystemError() { return unsigned(errno); }
+bool isNoSpaceError(unsigned long code) { return code == ENOSPC || code == EDQUOT; }
+unsigned long noSpaceError() { return ENOSPC; }
+unsigned long genericWriteError() { return EIO; }
+std::wstring errorSuffix(unsigned long code) { return L", errno=" + std::to_wstring(code); }
 
 }  // namespace packfiles

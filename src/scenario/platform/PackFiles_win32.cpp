@@ -6,6 +6,7 @@
 #include "app/Text.h"
 #include "app/win32/Files.h"
 #include "scenario/PackFiles.h"
+#include "scenario/RecordingSink.h"
 
 // Only the inline handle owner of Files.h is used here: this backend belongs
 // to the portable library and must not depend on the Windows-only one.
@@ -34,72 +35,40 @@ class Win32Source : public PackFile {
   files::UniqueHandle file_;
 };
 
-class Win32FolderSink : public FolderSink {
+class Win32FolderSink : public RecordingSink {
  public:
-  Win32FolderSink(std::wstring destination, Log* log) : destination_(std::move(destination)), log_(log) {}
-
-  const WriteFault& fault() const override { return fault_; }
+  Win32FolderSink(std::wstring destination, Log* log) : RecordingSink(log), destination_(std::move(destination)) {}
 
   bool beginEntry(const std::wstring& relativeName, uint64_t size) override {
-    path_ = destination_ + L"\\" + relativeName;
-    entrySize_ = size;
-    const std::wstring folder = text::folderPart(path_);
-    if (const unsigned long made = createFolderTree(folder)) {
-      SetLastError(made);
-      return failed(L"Can't create folder " + folder);
+    enter(destination_ + L"\\" + relativeName, size);
+    const std::wstring folder = text::folderPart(path());
+    if (const unsigned long made = createFolderTree(folder)) return failed(L"Can't create folder " + folder, made);
+    if (!roomForEntry()) return false;
+    // Whatever stands at the name (a link, a hard link, an older file) goes
+    // as a name: the new file is created, never opened through it. A file
+    // in use stays, and its error is the one told.
+    SetFileAttributesW(path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!DeleteFileW(path().c_str())) {
+      const DWORD code = GetLastError();
+      if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return failed(L"Can't replace file " + path(), code);
     }
-    uint64_t available = 0;
-    if (size != 0 && freeSpace(folder, available) && size > available) {
-      fault_.noSpace = true;
-      fault_.needed = size;
-      fault_.available = available;
-      SetLastError(ERROR_DISK_FULL);
-      return failed(L"Can't write file " + path_ + L": it needs " + std::to_wstring(size) + L" bytes, the volume has " +
-                    std::to_wstring(available) + L" free");
-    }
-    file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) return failed(L"Can't create file " + path_);
+    file_.reset(CreateFileW(path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file_) return failed(L"Can't create file " + path());
     return true;
   }
 
   bool writeBytes(const uint8_t* data, size_t size) override {
-    while (size != 0) {
-      DWORD written = 0;
-      const DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
-      if (!WriteFile(file_.get(), data, chunk, &written, nullptr) || written == 0) {
-        return failed(L"Can't write file " + path_);
-      }
-      data += written;
-      size -= written;
-    }
-    return true;
+    return writeAll(file_.get(), data, size) || failed(L"Can't write file " + path());
   }
 
   bool endEntry() override {
     HANDLE h = file_.release();
-    return (h == nullptr || CloseHandle(h)) || failed(L"Can't write file " + path_);
+    return (h == nullptr || CloseHandle(h)) || failed(L"Can't write file " + path());
   }
 
  private:
-  bool failed(const std::wstring& message) {
-    const DWORD code = GetLastError();
-    fault_.code = code ? code : ERROR_GEN_FAILURE;
-    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) fault_.noSpace = true;
-    fault_.path = path_;
-    if (fault_.noSpace && !fault_.needed) {
-      fault_.needed = entrySize_;
-      freeSpace(text::folderPart(path_), fault_.available);
-    }
-    if (log_) log_->error(message + L", " + Log::errorCodeText(code));
-    return false;
-  }
-
   std::wstring destination_;
-  Log* log_;
-  std::wstring path_;
   files::UniqueHandle file_;
-  WriteFault fault_;
-  uint64_t entrySize_ = 0;
 };
 
 }  // namespace
@@ -197,5 +166,22 @@ std::wstring volumeOf(const std::wstring& path) {
   if (GetVolumePathNameW(path.c_str(), root, MAX_PATH)) return root;
   return path.size() >= 3 && path[1] == L':' ? path.substr(0, 3) : path;
 }
+
+bool writeAll(void* file, const uint8_t* data, size_t size) {
+  while (size != 0) {
+    DWORD written = 0;
+    const DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
+    if (!WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;
+    data += written;
+    size -= written;
+  }
+  return true;
+}
+
+unsigned long lastSystemError() { return GetLastError(); }
+bool isNoSpaceError(unsigned long code) { return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL; }
+unsigned long noSpaceError() { return ERROR_DISK_FULL; }
+unsigned long genericWriteError() { return ERROR_GEN_FAILURE; }
+std::wstring errorSuffix(unsigned long code) { return L", " + Log::errorCodeText(code); }
 
 }  // namespace packfiles

@@ -5,6 +5,7 @@
 #include "app/Log.h"
 #include "app/Text.h"
 #include "app/win32/PrivateFolder.h"
+#include "scenario/RecordingSink.h"
 
 namespace {
 
@@ -44,29 +45,18 @@ std::wstring makeFoldersBelow(const std::wstring& root, const std::wstring& rela
 
 }  // namespace
 
-class StagedFiles::Sink : public packfiles::FolderSink {
+class StagedFiles::Sink : public packfiles::RecordingSink {
  public:
-  Sink(StagedFiles& record, Log* log) : record_(record), log_(log) {}
-
-  const packfiles::WriteFault& fault() const override { return fault_; }
+  Sink(StagedFiles& record, Log* log) : RecordingSink(log), record_(record) {}
 
   bool beginEntry(const std::wstring& relativeName, uint64_t size) override {
-    path_ = record_.staging_ + L"\\" + relativeName;
-    entrySize_ = size;
+    enter(record_.staging_ + L"\\" + relativeName, size);
     const std::wstring why = makeFoldersBelow(record_.staging_, relativeName, false, nullptr);
     if (!why.empty()) {
-      if (GetLastError() == 0) SetLastError(ERROR_ACCESS_DENIED);
-      return failed(L"Can't write " + path_ + L": " + why);
+      const DWORD code = GetLastError();
+      return failed(L"Can't write " + path() + L": " + why, code ? code : DWORD(ERROR_ACCESS_DENIED));
     }
-    uint64_t available = 0;
-    if (size != 0 && packfiles::freeSpace(text::folderPart(path_), available) && size > available) {
-      fault_.noSpace = true;
-      fault_.needed = size;
-      fault_.available = available;
-      SetLastError(ERROR_DISK_FULL);
-      return failed(L"Can't write file " + path_ + L": it needs " + std::to_wstring(size) + L" bytes, the volume has " +
-                    std::to_wstring(available) + L" free");
-    }
+    if (!roomForEntry()) return false;
     // A pack may name a file twice; the later one wins, as it would on disk.
     const std::wstring key = lowered(relativeName);
     auto found = record_.index_.find(key);
@@ -77,11 +67,11 @@ class StagedFiles::Sink : public packfiles::FolderSink {
     }
     // Whatever stands at the name (a hard link, another file) goes as a name:
     // the new file is created, never opened and overwritten.
-    SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
-    DeleteFileW(path_.c_str());
-    files::UniqueHandle file(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+    SetFileAttributesW(path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path().c_str());
+    files::UniqueHandle file(CreateFileW(path().c_str(), GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return failed(L"Can't create file " + path_);
+    if (!file) return failed(L"Can't create file " + path());
     record_.index_[key] = record_.entries_.size();
     record_.entries_.push_back(Entry{relativeName, size, std::move(file)});
     current_ = record_.entries_.back().file.get();
@@ -89,41 +79,15 @@ class StagedFiles::Sink : public packfiles::FolderSink {
   }
 
   bool writeBytes(const uint8_t* data, size_t size) override {
-    while (size != 0) {
-      DWORD written = 0;
-      const DWORD chunk = size > 0x40000000 ? 0x40000000 : DWORD(size);
-      if (!WriteFile(current_, data, chunk, &written, nullptr) || written == 0) {
-        return failed(L"Can't write file " + path_);
-      }
-      data += written;
-      size -= written;
-    }
-    return true;
+    return packfiles::writeAll(current_, data, size) || failed(L"Can't write file " + path());
   }
 
   // The file stays open, held, until it has moved.
   bool endEntry() override { return true; }
 
  private:
-  bool failed(const std::wstring& message) {
-    const DWORD code = GetLastError();
-    fault_.code = code ? code : ERROR_GEN_FAILURE;
-    if (code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL) fault_.noSpace = true;
-    fault_.path = path_;
-    if (fault_.noSpace && !fault_.needed) {
-      fault_.needed = entrySize_;
-      packfiles::freeSpace(text::folderPart(path_), fault_.available);
-    }
-    if (log_) log_->error(message + L", " + Log::errorCodeText(code));
-    return false;
-  }
-
   StagedFiles& record_;
-  Log* log_;
-  std::wstring path_;
   HANDLE current_ = nullptr;
-  packfiles::WriteFault fault_;
-  uint64_t entrySize_ = 0;
 };
 
 std::function<bool(size_t)> StagedFiles::afterEachMove;
