@@ -28,6 +28,12 @@ std::string number(double v) {
   return buffer;
 }
 
+// One metric of one value, with its help and type lines.
+template <typename Value>
+void single(std::ostringstream& out, const char* name, const char* type, const char* help, Value value) {
+  out << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n" << name << " " << value << "\n";
+}
+
 }  // namespace
 
 std::string metricsText(const std::map<std::pair<std::string, int>, long>& requests, const EventStore::Counters& events,
@@ -38,25 +44,17 @@ std::string metricsText(const std::map<std::pair<std::string, int>, long>& reque
   for (const auto& [key, n] : requests) {
     out << "vexa_http_requests_total{path=\"" << key.first << "\",status=\"" << key.second << "\"} " << n << "\n";
   }
-  out << "# HELP vexa_events_stored_total Statistics events written to the database.\n"
-         "# TYPE vexa_events_stored_total counter\n"
-      << "vexa_events_stored_total " << events.stored << "\n"
-      << "# HELP vexa_events_repeated_total Requests already stored, not written again.\n"
-         "# TYPE vexa_events_repeated_total counter\n"
-      << "vexa_events_repeated_total " << events.repeated << "\n"
-      << "# HELP vexa_events_not_stored_total Statistics events lost: refused by the database or not held.\n"
-         "# TYPE vexa_events_not_stored_total counter\n"
-      << "vexa_events_not_stored_total " << events.notStored << "\n"
-      << "# HELP vexa_events_held_total Statistics events held while the database was away.\n"
-         "# TYPE vexa_events_held_total counter\n"
-      << "vexa_events_held_total " << events.held << "\n"
-      << "# HELP vexa_event_queue_depth Statistics events waiting for the database now.\n"
-         "# TYPE vexa_event_queue_depth gauge\n"
-      << "vexa_event_queue_depth " << events.queueDepth << "\n"
-      << "# HELP vexa_database_up Whether the database answered this scrape.\n"
-         "# TYPE vexa_database_up gauge\n"
-      << "vexa_database_up " << (databaseUp ? 1 : 0) << "\n"
-      << "# HELP vexa_db_write_seconds Time one event's write to the database took.\n"
+  single(out, "vexa_events_stored_total", "counter", "Statistics events written to the database.", events.stored);
+  single(out, "vexa_events_repeated_total", "counter", "Requests already stored, not written again.",
+         events.repeated);
+  single(out, "vexa_events_not_stored_total", "counter",
+         "Statistics events lost: refused by the database or not held.", events.notStored);
+  single(out, "vexa_events_held_total", "counter", "Statistics events held while the database was away.",
+         events.held);
+  single(out, "vexa_event_queue_depth", "gauge", "Statistics events waiting for the database now.",
+         events.queueDepth);
+  single(out, "vexa_database_up", "gauge", "Whether the database answered this scrape.", databaseUp ? 1 : 0);
+  out << "# HELP vexa_db_write_seconds Time one event's write to the database took.\n"
          "# TYPE vexa_db_write_seconds histogram\n";
   for (size_t i = 0; i < events.latencyBuckets.size(); ++i) {
     std::string bound = i < EventStore::kLatencyBucketCount ? number(EventStore::kLatencyBuckets[i]) : "+Inf";

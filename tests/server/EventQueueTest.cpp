@@ -211,6 +211,10 @@ TEST(ServerHealth, AnswersHealthAndMetricsAndStoresARepeatedRequestOnce) {
   EXPECT_NE(m.find("vexa_db_write_seconds_bucket{le=\"+Inf\"} 2\n"), std::string::npos) << m;
   EXPECT_NE(m.find("vexa_db_write_seconds_count 2\n"), std::string::npos) << m;
   EXPECT_NE(m.find("vexa_database_up 1\n"), std::string::npos) << m;
+  EXPECT_NE(m.find("# HELP vexa_events_held_total Statistics events held while the database was away.\n"
+                   "# TYPE vexa_events_held_total counter\nvexa_events_held_total 0\n"),
+            std::string::npos)
+      << m;
 }
 
 TEST(ServerHealth, ADatabaseAwayFailsTheHealthCheckButNotTheStartAnswer) {
