@@ -79,6 +79,8 @@ int runInstaller(const std::wstring& commandLine) {
     } else {
       MessageBoxW(nullptr, strings.lookup(L"INSTALLER_RUNNING_ALREADY").c_str(), nullptr, MB_ICONERROR);
     }
+    // A deployment tool learns why this run did nothing.
+    resultfile::writeRefusalIfAsked(entryOptions, kExitAnotherInstaller, failure::anotherInstaller(), &log);
     return kExitAnotherInstaller;
   }
 

@@ -76,14 +76,22 @@ TEST_F(EntryPoint, SecondInstallerExitsWithTen) {
   EXPECT_NE(log.find("ERROR : [DEF] : can't create mutex vexaFull"), std::string::npos) << log;
 }
 
-// Nobody reads a box in a silent run, and a box would keep the run waiting.
+// Nobody reads a box in a silent run, and a box would keep the run waiting;
+// the deployment tool that asked for a result file learns why nothing ran.
 TEST_F(EntryPoint, SilentSecondInstallerLogsInsteadOfShowingABox) {
+  const std::wstring result = files::tempFolder() + L"second-result.json";
+  DeleteFileW(result.c_str());
   HANDLE held = CreateMutexW(nullptr, FALSE, L"vexaFull");
   ASSERT_NE(held, nullptr);
-  EXPECT_EQ(runSetup(L"/silent /version"), 10);
+  EXPECT_EQ(runSetup(L"/silent /version /resultFile \"" + result + L"\""), 10);
   CloseHandle(held);
   std::string log = testfiles::readFile(logPath());
   EXPECT_NE(log.find("ERROR : [DEF] : Another installer is running"), std::string::npos) << log;
+  const std::string json = testfiles::readFile(result);
+  EXPECT_NE(json.find("\"exitCode\": 10,"), std::string::npos) << json;
+  EXPECT_NE(json.find("\"cause\": \"anotherInstaller\""), std::string::npos) << json;
+  EXPECT_NE(json.find("Another installer is running. Wait for it to end, then try again."), std::string::npos) << json;
+  DeleteFileW(result.c_str());
 }
 
 // A mutex name that cannot be had at all counts as another installer too.

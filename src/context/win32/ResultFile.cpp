@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "app/Log.h"
+#include "app/OptionTable.h"
 #include "app/win32/Files.h"
 #include "context/InstallResult.h"
 #include "context/win32/InstallContext.h"
@@ -68,14 +69,35 @@ bool replaceAtomically(const std::wstring& path, const std::string& bytes, unsig
   return ok;
 }
 
-void writeIfAsked(InstallContext& context) {
-  if (!context.hasOption(L"/resultFile")) return;
-  Log* log = context.log();
-  auto path = context.optionValue(L"/resultFile");
+namespace {
+
+// The path "/resultFile" names; empty (with an ERROR line when the option
+// came without one) when none.
+std::wstring askedPath(const OptionTable& options, Log* log) {
+  if (!options.hasOption(L"/resultFile")) return std::wstring();
+  auto path = options.optionValue(L"/resultFile");
   if (!path || path->empty()) {
     if (log) log->error(L"/resultFile needs a path; no result file written");
-    return;
+    return std::wstring();
   }
+  return *path;
+}
+
+void write(const std::wstring& path, const InstallResult& result, Log* log) {
+  unsigned long error = 0;
+  if (replaceAtomically(path, installResultJson(result), error)) {
+    if (log) log->info(L"Result file written: " + path);
+  } else if (log) {
+    log->error(L"Cannot write the result file " + path + L" (error " + std::to_wstring(error) + L")");
+  }
+}
+
+}  // namespace
+
+void writeIfAsked(InstallContext& context) {
+  Log* log = context.log();
+  const std::wstring path = askedPath(context.options(), log);
+  if (path.empty()) return;
 
   InstallResult result;
   result.exitCode = context.exitCode;
@@ -94,12 +116,18 @@ void writeIfAsked(InstallContext& context) {
     result.causeText = why.text;
   }
 
-  unsigned long error = 0;
-  if (replaceAtomically(*path, installResultJson(result), error)) {
-    if (log) log->info(L"Result file written: " + *path);
-  } else if (log) {
-    log->error(L"Cannot write the result file " + *path + L" (error " + std::to_wstring(error) + L")");
-  }
+  write(path, result, log);
+}
+
+void writeRefusalIfAsked(const OptionTable& options, int exitCode, const failure::Failure& why, Log* log) {
+  const std::wstring path = askedPath(options, log);
+  if (path.empty()) return;
+  InstallResult result;
+  result.exitCode = exitCode;
+  result.installMode = -1;
+  result.cause = failure::token(why.cause);
+  result.causeText = why.text;
+  write(path, result, log);
 }
 
 }  // namespace resultfile

@@ -5,7 +5,11 @@
 // Threading: the main thread, after the install's road has ended.
 #include <string>
 
+#include "context/InstallFailure.h"
+
 class InstallContext;
+class Log;
+class OptionTable;
 
 namespace resultfile {
 
@@ -19,5 +23,9 @@ bool replaceAtomically(const std::wstring& path, const std::string& bytes, unsig
 // and leave the exit code alone: the install's outcome does not depend on
 // the report about it.
 void writeIfAsked(InstallContext& context);
+
+// The same for a run refused before any install began (another installer
+// holds the lock): its exit code and why, nothing else known.
+void writeRefusalIfAsked(const OptionTable& options, int exitCode, const failure::Failure& why, Log* log);
 
 }  // namespace resultfile
