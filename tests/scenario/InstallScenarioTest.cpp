@@ -1054,6 +1054,64 @@ TEST_F(SignedPackScenarioTest, APackSignedAsAnotherKindIsRefused) {
   EXPECT_NE(logText().find("the signature is for a jreEbz pack, not appdata8z"), std::string::npos);
 }
 
+// The check refuses a block of the copy the server had first; the server
+// then puts the genuine pack in its place and the download begins its file
+// again. The refusal was of bytes the file no longer holds: the file is
+// judged as it stands, and the genuine pack installs.
+TEST_F(SignedPackScenarioTest, ARefusalOfBytesTheDownloadFetchedAgainDoesNotStand) {
+  makeContext();
+  placePrivateRuntime();
+  const std::string genuine = pack({{"Vexa.exe", "exe"}, {"vreg.dll", "dll"}, {"Vexa.jar", noise(2400000, 9)}});
+  std::string tampered = genuine;
+  tampered[1000] ^= 0x01;  // in the first block, which the first chunks bring
+  testserver::Resource before{tampered};
+  before.etag = "\"tampered\"";
+  // The last chunk's first answer breaks off and its retry waits, so the
+  // check refuses the first block while the download still runs.
+  const int lastChunk = download::planChunks(uint32_t(tampered.size()), 4).back().offset;
+  auto lastChunkAnswers = std::make_shared<std::atomic<int>>(0);
+  before.fault = [lastChunk, lastChunkAnswers](const testserver::Request& request) {
+    testserver::Fault fault;
+    const size_t from = request.range.find('=');
+    if (from != std::string::npos && std::stol(request.range.substr(from + 1)) >= lastChunk &&
+        lastChunkAnswers->fetch_add(1) == 0) {
+      fault.dropAfter = 1000;
+    }
+    return fault;
+  };
+  server.add("/Vexa.ebz", before);
+  server.add("/Vexa.ebz.sig", {signer.sign(genuine, pack_signature::kKindProduct)});
+  const std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
+  server.add("/appdata.ebz", {appdata});
+  server.add("/appdata.ebz.sig", {signer.sign(appdata, pack_signature::kKindAppdata)});
+  makeScenario().setPackVerifier(verifier);
+  download::Timing slowRetry;
+  slowRetry.connectRetryPauseMs = 10;
+  slowRetry.retryDelayMs = 3000;
+  scenario->setDownloadTiming(slowRetry);
+  ASSERT_TRUE(scenario->start());
+  ASSERT_TRUE(waitFor([&] { return logText().find("Unpack of vexa8z stopped, its signature check refused it") !=
+                                   std::string::npos; },
+                      30s))
+      << logText();
+  EXPECT_EQ(lastChunkAnswers->load(), 1) << "the download still waits to retry its last chunk";
+  testserver::Resource after{genuine};
+  after.etag = "\"genuine\"";
+  server.add("/Vexa.ebz", after);
+  ASSERT_TRUE(waitFor([&] { return listener.ends() > 0; }, 60s) &&
+              waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; }))
+      << logText();
+  const std::string text = logText();
+  EXPECT_NE(text.find("changed on the server"), std::string::npos) << text;
+  EXPECT_NE(text.find("the download began its file again after the signature refused"), std::string::npos) << text;
+  EXPECT_NE(text.find("Signature of " + server.url("/Vexa.ebz") + " verified"), std::string::npos) << text;
+  EXPECT_FALSE(context->failures().failed()) << context->errors_.get();
+  EXPECT_EQ(context->errors_.find(L"signature"), std::wstring::npos) << context->errors_.get();
+  EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.exe"), "exe");
+  EXPECT_TRUE(testfiles::readFile(install + L"\\Vexa.jar") == noise(2400000, 9));
+  EXPECT_TRUE(files::isFile(context->workFolder() + L"\\plugins\\search\\plugin.properties"));
+}
+
 TEST_F(SignedPackScenarioTest, AVerifiedPackIsHeldAgainstASwapUntilItIsUnpacked) {
   makeContext();
   const std::string good = pack({{"a.txt", "checked"}});

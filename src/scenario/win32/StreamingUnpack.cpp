@@ -71,6 +71,8 @@ class GrowingSource : public ebz::ByteSource {
 
   Failure failure() const { return failure_; }
   const std::wstring& why() const { return why_; }
+  // The generation of the file the bytes read so far belong to; 0 before the first.
+  unsigned generation() const { return generation_; }
 
  private:
   bool readAt(uint8_t* buffer, size_t capacity, long long prefix, size_t& got) {
@@ -168,6 +170,14 @@ bool StreamingUnpack::start() {
 StreamingUnpack::Outcome StreamingUnpack::end() {
   stop_.store(true);
   if (thread_.joinable()) thread_.join();
+  // The check stops reading at the block it refuses, but the download goes on
+  // and may begin its file again (another host, the pack changed on the
+  // server): the refusal was of bytes the file may no longer hold.
+  if (outcome_ == Outcome::kRefused && judgedGeneration_ != 0 &&
+      output_->waitForPrefix(0, judgedGeneration_, 0).generation != judgedGeneration_) {
+    outcome_ = Outcome::kInterrupted;
+    reason_ = L"the download began its file again after the signature refused the bytes it held (" + reason_ + L")";
+  }
   return outcome_;
 }
 
@@ -329,4 +339,8 @@ void StreamingUnpack::run() {
   }
   outcome_ = verdict.accepted ? Outcome::kUnpacked : Outcome::kRefused;
   reason_ = verdict.reason;
+  if (!verdict.accepted) {
+    judgedGeneration_ = download.generation();
+    if (log_) log_->info(L"Unpack of " + pack_.name + L" stopped, its signature check refused it: " + reason_);
+  }
 }

@@ -60,7 +60,9 @@ class StreamingUnpack {
   // which makes the staging folder afresh (see files::makeFreshFolder).
   bool start();
   // Tells the thread that the download will bring no more bytes, joins it and
-  // gives its outcome; the staging folder stays for moveInto or discard.
+  // gives its outcome; the staging folder stays for moveInto or discard. A
+  // refusal of bytes the download has since fetched again is kInterrupted:
+  // the file as it stands is still to be judged.
   Outcome end();
   const std::wstring& reason() const { return reason_; }
   // The staging folder this run uses (after end(); see freshStaging).
@@ -111,6 +113,8 @@ class StreamingUnpack {
   // Written by the thread, read by the owner only after the join.
   Outcome outcome_ = Outcome::kInterrupted;
   std::wstring reason_;
+  // The download's generation whose bytes the check refused (0: none read).
+  unsigned judgedGeneration_ = 0;
   packfiles::WriteFault fault_;
   unsigned long moveError_ = 0;
   std::function<void(const packfiles::WriteFault&)> onWriteFault_;
