@@ -102,6 +102,23 @@ std::function<testserver::Fault(const testserver::Request&)> chunksCutOff(size_t
   };
 }
 
+// The last chunk's first answer breaks off after 1000 bytes; every other
+// answer is whole. answers counts the last chunk's answers, so a test can
+// wait for the break and see that the retry has not come yet.
+std::function<testserver::Fault(const testserver::Request&)> lastChunkBreaksOnce(
+    size_t packSize, std::shared_ptr<std::atomic<int>> answers) {
+  const long lastChunk = long(download::planChunks(uint32_t(packSize), 4).back().offset);
+  return [lastChunk, answers](const testserver::Request& request) {
+    testserver::Fault fault;
+    const size_t from = request.range.find('=');
+    if (from != std::string::npos && std::stol(request.range.substr(from + 1)) >= lastChunk &&
+        answers->fetch_add(1) == 0) {
+      fault.dropAfter = 1000;
+    }
+    return fault;
+  };
+}
+
 // The Range values a run that carries on from state must ask for: the length
 // probe, then the rest of each chunk not yet whole. missing receives the
 // bytes those ranges hold.
@@ -557,17 +574,8 @@ TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnly
   product.contentMd5 = md5Hex(productPack.data(), productPack.size());
   // The last chunk's first answer breaks off, and its retry waits: the first
   // three chunks are on disk meanwhile, and the download still runs.
-  const int lastChunk = download::planChunks(uint32_t(productPack.size()), 4).back().offset;
   auto lastChunkAnswers = std::make_shared<std::atomic<int>>(0);
-  product.fault = [lastChunk, lastChunkAnswers](const testserver::Request& request) {
-    testserver::Fault fault;
-    const size_t from = request.range.find('=');
-    if (from != std::string::npos && std::stol(request.range.substr(from + 1)) >= lastChunk &&
-        lastChunkAnswers->fetch_add(1) == 0) {
-      fault.dropAfter = 1000;
-    }
-    return fault;
-  };
+  product.fault = lastChunkBreaksOnce(productPack.size(), lastChunkAnswers);
   server.add("/Vexa.ebz", product);
   server.add("/appdata.ebz", {pack({{"plugins/search/plugin.properties", "name=search"}})});
   makeScenario();
@@ -616,17 +624,8 @@ TEST_F(InstallScenarioTest, APackChangedOnTheServerWhileItStreamsEndsWithTheNewC
   before.etag = "\"old\"";
   // The last chunk's first answer breaks off and its retry waits, so the
   // first three chunks are unpacked while the pack changes on the server.
-  const int lastChunk = download::planChunks(uint32_t(oldPack.size()), 4).back().offset;
   auto lastChunkAnswers = std::make_shared<std::atomic<int>>(0);
-  before.fault = [lastChunk, lastChunkAnswers](const testserver::Request& request) {
-    testserver::Fault fault;
-    const size_t from = request.range.find('=');
-    if (from != std::string::npos && std::stol(request.range.substr(from + 1)) >= lastChunk &&
-        lastChunkAnswers->fetch_add(1) == 0) {
-      fault.dropAfter = 1000;
-    }
-    return fault;
-  };
+  before.fault = lastChunkBreaksOnce(oldPack.size(), lastChunkAnswers);
   server.add("/Vexa.ebz", before);
   server.add("/appdata.ebz", {pack({{"plugins/search/plugin.properties", "name=search"}})});
   makeScenario();
@@ -1068,17 +1067,8 @@ TEST_F(SignedPackScenarioTest, ARefusalOfBytesTheDownloadFetchedAgainDoesNotStan
   before.etag = "\"tampered\"";
   // The last chunk's first answer breaks off and its retry waits, so the
   // check refuses the first block while the download still runs.
-  const int lastChunk = download::planChunks(uint32_t(tampered.size()), 4).back().offset;
   auto lastChunkAnswers = std::make_shared<std::atomic<int>>(0);
-  before.fault = [lastChunk, lastChunkAnswers](const testserver::Request& request) {
-    testserver::Fault fault;
-    const size_t from = request.range.find('=');
-    if (from != std::string::npos && std::stol(request.range.substr(from + 1)) >= lastChunk &&
-        lastChunkAnswers->fetch_add(1) == 0) {
-      fault.dropAfter = 1000;
-    }
-    return fault;
-  };
+  before.fault = lastChunkBreaksOnce(tampered.size(), lastChunkAnswers);
   server.add("/Vexa.ebz", before);
   server.add("/Vexa.ebz.sig", {signer.sign(genuine, pack_signature::kKindProduct)});
   const std::string appdata = pack({{"plugins/search/plugin.properties", "name=search"}});
