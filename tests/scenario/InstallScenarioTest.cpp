@@ -201,10 +201,20 @@ class InstallScenarioTest : public ::testing::Test {
   }
 
   // Runs the scenario to its end (bounded).
-  bool runToEnd() {
-    if (!scenario->start()) return false;
+  bool runToEnd() { return scenario->start() && waitForEnd(); }
+  // The end told to the listener and the worker's last line written (bounded).
+  bool waitForEnd() {
     return waitFor([&] { return listener.ends() > 0; }, 60s) &&
            waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; });
+  }
+  // Starts the scenario with retries that first wait retryDelayMs, so that a
+  // broken answer holds its download open that long.
+  bool startWithRetryPause(int retryDelayMs) {
+    download::Timing slowRetry;
+    slowRetry.connectRetryPauseMs = 10;
+    slowRetry.retryDelayMs = retryDelayMs;
+    scenario->setDownloadTiming(slowRetry);
+    return scenario->start();
   }
 
   std::string logText() { return testfiles::readFile(log->path()); }
@@ -579,11 +589,7 @@ TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnly
   server.add("/Vexa.ebz", product);
   server.add("/appdata.ebz", {pack({{"plugins/search/plugin.properties", "name=search"}})});
   makeScenario();
-  download::Timing slowRetry;
-  slowRetry.connectRetryPauseMs = 10;
-  slowRetry.retryDelayMs = 3000;
-  scenario->setDownloadTiming(slowRetry);
-  ASSERT_TRUE(scenario->start());
+  ASSERT_TRUE(startWithRetryPause(3000));
   const std::wstring staged = install + L".staging\\";
   // The last chunk's thread may ask later than the first chunk lands and is
   // unpacked: wait for both, then the retry's pause leaves the download open.
@@ -605,9 +611,7 @@ TEST_F(InstallScenarioTest, APackIsUnpackedWhileItDownloadsAndItsFilesMoveInOnly
   EXPECT_EQ(lastChunkAnswers->load(), 1) << "the download is still waiting to retry its last chunk";
   EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.exe"), "old exe");
   EXPECT_FALSE(files::exists(install + L"\\vreg.dll"));
-  ASSERT_TRUE(waitFor([&] { return listener.ends() > 0; }, 60s) &&
-              waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; }))
-      << logText();
+  ASSERT_TRUE(waitForEnd()) << logText();
   EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.exe"), "new exe");
   EXPECT_TRUE(testfiles::readFile(install + L"\\Vexa.jar") == noise(900000, 5));
   EXPECT_FALSE(files::exists(install + L".staging"));
@@ -629,20 +633,14 @@ TEST_F(InstallScenarioTest, APackChangedOnTheServerWhileItStreamsEndsWithTheNewC
   server.add("/Vexa.ebz", before);
   server.add("/appdata.ebz", {pack({{"plugins/search/plugin.properties", "name=search"}})});
   makeScenario();
-  download::Timing slowRetry;
-  slowRetry.connectRetryPauseMs = 10;
-  slowRetry.retryDelayMs = 1500;
-  scenario->setDownloadTiming(slowRetry);
-  ASSERT_TRUE(scenario->start());
+  ASSERT_TRUE(startWithRetryPause(1500));
   ASSERT_TRUE(waitFor([&] { return lastChunkAnswers->load() >= 1 && files::isFile(install + L".staging\\vreg.dll"); },
                       30s))
       << logText();
   testserver::Resource after{newPack};
   after.etag = "\"new\"";
   server.add("/Vexa.ebz", after);
-  ASSERT_TRUE(waitFor([&] { return listener.ends() > 0; }, 60s) &&
-              waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; }))
-      << logText();
+  ASSERT_TRUE(waitForEnd()) << logText();
   EXPECT_EQ(testfiles::readFile(install + L"\\Vexa.exe"), "new exe") << logText();
   EXPECT_EQ(testfiles::readFile(install + L"\\vreg.dll"), "new dll");
   EXPECT_TRUE(testfiles::readFile(install + L"\\Vexa.jar") == noise(900000, 8));
@@ -734,9 +732,7 @@ TEST_F(InstallScenarioTest, FilesDroppedIntoTheStagingFoldersMidDownloadNeverMov
   const bool plantedDll = files::writeWholeFile(installStaging + L"\\version.dll", "planted", 7);
   files::createFolderTree(dataStaging + L"\\plugins\\evil");
   const bool plantedPlugin = files::writeWholeFile(dataStaging + L"\\plugins\\evil\\plugin.properties", "planted", 7);
-  ASSERT_TRUE(waitFor([&] { return listener.ends() > 0; }, 60s) &&
-              waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; }))
-      << logText();
+  ASSERT_TRUE(waitForEnd()) << logText();
 
   EXPECT_TRUE(VexaInstallContext::productFilesPresent(install)) << logText();
   EXPECT_FALSE(files::exists(install + L"\\version.dll"));
@@ -1075,11 +1071,7 @@ TEST_F(SignedPackScenarioTest, ARefusalOfBytesTheDownloadFetchedAgainDoesNotStan
   server.add("/appdata.ebz", {appdata});
   server.add("/appdata.ebz.sig", {signer.sign(appdata, pack_signature::kKindAppdata)});
   makeScenario().setPackVerifier(verifier);
-  download::Timing slowRetry;
-  slowRetry.connectRetryPauseMs = 10;
-  slowRetry.retryDelayMs = 3000;
-  scenario->setDownloadTiming(slowRetry);
-  ASSERT_TRUE(scenario->start());
+  ASSERT_TRUE(startWithRetryPause(3000));
   ASSERT_TRUE(waitFor([&] { return logText().find("Unpack of vexa8z stopped, its signature check refused it") !=
                                    std::string::npos; },
                       30s))
@@ -1088,9 +1080,7 @@ TEST_F(SignedPackScenarioTest, ARefusalOfBytesTheDownloadFetchedAgainDoesNotStan
   testserver::Resource after{genuine};
   after.etag = "\"genuine\"";
   server.add("/Vexa.ebz", after);
-  ASSERT_TRUE(waitFor([&] { return listener.ends() > 0; }, 60s) &&
-              waitFor([&] { return logText().find("-----END thread runAsyncInstallFunc") != std::string::npos; }))
-      << logText();
+  ASSERT_TRUE(waitForEnd()) << logText();
   const std::string text = logText();
   EXPECT_NE(text.find("changed on the server"), std::string::npos) << text;
   EXPECT_NE(text.find("the download began its file again after the signature refused"), std::string::npos) << text;
