@@ -34,6 +34,19 @@ double secondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The statistics request of event i (starts and finishes in turn) of the
+// install installId, as an installer sends it.
+std::string eventPath(int i, const std::string& installId) {
+  stats::StatParams p{{L"mode", i % 2 ? L"installFinish" : L"installStart"},
+                      {L"installId", text::utf8ToWide(installId)},
+                      {L"installKey", L"bench"},
+                      {L"i_user_id", L"11111111-2222-3333-4444-555555555555"},
+                      {L"version", L"vwOct__1_2020_11_45_38"},
+                      {L"os", L"6.1.7601"},
+                      {L"trace", L"{\"main\":\"1000\"}"}};
+  return text::wideToUtf8(stats::buildRequestUrl(L"/installer2.html", p));
+}
+
 // tag keeps the requests of one run apart from another's: a repeated
 // request is stored once.
 int benchStats(int port, int events, int connections, const std::string& tag) {
@@ -41,13 +54,7 @@ int benchStats(int port, int events, int connections, const std::string& tag) {
   std::vector<std::string> paths;
   paths.reserve(events);
   for (int i = 0; i < events; ++i) {
-    stats::StatParams p{{L"mode", i % 2 ? L"installFinish" : L"installStart"},
-                        {L"installId", text::utf8ToWide(tag) + L"-" + std::to_wstring(i)},
-                        {L"i_user_id", L"11111111-2222-3333-4444-555555555555"},
-                        {L"version", L"vwOct__1_2020_11_45_38"},
-                        {L"os", L"6.1.7601"},
-                        {L"trace", L"{\"main\":\"1000\"}"}};
-    paths.push_back(text::wideToUtf8(stats::buildRequestUrl(L"/installer2.html", p)));
+    paths.push_back(eventPath(i, tag + "-" + std::to_string(i)));
   }
   std::atomic<int> next{0}, ok{0}, failed{0};
   auto start = Clock::now();
@@ -80,14 +87,7 @@ int benchRate(int port, int perSecond, int seconds, int connections, const std::
   std::vector<std::string> paths;
   paths.reserve(events);
   for (int i = 0; i < events; ++i) {
-    stats::StatParams p{{L"mode", i % 2 ? L"installFinish" : L"installStart"},
-                        {L"installId", text::utf8ToWide(tag) + L"-" + std::to_wstring(i / 2)},
-                        {L"installKey", L"bench"},
-                        {L"i_user_id", L"11111111-2222-3333-4444-555555555555"},
-                        {L"version", L"vwOct__1_2020_11_45_38"},
-                        {L"os", L"6.1.7601"},
-                        {L"trace", L"{\"main\":\"1000\"}"}};
-    paths.push_back(text::wideToUtf8(stats::buildRequestUrl(L"/installer2.html", p)));
+    paths.push_back(eventPath(i, tag + "-" + std::to_string(i / 2)));
   }
   std::vector<double> latencies(static_cast<size_t>(events), -1);
   std::atomic<int> next{0}, ok{0}, failed{0};
